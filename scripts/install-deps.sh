@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and running Dunelo need.
+# Runs apt-get directly as root, through sudo otherwise. Does nothing when all are present.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # tests, benchmarks, fuzzing
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # settings store
+  nlohmann-json3-dev
+  # X11 backend
+  libxcb1-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-shape0-dev libxcb-composite0-dev
+  libxcb-render0-dev libxcb-render-util0-dev libxcb-damage0-dev libxcb-xinput-dev
+  libxcb-res0-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-ewmh-dev libxcb-icccm4-dev
+  libxcb-xkb-dev libxcb-xrm-dev
+  # X11 tests and the demo: a private X server, a window manager, tools and screenshots
+  xvfb openbox x11-utils x11-xserver-utils xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,45 @@
+// The window server's list of on-screen windows, front to back, and its screen-capture check.
+//
+// Each field of an entry may be missing or unreadable; the consumers decide what that means, so
+// entries carry optional fields rather than being dropped.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/workspace.h"
+
+namespace dunelo {
+
+// Bounds in the top-left-origin global space, in points; each value may be unreadable.
+struct WindowBounds {
+  std::optional<double> x;
+  std::optional<double> y;
+  std::optional<double> width;
+  std::optional<double> height;
+  friend bool operator==(const WindowBounds&, const WindowBounds&) = default;
+};
+
+using WindowNumber = int64_t;
+
+struct WindowListEntry {
+  std::optional<ProcessID> ownerPID;
+  std::optional<WindowBounds> bounds;  // none when the bounds are not a readable record
+  std::optional<WindowNumber> windowNumber;
+  friend bool operator==(const WindowListEntry&, const WindowListEntry&) = default;
+};
+
+class WindowList {
+ public:
+  virtual ~WindowList() = default;
+
+  // On-screen windows, desktop elements excluded, front to back; none when the list cannot be
+  // had at all.
+  virtual std::optional<std::vector<WindowListEntry>> onScreenWindows() = 0;
+
+  // The desktop's own answer to "may this process capture the screen", without asking the user.
+  virtual bool screenCapturePreflight() = 0;
+};
+
+}  // namespace dunelo

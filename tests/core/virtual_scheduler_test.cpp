@@ -1,0 +1,74 @@
+#include "platform/sim/virtual_scheduler.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace dunelo::sim {
+namespace {
+
+using testing::ElementsAre;
+
+TEST(VirtualScheduler, RunsDueWorkInTimeThenPostingOrder) {
+  VirtualScheduler s(10.0);
+  std::vector<std::string> log;
+  s.postDelayed(0.35, [&] { log.push_back("b@" + std::to_string(s.uptime())); });
+  s.postDelayed(0.08, [&] { log.push_back("a1"); });
+  s.postDelayed(0.08, [&] { log.push_back("a2"); });
+  s.post([&] { log.push_back("now"); });
+  s.advance(0.3);
+  EXPECT_THAT(log, ElementsAre("now", "a1", "a2"));
+  EXPECT_DOUBLE_EQ(s.uptime(), 10.3);
+  s.advance(0.05);
+  EXPECT_EQ(log.size(), 4u);
+  EXPECT_EQ(log.back().substr(0, 2), "b@");
+}
+
+TEST(VirtualScheduler, TasksScheduledWhileAdvancingRunInTheSameAdvance) {
+  VirtualScheduler s;
+  std::vector<double> times;
+  const double start = s.uptime();
+  s.postDelayed(0.1, [&] {
+    times.push_back(s.uptime() - start);
+    s.postDelayed(0.1, [&] { times.push_back(s.uptime() - start); });
+    s.post([&] { times.push_back(s.uptime() - start); });
+  });
+  s.advance(0.25);
+  ASSERT_EQ(times.size(), 3u);
+  EXPECT_NEAR(times[0], 0.1, 1e-9);
+  EXPECT_NEAR(times[1], 0.1, 1e-9);
+  EXPECT_NEAR(times[2], 0.2, 1e-9);
+  s.advance(1);
+  EXPECT_EQ(times.size(), 3u);
+}
+
+TEST(VirtualScheduler, RepeatingTimerFirstDeadlineThenIntervalUntilCancelled) {
+  VirtualScheduler s;
+  const double start = s.uptime();
+  std::vector<double> ticks;
+  Cancellable timer = s.scheduleRepeating(0.5, 1.0, 0, [&] { ticks.push_back(s.uptime() - start); });
+  s.advance(2.6);
+  ASSERT_EQ(ticks.size(), 3u);
+  EXPECT_DOUBLE_EQ(ticks[0], 0.5);
+  EXPECT_DOUBLE_EQ(ticks[2], 2.5);
+  timer.cancel();
+  s.advance(5);
+  EXPECT_EQ(ticks.size(), 3u);
+  EXPECT_FALSE(s.nextDue(nullptr));
+}
+
+TEST(VirtualScheduler, TimerMayCancelItselfFromItsHandler) {
+  VirtualScheduler s;
+  int ticks = 0;
+  Cancellable timer;
+  timer = s.scheduleRepeating(0, 1.0 / 60, 0, [&] {
+    if (++ticks == 3) timer = Cancellable();
+  });
+  s.advance(1);
+  EXPECT_EQ(ticks, 3);
+}
+
+}  // namespace
+}  // namespace dunelo::sim
