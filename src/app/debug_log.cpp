@@ -1,0 +1,64 @@
+#include "app/debug_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace dunelo {
+namespace {
+
+std::string& overridePath() {
+  static std::string path;
+  return path;
+}
+
+std::string timestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[40];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
+  return std::string(text, n);
+}
+
+bool writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void setDebugLogPathForTesting(std::string path) { overridePath() = std::move(path); }
+
+void debugLog(std::string_view message) {
+  std::string line = timestamp();
+  line += ": ";
+  line += message;
+  line += '\n';
+
+  const std::string& custom = overridePath();
+  const char* path = custom.empty() ? kDebugLogPath : custom.c_str();
+  // The default path lies in a world-writable directory: another user may have put a link or a
+  // file of their own there. Never follow a link, create the file private to this user, and
+  // write only into a regular file that this user owns and that has no other names.
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                        0600);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      st.st_nlink == 1) {
+    writeAll(fd, line);
+  }
+  ::close(fd);
+}
+
+}  // namespace dunelo
