@@ -115,9 +115,11 @@ TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
   const xcb_rectangle_t cross[] = {{30, 0, 30, 90}, {0, 30, 90, 30}};
   xcb_shape_rectangles(h_->connection().xcb(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
                        XCB_CLIP_ORDERING_UNSORTED, shaped, 0, 0, 2, cross);
-  h_->raise(h_->frameOf(focused_));
+  h_->placeAbove(shaped, h_->frameOf(background_));
   h_->settle();
   const Image off = h_->capture(screen());
+  ASSERT_EQ(off.at(40 + 45, 300 + 45), 0xffd000u);  // the cross is there...
+  ASSERT_NE(off.at(40 + 5, 300 + 5), 0xffd000u);    // ...with the background in its corners
 
   OverlayVisualState state = h_->defaultState();
   state.alpha = 0;
@@ -185,6 +187,16 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     EXPECT_GT(highFrequencyEnergy(grainy, farBackground()),
               highFrequencyEnergy(plain, farBackground()) + 2);
     EXPECT_TRUE(identical(off, grainy, focusedArea_));
+
+    // A fade re-mixes the kept grainy image with the scene and comes back to the same pixels.
+    state.alpha = 0.5;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    EXPECT_FALSE(identical(grainy, h_->capture(screen()), farBackground()));
+    state.alpha = 1;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    EXPECT_TRUE(identical(grainy, h_->capture(screen()), screen()));
   }
 }
 
@@ -233,9 +245,10 @@ TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   for (int round = 0; round < 20; ++round) {
     for (int i = 0; i < 10; ++i) {
       windows.push_back(h_->createPlainWindow(10 + 20 * i, 10 + 10 * round, 50, 40,
-                                              [](int x, int) { return x % 2 ? 0xffffffu : 0u; }));
+                                              [](int x, int) { return x % 2 ? 0xffffffu : 0u; },
+                                              false));
+      h_->placeAbove(windows.back(), h_->frameOf(background_));
     }
-    h_->raise(h_->frameOf(focused_));
     OverlayVisualState state = h_->defaultState();
     state.alpha = 0.5 + round / 40.0;  // a fade in progress
     h_->paint(state);

@@ -99,11 +99,11 @@ xcb_window_t RenderHarness::createWindow(int x, int y, int width, int height,
 }
 
 xcb_window_t RenderHarness::createPlainWindow(int x, int y, int width, int height,
-                                              const PixelFn& pixel) {
+                                              const PixelFn& pixel, bool wait) {
   xcb_window_t w = makeWindow(*conn_, x, y, width, height, true);
   xcb_map_window(conn_->xcb(), w);
   draw(w, width, height, pixel);
-  settle(0.02);
+  if (wait) settle(0.02);
   return w;
 }
 
@@ -120,6 +120,13 @@ xcb_window_t RenderHarness::frameOf(xcb_window_t window) {
 void RenderHarness::raise(xcb_window_t window) {
   const uint32_t mode = XCB_STACK_MODE_ABOVE;
   xcb_configure_window(conn_->xcb(), window, XCB_CONFIG_WINDOW_STACK_MODE, &mode);
+  conn_->flush();
+}
+
+void RenderHarness::placeAbove(xcb_window_t window, xcb_window_t sibling) {
+  const uint32_t values[] = {sibling, XCB_STACK_MODE_ABOVE};
+  xcb_configure_window(conn_->xcb(), window,
+                       XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values);
   conn_->flush();
 }
 

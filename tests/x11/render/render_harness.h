@@ -45,12 +45,15 @@ class RenderHarness {
   // A managed, decorated top-level window showing `pixel`; returns the client window once the
   // window manager has mapped its frame.
   xcb_window_t createWindow(int x, int y, int width, int height, const PixelFn& pixel);
-  // An unmanaged window (override-redirect), mapped at once.
-  xcb_window_t createPlainWindow(int x, int y, int width, int height, const PixelFn& pixel);
+  // An unmanaged window (override-redirect), mapped at once, on top of the stack.
+  xcb_window_t createPlainWindow(int x, int y, int width, int height, const PixelFn& pixel,
+                                 bool settle = true);
   void draw(xcb_window_t window, int width, int height, const PixelFn& pixel);
   // The top-level ancestor of `window` (its frame under openbox).
   xcb_window_t frameOf(xcb_window_t window);
   void raise(xcb_window_t window);
+  // Restacks `window` (an unmanaged one) directly above `sibling`.
+  void placeAbove(xcb_window_t window, xcb_window_t sibling);
 
   // The default look: full screen, alpha 1, deep, every effect off.
   OverlayVisualState defaultState() const;
@@ -58,6 +61,8 @@ class RenderHarness {
   void showOverlay(xcb_window_t above = XCB_NONE);
   void hideOverlay();
   void paint(const OverlayVisualState& state);
+  // The painter of the overlay (a `BlurPainter` when `ok()`).
+  OverlayPainter& painter() { return *painter_; }
   // Runs the loop until the renderer has drawn `count` more frames and the server has finished
   // them; false on timeout.
   bool waitForFrames(uint64_t count, double timeout = 5.0);

@@ -158,9 +158,24 @@ void BlurPainter::paint(const OverlayVisualState& state) {
   if (state.grainImage != grainImage_) {
     grainImage_ = state.grainImage;
     grain_ = grainImage_ ? uploadBitmap(c_, window_, ctx_.formats(), *grainImage_) : ScratchPicture{};
+    grainDirty_ = true;
+  }
+  if (!state_ || state.grainOpacity != state_->grainOpacity ||
+      state.grainBlend != state_->grainBlend) {
+    grainDirty_ = true;
   }
   state_ = state;
-  outputDirty_ = true;  // every paint redraws the window: it may have been exposed
+  // Every paint mixes the whole window again: the alpha may have changed or the window may have
+  // been exposed. The effected image is kept, so a fade frame costs only the mix.
+  outputDirty_ = true;
+  requestFrame();
+}
+
+void BlurPainter::redrawEverything() {
+  if (!state_) return;
+  sceneDamage_ = windowBox();
+  effectsDirty_ = true;
+  outputDirty_ = true;
   requestFrame();
 }
 
@@ -259,29 +274,32 @@ void BlurPainter::drawFrame() {
   if (!sceneChanged && !effectsDirty_ && !outputDirty_) return;
   lastFrameTime_ = ctx_.loop().uptime();
 
-  Box out;
+  Box content;  // where the effected image changed
   if (sceneChanged) {
     ctx_.backdrop().compose(layers_, sceneDamage_.translated(originX_, originY_), scene_.id(),
                             originX_, originY_);
     const auto updated = blur_.update(sceneDamage_);
-    ctx_.stats().blurredPixels += static_cast<uint64_t>(sceneDamage_.width()) * sceneDamage_.height();
+    ctx_.stats().blurredPixels +=
+        static_cast<uint64_t>(sceneDamage_.width()) * sceneDamage_.height();
     if (!effectsDirty_) applyEffects(updated.half);
-    out = updated.full;
+    content = updated.full;
   }
   if (effectsDirty_) {
     const auto updated = blur_.redoLastStep();
     applyEffects(updated.half);
-    out = updated.full;
+    content = updated.full;
   }
-  if (outputDirty_) out = windowBox();
-  drawOutput(out);
+  if (grainDirty_) content = windowBox();
+  const Box mix = outputDirty_ ? windowBox() : content;
+  drawOutput(content, mix);
   sceneDamage_ = {};
   effectsDirty_ = false;
+  grainDirty_ = false;
   outputDirty_ = false;
 
   RenderStats& stats = ctx_.stats();
   ++stats.frames;
-  stats.pixelsOut += static_cast<uint64_t>(out.width()) * out.height();
+  stats.pixelsOut += static_cast<uint64_t>(mix.width()) * mix.height();
   fence_ = xcb_get_input_focus(c_).sequence;
   ctx_.connection().flush();
 }
@@ -327,35 +345,41 @@ void BlurPainter::applyEffects(const Box& half) {
   }
 }
 
-void BlurPainter::drawOutput(const Box& box) {
-  if (box.isEmpty()) return;
+void BlurPainter::drawOutput(Box content, const Box& mix) {
   const OverlayVisualState& s = *state_;
+  // Grain blends with the effected image before the window alpha mixes in the sharp scene. That
+  // image is kept while grain shows, so that a fade only mixes again.
+  const bool grain = grainShows(s) && grain_;
+  if (!grain) {
+    effected_ = {};
+  } else {
+    if (!effected_) {
+      effected_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
+      content = windowBox();
+    }
+    blur_.drawResult(effected_.id(), XCB_RENDER_PICT_OP_SRC, XCB_NONE, content);
+    ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.grainOpacity));
+    composite(c_, renderOp(s.grainBlend), grain_.id(), opacity.id(), effected_.id(), content);
+  }
+  if (mix.isEmpty()) return;
+
   const xcb_render_picture_t window = windowPicture_.id();
   const double alpha = std::clamp(s.alpha, 0.0, 1.0);
   if (alpha <= 0) {
-    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, box);
+    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
     return;
   }
   ServerResource alphaMask;
   if (alpha < 1) {
-    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, box);
+    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
     alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
   }
   const uint8_t op = alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC;
-
-  if (!grainShows(s) || !grain_) {
-    effected_ = {};
-    blur_.drawResult(window, op, alphaMask.id(), box);
-    return;
+  if (grain) {
+    composite(c_, op, effected_.id(), alphaMask.id(), window, mix);
+  } else {
+    blur_.drawResult(window, op, alphaMask.id(), mix);
   }
-  // Grain blends with the effected image before the window alpha mixes in the sharp scene.
-  if (!effected_) {
-    effected_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
-  }
-  blur_.drawResult(effected_.id(), XCB_RENDER_PICT_OP_SRC, XCB_NONE, box);
-  ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.grainOpacity));
-  composite(c_, renderOp(s.grainBlend), grain_.id(), opacity.id(), effected_.id(), box);
-  composite(c_, op, effected_.id(), alphaMask.id(), window, box);
 }
 
 // --- BlurPainterFactory ---

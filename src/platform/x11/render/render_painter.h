@@ -76,6 +76,9 @@ class BlurPainter final : public OverlayPainter {
   ~BlurPainter() override;
 
   void paint(const OverlayVisualState& state) override;
+  // Composes, blurs and draws the whole window again on the next frame, as if everything
+  // behind it had changed.
+  void redrawEverything();
 
  private:
   void onBackdropChange(const Backdrop::Change& change);
@@ -85,7 +88,8 @@ class BlurPainter final : public OverlayPainter {
   bool previousFrameDone();
   void configureFor(const OverlayVisualState& state, const MaterialLook& look);
   void applyEffects(const Box& halfBox);
-  void drawOutput(const Box& box);
+  // Brings the effected image up to date inside `content` and mixes the window inside `mix`.
+  void drawOutput(Box content, const Box& mix);
   Box windowBox() const { return {0, 0, width_, height_}; }
 
   RenderContext& ctx_;
@@ -109,7 +113,8 @@ class BlurPainter final : public OverlayPainter {
 
   Box sceneDamage_;          // window coordinates
   bool effectsDirty_ = false;  // veil, tint or grayscale changed
-  bool outputDirty_ = false;   // alpha or grain changed, or the window lost its pixels
+  bool grainDirty_ = false;    // the grain image, its opacity or its blend changed
+  bool outputDirty_ = false;   // alpha changed, or the window lost its pixels
   bool framePending_ = false;
   double lastFrameTime_ = -1;
   std::optional<unsigned int> fence_;
