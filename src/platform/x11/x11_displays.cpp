@@ -100,10 +100,19 @@ void X11Displays::refresh() {
     if (tree_.rootWidth() > 0)
       monitors.back() = Monitor{0, 0, tree_.rootWidth(), tree_.rootHeight(), true, std::nullopt};
   }
-  // The primary screen leads, as the desktop's main screen does everywhere else.
+  // The primary screen leads, as the desktop's main screen does everywhere else. Without a
+  // primary flag, the monitor at the root's origin is the natural main screen.
   size_t primary = 0;
-  for (size_t i = 0; i < monitors.size(); ++i) {
+  bool flagged = false;
+  for (size_t i = 0; i < monitors.size() && !flagged; ++i) {
     if (monitors[i].primary) {
+      primary = i;
+      flagged = true;
+    }
+  }
+  for (size_t i = 0; i < monitors.size() && !flagged; ++i) {
+    if (monitors[i].x <= 0 && monitors[i].y <= 0 && monitors[i].x + monitors[i].width > 0 &&
+        monitors[i].y + monitors[i].height > 0) {
       primary = i;
       break;
     }
