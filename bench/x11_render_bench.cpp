@@ -121,6 +121,62 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
   xcb_render_free_picture(c, rootPicture);
   conn.sync();
 
+  {
+    // What each step of a full frame costs on the server.
+    ScratchPicture x888 = makeScratchPicture(c, conn.root(), kWidth, kHeight, 24, f.rgb24);
+    ScratchPicture half = makeScratchPicture(c, conn.root(), kWidth / 2, kHeight / 2, 32, f.argb32);
+    ServerResource halving = ownedPicture(c, xcb_generate_id(c));
+    xcb_render_create_picture(c, halving.id(), src.pixmap.id(), f.argb32, 0, nullptr);
+    setTransform(c, halving.id(), scaleTransform(2), "bilinear");
+    ServerResource doubling = ownedPicture(c, xcb_generate_id(c));
+    const uint32_t pad = XCB_RENDER_REPEAT_PAD;
+    xcb_render_create_picture(c, doubling.id(), half.pixmap.id(), f.argb32, XCB_RENDER_CP_REPEAT,
+                              &pad);
+    setTransform(c, doubling.id(), scaleTransform(0.5), "bilinear");
+    ServerResource nearest = ownedPicture(c, xcb_generate_id(c));
+    xcb_render_create_picture(c, nearest.id(), half.pixmap.id(), f.argb32, XCB_RENDER_CP_REPEAT,
+                              &pad);
+    setTransform(c, nearest.id(), scaleTransform(0.5), "nearest");
+    ServerResource solid = solidPicture(c, Color::deviceRGB(0.2, 0.3, 0.4));
+    ServerResource mask = solidPicture(c, Color::deviceRGB(0, 0, 0, 0.8));
+    ServerResource grey = solidPicture(c, Color::deviceRGB(0.5, 0.5, 0.5));
+    struct Step {
+      const char* what;
+      std::function<void()> run;
+    };
+    auto op = [&](uint8_t o, xcb_render_picture_t s0, xcb_render_picture_t m,
+                  xcb_render_picture_t d, int w, int hgt) {
+      return [=] { xcb_render_composite(c, o, s0, m, d, 0, 0, 0, 0, 0, 0, w, hgt); };
+    };
+    const std::vector<Step> steps = {
+        {"step: solid fill, full size", op(XCB_RENDER_PICT_OP_SRC, solid.id(), 0, dst.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> a8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, dst.id(), kWidth, kHeight)},
+        {"step: copy a8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, src.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: bilinear halving, full -> half", op(XCB_RENDER_PICT_OP_SRC, halving.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+        {"step: bilinear doubling, half -> full (src)", op(XCB_RENDER_PICT_OP_SRC, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: bilinear doubling over, alpha mask", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), mask.id(), x888.id(), kWidth, kHeight)},
+        {"step: bilinear doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: nearest doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: nearest doubling src", op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: over with alpha mask, full size", op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
+        {"step: overlay blend with mask, full size", op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
+        {"step: HSL saturation with mask, half size", op(XCB_RENDER_PICT_OP_HSL_SATURATION, grey.id(), mask.id(), half.id(), kWidth / 2, kHeight / 2)},
+        {"step: solid over, half size", op(XCB_RENDER_PICT_OP_OVER, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+    };
+    for (const Step& step : steps) {
+      const int n = std::max(5, frames / 2);
+      step.run();
+      conn.sync();
+      const Sample s = meter.start();
+      for (int i = 0; i < n; ++i) {
+        step.run();
+        conn.sync();
+      }
+      report(step.what, meter.since(s), n);
+    }
+  }
+
   for (int levels : {2, 3, 4, 5}) {
     DualFilterBlur blur(c, f);
     blur.configure(src.pixmap.id(), f.argb32, kWidth, kHeight, levels);
@@ -226,6 +282,7 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+  const bool stepsOnly = argc > 2 && std::string(argv[2]) == "steps";
   PrivateDisplay display(kWidth, kHeight);
   if (display.name().empty()) {
     std::fprintf(stderr, "cannot start Xvfb\n");
@@ -256,6 +313,10 @@ int main(int argc, char** argv) {
     h.settle(0.2);
 
     const int frames = static_cast<int>(seconds * 30);
+    if (stepsOnly) {
+      alternatives(h, meter, frames);
+      return 0;
+    }
     auto fullFrames = [&](const char* what) {
       painter->redrawEverything();
       h.waitForFrames(1);

@@ -35,11 +35,7 @@ DualFilterBlur::DualFilterBlur(xcb_connection_t* c, const PictFormats& formats)
 
 ServerResource DualFilterBlur::transformedPicture(xcb_pixmap_t pixmap,
                                                   xcb_render_pictformat_t format, double factor) {
-  xcb_render_picture_t picture = xcb_generate_id(c_);
-  uint32_t repeat = XCB_RENDER_REPEAT_PAD;
-  xcb_render_create_picture(c_, picture, pixmap, format, XCB_RENDER_CP_REPEAT, &repeat);
-  setTransform(c_, picture, scaleTransform(factor), "bilinear");
-  return ownedPicture(c_, picture);
+  return scaledPicture(c_, pixmap, format, factor, "bilinear");
 }
 
 void DualFilterBlur::configure(xcb_pixmap_t sourcePixmap, xcb_render_pictformat_t sourceFormat,

@@ -184,11 +184,15 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   height_ = std::max<int>(1, state.frame.height);
   originX_ = state.frame.x;
   originY_ = state.frame.y;
-  scene_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
+  scene_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
-  blur_.configure(scene_.pixmap.id(), ctx_.formats().argb32, width_, height_,
+  blur_.configure(scene_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
                   std::clamp(look.blurLevels, DualFilterBlur::kMinLevels,
                              DualFilterBlur::kMaxLevels));
+  halfMixed_ = makeScratchPicture(c_, window_, blur_.halfWidth(), blur_.halfHeight(), 32,
+                                  ctx_.formats().argb32);
+  halfMixedDoubled_ =
+      scaledPicture(c_, halfMixed_.pixmap.id(), ctx_.formats().argb32, 0.5, "bilinear");
   layers_ = ctx_.backdrop().layersBelow(window_);
   sceneDamage_ = windowBox();
   effectsDirty_ = true;
@@ -374,11 +378,15 @@ void BlurPainter::drawOutput(Box content, const Box& mix) {
     composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
     alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
   }
-  const uint8_t op = alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC;
   if (grain) {
-    composite(c_, op, effected_.id(), alphaMask.id(), window, mix);
+    composite(c_, alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, effected_.id(),
+              alphaMask.id(), window, mix);
+  } else if (alpha >= 1) {
+    blur_.drawResult(window, XCB_RENDER_PICT_OP_SRC, XCB_NONE, mix);
   } else {
-    blur_.drawResult(window, op, alphaMask.id(), mix);
+    composite(c_, XCB_RENDER_PICT_OP_SRC, blur_.halfResult(), alphaMask.id(), halfMixed_.id(),
+              blur_.halfBox(mix));
+    composite(c_, XCB_RENDER_PICT_OP_OVER, halfMixedDoubled_.id(), XCB_NONE, window, mix);
   }
 }
 

@@ -105,6 +105,10 @@ class BlurPainter final : public OverlayPainter {
 
   ScratchPicture scene_;     // the sharp backdrop, window-sized
   ScratchPicture effected_;  // blurred and effected, full size; only while grain shows
+  // Without grain: the half-resolution result with the window alpha applied, drawn doubled over
+  // the scene (cheaper than doubling through an alpha mask).
+  ScratchPicture halfMixed_;
+  ServerResource halfMixedDoubled_;
   DualFilterBlur blur_;
   std::shared_ptr<const Bitmap> grainImage_;
   ScratchPicture grain_;

@@ -95,6 +95,15 @@ ScratchPicture makeScratchPicture(xcb_connection_t* c, xcb_drawable_t anyDrawabl
   return s;
 }
 
+ServerResource scaledPicture(xcb_connection_t* c, xcb_pixmap_t pixmap,
+                             xcb_render_pictformat_t format, double factor, const char* filter) {
+  xcb_render_picture_t picture = xcb_generate_id(c);
+  uint32_t repeat = XCB_RENDER_REPEAT_PAD;
+  xcb_render_create_picture(c, picture, pixmap, format, XCB_RENDER_CP_REPEAT, &repeat);
+  setTransform(c, picture, scaleTransform(factor), filter);
+  return ownedPicture(c, picture);
+}
+
 xcb_render_fixed_t toFixed(double value) {
   return static_cast<xcb_render_fixed_t>(std::lround(value * 65536.0));
 }

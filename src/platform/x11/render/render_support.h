@@ -94,6 +94,11 @@ struct ScratchPicture {
 ScratchPicture makeScratchPicture(xcb_connection_t* c, xcb_drawable_t anyDrawable, int width,
                                   int height, uint8_t depth, xcb_render_pictformat_t format);
 
+// A second picture on `pixmap` that is read through a scaling transform by `factor` with
+// `filter` ("bilinear" or "nearest"), padding at the edges.
+ServerResource scaledPicture(xcb_connection_t* c, xcb_pixmap_t pixmap,
+                             xcb_render_pictformat_t format, double factor, const char* filter);
+
 xcb_render_fixed_t toFixed(double value);
 // A transform that maps destination coordinates to source coordinates scaled by `factor`
 // (2 reads a picture twice as large, that is, halves it).
