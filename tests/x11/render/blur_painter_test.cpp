@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/x11/x11_desktop.h"
 #include "x11/render/private_display.h"
 #include "x11/render/render_harness.h"
 
@@ -259,6 +260,44 @@ TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   }
   h_->settle(0.2);
   EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
+  EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
+}
+
+}  // namespace
+}  // namespace dunelo::x11::testing
+
+namespace dunelo::x11::testing {
+namespace {
+
+// The painter behind the backend's overlay surfaces: the surface's own stacking, fades and
+// effect setters drive what the screen shows.
+TEST_F(BlurPainterTest, OverlaySurfacesOfTheDesktopBlurThroughThePainter) {
+  X11Desktop desktop(h_->connection(), h_->loop(),
+                     std::make_unique<BlurPainterFactory>(h_->loop(), display_->name()));
+  CancellableBag attached = attachToEventLoop(h_->connection(), h_->loop());
+  const Image off = h_->capture(screen());
+
+  auto surface = desktop.overlaySurfaces().createSurface(desktop.displays().screens().front());
+  surface->setAlpha(0, Animation::none());
+  surface->orderFront();
+  surface->orderBelow(h_->frameOf(focused_));
+  surface->setAlpha(1, Animation::fade());
+  h_->settle(0.6);  // the fade and its last frame
+  const Image on = h_->capture(screen());
+  EXPECT_TRUE(identical(off, on, focusedArea_));
+  EXPECT_LT(highFrequencyEnergy(on, farBackground()),
+            highFrequencyEnergy(off, farBackground()) * 0.05);
+  EXPECT_GT(maxChroma(on, farBackground()), 40);
+
+  surface->setGrayscaleOpacity(1);
+  h_->settle(0.2);
+  EXPECT_LE(maxChroma(h_->capture(screen()), farBackground()), 3);
+
+  surface->orderOut();
+  h_->settle(0.2);
+  EXPECT_TRUE(identical(off, h_->capture(screen()), screen()));
+  surface.reset();
+  h_->settle(0.05);
   EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
 }
 
