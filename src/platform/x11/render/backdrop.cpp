@@ -142,7 +142,10 @@ void Backdrop::restack(xcb_window_t id, xcb_window_t above) {
 void Backdrop::setMapped(Window& w, bool mapped) {
   dropPixmap(w);
   w.mapped = mapped;
-  if (mapped && !w.inputOnly && !w.damage && conn_.extensions().damage.present) {
+  // The overlays' own pixels are never part of a backdrop: tracking them would only echo every
+  // frame back as damage.
+  const bool overlay = std::find(overlays_.begin(), overlays_.end(), w.id) != overlays_.end();
+  if (mapped && !overlay && !w.inputOnly && !w.damage && conn_.extensions().damage.present) {
     w.damage = xcb_generate_id(c_);
     conn_.ignoreErrors(
         xcb_damage_create_checked(c_, w.damage, w.id, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES));
@@ -236,6 +239,17 @@ std::vector<Backdrop::Layer> Backdrop::layersBelow(xcb_window_t overlay) const {
     layers.push_back(Layer{w.id, w.rect});
   }
   return {};  // the overlay is not (yet) a child of the root: nothing is known to be below it
+}
+
+void Backdrop::setOverlays(std::vector<xcb_window_t> overlays) {
+  overlays_ = std::move(overlays);
+  for (Window& w : stack_) {
+    const bool overlay = std::find(overlays_.begin(), overlays_.end(), w.id) != overlays_.end();
+    if (overlay && w.damage) {
+      conn_.ignoreErrors(xcb_damage_destroy_checked(c_, w.damage));
+      w.damage = XCB_NONE;
+    }
+  }
 }
 
 bool Backdrop::isViewable(xcb_window_t window) const {

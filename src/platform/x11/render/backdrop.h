@@ -67,7 +67,7 @@ class Backdrop {
                int originX, int originY);
 
   // The overlays to leave out of every window list.
-  void setOverlays(std::vector<xcb_window_t> overlays) { overlays_ = std::move(overlays); }
+  void setOverlays(std::vector<xcb_window_t> overlays);
 
   // The colour shown where no root background pixmap is set.
   static constexpr uint32_t kFallbackBackground = 0x000000;

@@ -173,8 +173,7 @@ void BlurPainter::paint(const OverlayVisualState& state) {
 
 void BlurPainter::redrawEverything() {
   if (!state_) return;
-  sceneDamage_ = windowBox();
-  effectsDirty_ = true;
+  sceneDamage_ = windowBox();  // recomputes the whole chain and its effects
   outputDirty_ = true;
   requestFrame();
 }
