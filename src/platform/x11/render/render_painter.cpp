@@ -133,6 +133,7 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
 }
 
 BlurPainter::~BlurPainter() {
+  if (fence_) xcb_discard_reply(c_, *fence_);
   backdropObservation_.cancel();
   ctx_.removeOverlay(window_);
 }
