@@ -404,6 +404,7 @@ void SimDesktop::init() {
   scriptRunner_ = std::make_unique<SimScriptRunner>(*this);
   updater_ = std::make_unique<SimUpdater>(*this);
   loginItems_ = std::make_unique<SimLoginItems>(*this);
+  mouseMonitors_ = std::make_unique<SimMouseMonitors>();
   // Dunelo itself runs on the desktop: an accessory application (no Dock icon).
   apps_.push_back(
       App{RunningApplication{selfPID_, kSelfBundleID, "Dunelo", ActivationPolicy::accessory},

@@ -38,6 +38,7 @@
 #include "platform/overlay_surface.h"
 #include "platform/script_runner.h"
 #include "platform/sim/animated_value.h"
+#include "platform/sim/sim_mouse_monitors.h"
 #include "platform/sim/virtual_scheduler.h"
 #include "platform/updater.h"
 #include "platform/window_list.h"
@@ -149,7 +150,8 @@ class SimDesktop {
   ScriptRunner& scriptRunner() { return *scriptRunner_; }
   Updater& updater() { return *updater_; }
   LoginItems& loginItems() { return *loginItems_; }
-  // Mouse monitors join here once their simulated implementation lands.
+  // Also the driver of pointer movement (moveOverOtherApp, moveOverOwnWindow, ...).
+  SimMouseMonitors& mouseMonitors() { return *mouseMonitors_; }
   ProcessID selfPID() const { return selfPID_; }
 
   // ---- Clock ----
@@ -358,6 +360,7 @@ class SimDesktop {
   std::unique_ptr<ScriptRunner> scriptRunner_;
   std::unique_ptr<Updater> updater_;
   std::unique_ptr<LoginItems> loginItems_;
+  std::unique_ptr<SimMouseMonitors> mouseMonitors_;
 
   std::vector<ScreenInfo> screens_;
   std::vector<App> apps_;  // launch order
