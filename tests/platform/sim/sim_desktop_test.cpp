@@ -130,8 +130,13 @@ TEST_F(DesktopTest, FocusedWindowReadsFollowFocusTrustAndInjectedFailures) {
   desktop.closeWindow(b);
   EXPECT_EQ(desktop.focusedWindowOf(editor), c);
   EXPECT_EQ(ax.windowPosition(b), std::nullopt);
+  desktop.setWindowOnScreen(c, false);  // minimising passes the focus on as well
+  EXPECT_EQ(desktop.focusedWindowOf(editor), a);
+  desktop.clickWindow(c);
+  EXPECT_EQ(desktop.frontmostPID(), editor);
+  EXPECT_EQ(desktop.focusedWindowOf(editor), c);
+  EXPECT_EQ(desktop.stackingOrder().front(), c);
   desktop.focusWindow(a);
-  EXPECT_EQ(desktop.stackingOrder().front(), a);
 
   desktop.failSizeRead(a);
   EXPECT_EQ(ax.windowSize(a), std::nullopt);
