@@ -61,8 +61,8 @@ class X11DesktopTest : public ::testing::Test {
                ("dunelo-x11-test-" + std::to_string(getpid()) + ".log");
     std::filesystem::remove(logPath_);
     setDebugLogPathForTesting(logPath_.string());
-    appsDir_ = std::filesystem::temp_directory_path() /
-               ("dunelo-x11-apps-" + std::to_string(getpid()));
+    appsDir_ =
+        std::filesystem::temp_directory_path() / ("dunelo-x11-apps-" + std::to_string(getpid()));
     std::filesystem::create_directories(appsDir_ / "applications");
     std::ofstream(appsDir_ / "applications" / "org.example.Editor.desktop")
         << "[Desktop Entry]\nName=Editor\nStartupWMClass=EditorWin\n";
@@ -105,8 +105,8 @@ class X11DesktopTest : public ::testing::Test {
   }
 
   // A managed, mapped, active window; returns the client id.
-  xcb_window_t openWindow(int x, int y, int w, int h, int32_t pid,
-                          const std::string& cls = "Plain", const std::string& type = "") {
+  xcb_window_t openWindow(int x, int y, int w, int h, int32_t pid, const std::string& cls = "Plain",
+                          const std::string& type = "") {
     const xcb_window_t id = client_->createWindow(x, y, w, h, pid, "plain", cls, type);
     EXPECT_TRUE(waitFor([&] {
       const ClientInfo* c = desktop_->tree().client(id);
@@ -203,8 +203,8 @@ TEST_F(X11DesktopTest, WindowListMatchesTheServersStackingFrontToBack) {
     });
     ASSERT_NE(entry, list->end());
     const xcb_rectangle_t g = client_->geometry(frame);
-    EXPECT_EQ(entry->bounds, (WindowBounds{double(g.x), double(g.y), double(g.width),
-                                           double(g.height)}));
+    EXPECT_EQ(entry->bounds,
+              (WindowBounds{double(g.x), double(g.y), double(g.width), double(g.height)}));
     EXPECT_EQ(entry->ownerPID, static_cast<ProcessID>(5001 + (w == b) + 2 * (w == c)));
   }
   // The active window is the frontmost application window (the manager's own 1x1 helper
@@ -235,7 +235,8 @@ TEST_F(X11DesktopTest, FocusedWindowIsTheActiveClientsFrameAndObserversHearItsCh
   EXPECT_FALSE(observer->addNotification("AXTitleChanged"));
 
   client_->configure(first, 150, 120, 300, 200);
-  EXPECT_TRUE(waitFor([&] { return heard == std::vector<std::string>{"AXMoved"}; })) << heard.size();
+  EXPECT_TRUE(waitFor([&] { return heard == std::vector<std::string>{"AXMoved"}; }))
+      << heard.size();
   heard.clear();
   client_->configure(first, 150, 120, 340, 260);
   EXPECT_TRUE(waitFor([&] { return !heard.empty(); }));
@@ -350,8 +351,8 @@ TEST_F(X11DesktopTest, AWindowThatVanishesBeforeTheRestackCausesNoErrorAndNoCras
   // it when the restack goes out.
   const xcb_window_t doomed = xcb_generate_id(client_->xcb());
   const uint32_t values[] = {1};
-  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, doomed, client_->root(), 10, 10, 50,
-                    50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, doomed, client_->root(), 10, 10, 50, 50,
+                    0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                     XCB_CW_OVERRIDE_REDIRECT, values);
   xcb_map_window(client_->xcb(), doomed);
   settle();
@@ -397,8 +398,8 @@ TEST_F(X11DesktopTest, ScreensFollowRandrMonitors) {
   int changes = 0;
   auto token = desktop_->displays().observeChanges([&] { ++changes; });
 
-  ASSERT_EQ(server_->run({"xrandr", "--setmonitor", "dunelo-right", "640/100x400/100+640+0", "none"}),
-            0);
+  ASSERT_EQ(
+      server_->run({"xrandr", "--setmonitor", "dunelo-right", "640/100x400/100+640+0", "none"}), 0);
   EXPECT_TRUE(waitFor([&] { return desktop_->displays().screens().size() == 2; }));
   EXPECT_GE(changes, 1);
   screens = desktop_->displays().screens();
