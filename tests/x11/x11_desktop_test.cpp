@@ -445,6 +445,62 @@ TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   EXPECT_EQ(painterLog_->states.back().grainOpacity, 0.5);
 }
 
+// The pixels at (x, y) of a drawable, 4x4, as 0xAARRGGBB (alpha only for depth-32 drawables).
+std::vector<uint32_t> pixels4x4(xcb_connection_t* c, xcb_drawable_t d, int16_t x, int16_t y) {
+  xcb_get_image_reply_t* image = xcb_get_image_reply(
+      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, d, x, y, 4, 4, ~0u), nullptr);
+  std::vector<uint32_t> out;
+  if (!image) return out;
+  const auto* data = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image));
+  out.assign(data, data + std::min(16, xcb_get_image_data_length(image) / 4));
+  free(image);
+  return out;
+}
+
+TEST_F(X11DesktopTest, PlaceholderVeilIsDrawnWithAndWithoutACompositor) {
+  const xcb_window_t focused = openWindow(700, 100, 300, 200, 9301);
+  for (bool compositor : {false, true}) {
+    SCOPED_TRACE(compositor ? "with a compositor" : "without a compositor");
+    // A fresh desktop with the real placeholder painter; a compositor is recognised by its
+    // selection.
+    const xcb_window_t owner = xcb_generate_id(client_->xcb());
+    xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, owner, client_->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(client_->xcb(), compositor ? owner : XCB_NONE,
+                            client_->atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    settle();
+    auto conn = X11Connection::open(server_->display().c_str());
+    ASSERT_TRUE(conn);
+    X11Desktop desktop(*conn, loop_);
+    auto attached = attachToEventLoop(*conn, loop_);
+    auto surface = desktop.overlaySurfaces().createSurface(desktop.displays().screens().front());
+    auto* overlay = static_cast<X11OverlaySurface*>(surface.get());
+    overlay->setMaterial(BlurMaterial::deep);
+    overlay->setAlpha(1.0, Animation::none());
+    overlay->orderBelow(desktop.tree().client(focused)->frame);
+    conn->flush();
+    settle();
+    loop_.runFor(0.05);
+    conn->sync();
+    EXPECT_EQ(conn->unexpectedErrorCount(), 0u);
+    if (compositor) {
+      // Premultiplied grey at 0.8 of full strength, in every pixel of the window.
+      for (uint32_t p : pixels4x4(conn->xcb(), overlay->window(), 40, 40))
+        EXPECT_EQ(p, 0xCC707076u);
+    } else {
+      // 13 of every 16 pixels carry the veil colour; the others show what lay beneath.
+      const auto px = pixels4x4(conn->xcb(), client_->root(), 40, 40);
+      ASSERT_EQ(px.size(), 16u);
+      EXPECT_EQ(std::count_if(px.begin(), px.end(),
+                              [](uint32_t p) { return (p & 0xffffff) == 0x8c8c94; }),
+                13);
+    }
+    surface.reset();
+    settle();
+    xcb_destroy_window(client_->xcb(), owner);
+  }
+}
+
 TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   int lost = 0;
   auto token = conn_->addConnectionLostHandler([&] { ++lost; });
