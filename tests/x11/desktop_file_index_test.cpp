@@ -29,8 +29,7 @@ class DesktopFileIndexTest : public ::testing::Test {
 
 TEST_F(DesktopFileIndexTest, FindsTheDesktopFileTheWayShellsDo) {
   write("sys", "org.gnome.TextEditor.desktop", "[Desktop Entry]\nName=Text Editor\n");
-  write("sys", "org.example.Term.desktop",
-        "[Desktop Entry]\nName=Term\nStartupWMClass=XTermish\n");
+  write("sys", "org.example.Term.desktop", "[Desktop Entry]\nName=Term\nStartupWMClass=XTermish\n");
   write("sys", "firefox-esr.desktop", "[Desktop Entry]\nName=Firefox ESR\n");
   write("sys", "kde/konsole.desktop", "[Desktop Entry]\nName=Konsole\n");
   write("sys", "byinstance.desktop", "[Desktop Entry]\nName=I\nStartupWMClass=inst\n");

@@ -94,7 +94,8 @@ TEST(XftDpiTest, ReadsTheValueFromAResourceDatabase) {
       {"Xft.dpi: -5\n", std::nullopt},
       {"", std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(X11Displays::parseXftDpi(c.resources), c.dpi) << c.resources;
+  for (const Case& c : cases)
+    EXPECT_EQ(X11Displays::parseXftDpi(c.resources), c.dpi) << c.resources;
 }
 
 }  // namespace

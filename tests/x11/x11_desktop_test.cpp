@@ -61,8 +61,8 @@ class X11DesktopTest : public ::testing::Test {
                ("dunelo-x11-test-" + std::to_string(getpid()) + ".log");
     std::filesystem::remove(logPath_);
     setDebugLogPathForTesting(logPath_.string());
-    appsDir_ = std::filesystem::temp_directory_path() /
-               ("dunelo-x11-apps-" + std::to_string(getpid()));
+    appsDir_ =
+        std::filesystem::temp_directory_path() / ("dunelo-x11-apps-" + std::to_string(getpid()));
     std::filesystem::create_directories(appsDir_ / "applications");
     std::ofstream(appsDir_ / "applications" / "org.example.Editor.desktop")
         << "[Desktop Entry]\nName=Editor\nStartupWMClass=EditorWin\n";
@@ -105,8 +105,8 @@ class X11DesktopTest : public ::testing::Test {
   }
 
   // A managed, mapped, active window; returns the client id.
-  xcb_window_t openWindow(int x, int y, int w, int h, int32_t pid,
-                          const std::string& cls = "Plain", const std::string& type = "") {
+  xcb_window_t openWindow(int x, int y, int w, int h, int32_t pid, const std::string& cls = "Plain",
+                          const std::string& type = "") {
     const xcb_window_t id = client_->createWindow(x, y, w, h, pid, "plain", cls, type);
     EXPECT_TRUE(waitFor([&] {
       const ClientInfo* c = desktop_->tree().client(id);
@@ -203,8 +203,8 @@ TEST_F(X11DesktopTest, WindowListMatchesTheServersStackingFrontToBack) {
     });
     ASSERT_NE(entry, list->end());
     const xcb_rectangle_t g = client_->geometry(frame);
-    EXPECT_EQ(entry->bounds, (WindowBounds{double(g.x), double(g.y), double(g.width),
-                                           double(g.height)}));
+    EXPECT_EQ(entry->bounds,
+              (WindowBounds{double(g.x), double(g.y), double(g.width), double(g.height)}));
     EXPECT_EQ(entry->ownerPID, static_cast<ProcessID>(5001 + (w == b) + 2 * (w == c)));
   }
   // The active window is the frontmost application window (the manager's own 1x1 helper
@@ -235,7 +235,8 @@ TEST_F(X11DesktopTest, FocusedWindowIsTheActiveClientsFrameAndObserversHearItsCh
   EXPECT_FALSE(observer->addNotification("AXTitleChanged"));
 
   client_->configure(first, 150, 120, 300, 200);
-  EXPECT_TRUE(waitFor([&] { return heard == std::vector<std::string>{"AXMoved"}; })) << heard.size();
+  EXPECT_TRUE(waitFor([&] { return heard == std::vector<std::string>{"AXMoved"}; }))
+      << heard.size();
   heard.clear();
   client_->configure(first, 150, 120, 340, 260);
   EXPECT_TRUE(waitFor([&] { return !heard.empty(); }));
@@ -350,8 +351,8 @@ TEST_F(X11DesktopTest, AWindowThatVanishesBeforeTheRestackCausesNoErrorAndNoCras
   // it when the restack goes out.
   const xcb_window_t doomed = xcb_generate_id(client_->xcb());
   const uint32_t values[] = {1};
-  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, doomed, client_->root(), 10, 10, 50,
-                    50, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, doomed, client_->root(), 10, 10, 50, 50,
+                    0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                     XCB_CW_OVERRIDE_REDIRECT, values);
   xcb_map_window(client_->xcb(), doomed);
   settle();
@@ -397,8 +398,8 @@ TEST_F(X11DesktopTest, ScreensFollowRandrMonitors) {
   int changes = 0;
   auto token = desktop_->displays().observeChanges([&] { ++changes; });
 
-  ASSERT_EQ(server_->run({"xrandr", "--setmonitor", "dunelo-right", "640/100x400/100+640+0", "none"}),
-            0);
+  ASSERT_EQ(
+      server_->run({"xrandr", "--setmonitor", "dunelo-right", "640/100x400/100+640+0", "none"}), 0);
   EXPECT_TRUE(waitFor([&] { return desktop_->displays().screens().size() == 2; }));
   EXPECT_GE(changes, 1);
   screens = desktop_->displays().screens();
@@ -444,15 +445,71 @@ TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   EXPECT_EQ(painterLog_->states.back().grainOpacity, 0.5);
 }
 
+// The pixels at (x, y) of a drawable, 4x4, as 0xAARRGGBB (alpha only for depth-32 drawables).
+std::vector<uint32_t> pixels4x4(xcb_connection_t* c, xcb_drawable_t d, int16_t x, int16_t y) {
+  xcb_get_image_reply_t* image = xcb_get_image_reply(
+      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, d, x, y, 4, 4, ~0u), nullptr);
+  std::vector<uint32_t> out;
+  if (!image) return out;
+  const auto* data = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image));
+  out.assign(data, data + std::min(16, xcb_get_image_data_length(image) / 4));
+  free(image);
+  return out;
+}
+
+TEST_F(X11DesktopTest, PlaceholderVeilIsDrawnWithAndWithoutACompositor) {
+  const xcb_window_t focused = openWindow(700, 100, 300, 200, 9301);
+  for (bool compositor : {false, true}) {
+    SCOPED_TRACE(compositor ? "with a compositor" : "without a compositor");
+    // A fresh desktop with the real placeholder painter; a compositor is recognised by its
+    // selection.
+    const xcb_window_t owner = xcb_generate_id(client_->xcb());
+    xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, owner, client_->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(client_->xcb(), compositor ? owner : XCB_NONE,
+                            client_->atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    settle();
+    auto conn = X11Connection::open(server_->display().c_str());
+    ASSERT_TRUE(conn);
+    X11Desktop desktop(*conn, loop_);
+    auto attached = attachToEventLoop(*conn, loop_);
+    auto surface = desktop.overlaySurfaces().createSurface(desktop.displays().screens().front());
+    auto* overlay = static_cast<X11OverlaySurface*>(surface.get());
+    overlay->setMaterial(BlurMaterial::deep);
+    overlay->setAlpha(1.0, Animation::none());
+    overlay->orderBelow(desktop.tree().client(focused)->frame);
+    conn->flush();
+    settle();
+    loop_.runFor(0.05);
+    conn->sync();
+    EXPECT_EQ(conn->unexpectedErrorCount(), 0u);
+    if (compositor) {
+      // Premultiplied grey at 0.8 of full strength, in every pixel of the window.
+      for (uint32_t p : pixels4x4(conn->xcb(), overlay->window(), 40, 40))
+        EXPECT_EQ(p, 0xCC707076u);
+    } else {
+      // 13 of every 16 pixels carry the veil colour; the others show what lay beneath.
+      const auto px = pixels4x4(conn->xcb(), client_->root(), 40, 40);
+      ASSERT_EQ(px.size(), 16u);
+      EXPECT_EQ(std::count_if(px.begin(), px.end(),
+                              [](uint32_t p) { return (p & 0xffffff) == 0x8c8c94; }),
+                13);
+    }
+    surface.reset();
+    settle();
+    xcb_destroy_window(client_->xcb(), owner);
+  }
+}
+
 TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   int lost = 0;
   auto token = conn_->addConnectionLostHandler([&] { ++lost; });
+  ASSERT_EQ(loop_.watchedFdCount(), 1u);
   shutdown(conn_->fd(), SHUT_RDWR);
-  conn_->flush();
-  conn_->dispatchPendingEvents();
-  loop_.runFor(0.02);
+  loop_.runFor(0.05);
   EXPECT_TRUE(conn_->isConnectionLost());
   EXPECT_EQ(lost, 1);
+  EXPECT_EQ(loop_.watchedFdCount(), 0u) << "a dead socket must not keep waking the loop";
   EXPECT_FALSE(desktop_->windowList().onScreenWindows());
   EXPECT_FALSE(desktop_->accessibility().isProcessTrusted(false));
   auto overlay = makeOverlay();  // creating and ordering on a dead connection does nothing
