@@ -137,6 +137,10 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     xcb_render_create_picture(c, nearest.id(), half.pixmap.id(), f.argb32, XCB_RENDER_CP_REPEAT,
                               &pad);
     setTransform(c, nearest.id(), scaleTransform(0.5), "nearest");
+    h.showOverlay();
+    h.settle(0.1);
+    ServerResource window = ownedPicture(c, xcb_generate_id(c));
+    xcb_render_create_picture(c, window.id(), h.overlay(), f.rgb24, 0, nullptr);
     ServerResource solid = solidPicture(c, Color::deviceRGB(0.2, 0.3, 0.4));
     ServerResource mask = solidPicture(c, Color::deviceRGB(0, 0, 0, 0.8));
     ServerResource grey = solidPicture(c, Color::deviceRGB(0.5, 0.5, 0.5));
@@ -158,6 +162,9 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
         {"step: bilinear doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), kWidth, kHeight)},
         {"step: nearest doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), kWidth, kHeight)},
         {"step: nearest doubling src", op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> mapped redirected window", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), kWidth, kHeight)},
+        {"step: bilinear halving from x8r8g8b8", [&, halvingX = std::make_shared<ServerResource>(scaledPicture(c, x888.pixmap.id(), f.rgb24, 2, "bilinear"))] {
+           xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, halvingX->id(), 0, half.id(), 0, 0, 0, 0, 0, 0, kWidth / 2, kHeight / 2); }},
         {"step: copy x8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
         {"step: over with alpha mask, full size", op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
         {"step: overlay blend with mask, full size", op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
