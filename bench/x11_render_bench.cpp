@@ -88,17 +88,16 @@ uint32_t page(int x, int y) {
 
 void report(const char* what, const Sample& s, double frames, const char* note = "") {
   const double total = s.self + s.server + s.other;
+  char other[48] = "";
   if (frames > 0) {
+    if (s.other > 0) std::snprintf(other, sizeof other, ", picom %.2f", 1000 * s.other / frames);
     std::printf("%-58s %7.2f ms/frame CPU (self %.2f, X %.2f%s) wall %.2f ms/frame  %s\n", what,
-                1000 * total / frames, 1000 * s.self / frames, 1000 * s.server / frames,
-                s.other > 0 ? (", picom " + std::to_string(1000 * s.other / frames)).c_str() : "",
+                1000 * total / frames, 1000 * s.self / frames, 1000 * s.server / frames, other,
                 1000 * s.wall / frames, note);
   } else {
+    if (s.other > 0) std::snprintf(other, sizeof other, ", picom %.2f %%", 100 * s.other / s.wall);
     std::printf("%-58s %7.2f %% CPU (self %.2f %%, X %.2f %%%s)  %s\n", what, 100 * total / s.wall,
-                100 * s.self / s.wall, 100 * s.server / s.wall,
-                s.other > 0 ? (", picom " + std::to_string(100 * s.other / s.wall) + " %").c_str()
-                            : "",
-                note);
+                100 * s.self / s.wall, 100 * s.server / s.wall, other, note);
   }
   std::fflush(stdout);
 }
