@@ -164,6 +164,9 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
         {"step: copy x8r8g8b8 -> mapped redirected window", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), kWidth, kHeight)},
         {"step: bilinear halving from x8r8g8b8", [&, halvingX = std::make_shared<ServerResource>(scaledPicture(c, x888.pixmap.id(), f.rgb24, 2, "bilinear"))] {
            xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, halvingX->id(), 0, half.id(), 0, 0, 0, 0, 0, 0, kWidth / 2, kHeight / 2); }},
+        {"step: src with alpha mask, half size", op(XCB_RENDER_PICT_OP_SRC, half.id(), mask.id(), dst.id(), kWidth / 2, kHeight / 2)},
+        {"step: in solid alpha, half size", op(XCB_RENDER_PICT_OP_IN, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+        {"step: bilinear doubling over into the mapped window", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, window.id(), kWidth, kHeight)},
         {"step: copy x8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
         {"step: over with alpha mask, full size", op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
         {"step: overlay blend with mask, full size", op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
@@ -295,6 +298,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Meter meter{display.serverPid()};
+  setenv("XPID", std::to_string(display.serverPid()).c_str(), 1);
   std::printf("Xvfb %s %dx%d, openbox; %.1f s per phase\n", display.name().c_str(), kWidth,
               kHeight, seconds);
 

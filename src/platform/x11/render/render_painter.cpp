@@ -185,6 +185,7 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   originX_ = state.frame.x;
   originY_ = state.frame.y;
   scene_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
+  frame_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
   blur_.configure(scene_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
                   std::clamp(look.blurLevels, DualFilterBlur::kMinLevels,
@@ -367,27 +368,34 @@ void BlurPainter::drawOutput(Box content, const Box& mix) {
   }
   if (mix.isEmpty()) return;
 
+  // The frame is mixed offscreen and copied to the window in one request: the window never shows
+  // a half-drawn frame, and transformed draws into a redirected window cost the server about
+  // twice as much as into a pixmap.
   const xcb_render_picture_t window = windowPicture_.id();
   const double alpha = std::clamp(s.alpha, 0.0, 1.0);
   if (alpha <= 0) {
     composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
     return;
   }
-  ServerResource alphaMask;
-  if (alpha < 1) {
-    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
-    alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
-  }
+  const xcb_render_picture_t frame = frame_.id();
   if (grain) {
-    composite(c_, alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, effected_.id(),
-              alphaMask.id(), window, mix);
+    if (alpha < 1) {
+      composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, frame, mix);
+      ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
+      composite(c_, XCB_RENDER_PICT_OP_OVER, effected_.id(), alphaMask.id(), frame, mix);
+    } else {
+      composite(c_, XCB_RENDER_PICT_OP_SRC, effected_.id(), XCB_NONE, frame, mix);
+    }
   } else if (alpha >= 1) {
-    blur_.drawResult(window, XCB_RENDER_PICT_OP_SRC, XCB_NONE, mix);
+    blur_.drawResult(frame, XCB_RENDER_PICT_OP_SRC, XCB_NONE, mix);
   } else {
+    ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
     composite(c_, XCB_RENDER_PICT_OP_SRC, blur_.halfResult(), alphaMask.id(), halfMixed_.id(),
               blur_.halfBox(mix));
-    composite(c_, XCB_RENDER_PICT_OP_OVER, halfMixedDoubled_.id(), XCB_NONE, window, mix);
+    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, frame, mix);
+    composite(c_, XCB_RENDER_PICT_OP_OVER, halfMixedDoubled_.id(), XCB_NONE, frame, mix);
   }
+  composite(c_, XCB_RENDER_PICT_OP_SRC, frame, XCB_NONE, window, mix);
 }
 
 // --- BlurPainterFactory ---

@@ -104,6 +104,7 @@ class BlurPainter final : public OverlayPainter {
   int originY_ = 0;
 
   ScratchPicture scene_;     // the sharp backdrop, window-sized
+  ScratchPicture frame_;     // the window's next pixels, mixed here and copied in one go
   ScratchPicture effected_;  // blurred and effected, full size; only while grain shows
   // Without grain: the half-resolution result with the window alpha applied, drawn doubled over
   // the scene (cheaper than doubling through an alpha mask).
