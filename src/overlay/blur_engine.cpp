@@ -7,12 +7,10 @@
 #include "app/debug_log.h"
 #include "core/format.h"
 #include "overlay/focused_window_locator.h"
+#include "settings/settings_manager.h"
 
 namespace dunelo {
 namespace {
-
-// The desktop's accent colour stands in for the tint until the coordinator sets one.
-constexpr Color kInitialTintColor = Color::srgb(0.0, 0.478, 1.0);
 
 // The alpha range starts here in both modes.
 constexpr double kMinimumAlpha = 0.36;
@@ -51,7 +49,7 @@ BlurEngine::BlurEngine(Displays& displays, OverlaySurfaceFactory& surfaces, Work
       accessibility_(accessibility),
       windowList_(windowList),
       scheduler_(scheduler),
-      currentTintColor_(kInitialTintColor) {
+      currentTintColor_(accentColor()) {
   screenObserver_ = displays_.observeChanges([weak = weakFactory_.getWeakPtr()] {
     if (BlurEngine* self = weak.get()) self->rebuildOverlayWindows();
   });

@@ -114,7 +114,7 @@ class BlurEngine {
   Cancellable screenObserver_;
   double blurRadius_ = 70.0;
   BlurMode blurMode_ = BlurMode::deep;
-  Color currentTintColor_;
+  Color currentTintColor_;  // the desktop accent until the coordinator sets a tint
   double currentTintOpacity_ = 0.0;
   double currentGrainIntensity_ = 0.0;
   bool currentGrayscale_ = false;
