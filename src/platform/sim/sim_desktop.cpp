@@ -515,7 +515,8 @@ WindowNumber SimDesktop::openWindow(ProcessID pid, const Rect& frame, WindowOpti
   App* app = findApp(pid);
   assert(app && "opening a window for an application that is not running");
   const WindowNumber n = nextWindowNumber_++;
-  windows_.emplace(n, Window{n, pid, frame, true, options.desktopElement, false, false, {}, std::nullopt});
+  windows_.emplace(
+      n, Window{n, pid, frame, true, options.desktopElement, false, false, {}, std::nullopt});
   if (options.desktopElement) {
     stack_.push_back(n);
     return n;
