@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
 #include "platform/sim/sim_desktop.h"
+#include "support/log_capture.h"
 
 namespace dunelo {
 namespace {
@@ -22,21 +20,16 @@ namespace {
 using sim::OverlaySnapshot;
 using sim::SimDesktop;
 using sim::SurfaceCall;
-using testing::ElementsAre;
+using ::testing::ElementsAre;
 
 const ScreenInfo kMain{Rect(0, 0, 1440, 900), 2.0, 1};
 const ScreenInfo kSide{Rect(1440, 0, 1920, 1080), 1.0, 2};
 
 // One screen, an editor in front with a focused window, an engine at its defaults, and the debug
 // log redirected to a file of the test's own.
-class Engine : public testing::Test {
+class Engine : public ::testing::Test {
  public:
   Engine() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    logPath_ = testing::TempDir() + "blur_engine_" + info->name() + ".log";
-    std::remove(logPath_.c_str());
-    setDebugLogPathForTesting(logPath_);
-
     d.addScreen(kMain);
     editor = d.launchApp("org.example.Editor");
     d.activate(editor);
@@ -44,10 +37,7 @@ class Engine : public testing::Test {
     d.runUntilIdle();
     makeEngine();
   }
-  ~Engine() override {
-    engine.reset();
-    setDebugLogPathForTesting("");
-  }
+  ~Engine() override { engine.reset(); }
 
   void makeEngine() {
     engine = std::make_unique<BlurEngine>(d.displays(), d.overlaySurfaces(), d.workspace(),
@@ -75,24 +65,13 @@ class Engine : public testing::Test {
     return *d.overlay(d.overlays().front());
   }
 
-  // Debug-log messages without their timestamps.
-  std::vector<std::string> logLines() const {
-    std::vector<std::string> out;
-    std::ifstream in(logPath_);
-    for (std::string line; std::getline(in, line);) {
-      const auto colon = line.find(": ");
-      out.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
-    }
-    return out;
-  }
+  std::vector<std::string> logLines() const { return log.messages(); }
 
+  dunelo::testing::LogCapture log;
   SimDesktop d;
   ProcessID editor = 0;
   WindowNumber window = 0;
   std::unique_ptr<BlurEngine> engine;
-
- private:
-  std::string logPath_;
 };
 
 TEST(BlurEngineAlpha, TargetAlphaSpansTheModesRange) {
@@ -499,7 +478,7 @@ TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
     const bool resettingBefore = engine.isResettingOrder();
     d.advance(kOrderingInterval);
 
-    SCOPED_TRACE(testing::Message() << "tick " << t);
+    SCOPED_TRACE(::testing::Message() << "tick " << t);
     const auto overlays = d.overlays();
     ASSERT_EQ(overlays.size(), 2u);
     if (engine.isResettingOrder()) {

@@ -3,19 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <limits>
 #include <string>
 
-#include "app/debug_log.h"
 #include "platform/sim/sim_desktop.h"
+#include "support/log_capture.h"
 
 namespace dunelo {
 namespace {
 
 using sim::SimDesktop;
-using testing::ElementsAre;
+using ::testing::ElementsAre;
 
 const ScreenInfo kRetina{Rect(0, 0, 1440, 900), 2.0, 1};
 
@@ -113,9 +111,7 @@ class RefusingFactory final : public OverlaySurfaceFactory {
 };
 
 TEST(OverlayWindow, RefusedWindowBecomesAnInertOverlayAndIsLogged) {
-  const std::string log = testing::TempDir() + "overlay_window_refused.log";
-  std::remove(log.c_str());
-  setDebugLogPathForTesting(log);
+  dunelo::testing::LogCapture log;
   RefusingFactory factory;
   OverlayWindow window(factory, kRetina);
   window.applyTint(Color::srgb(1, 0, 0), 1.0f);
@@ -123,13 +119,9 @@ TEST(OverlayWindow, RefusedWindowBecomesAnInertOverlayAndIsLogged) {
   window.orderFront();
   window.orderBelow(42);
   window.orderOut();
-  setDebugLogPathForTesting("");
-
-  std::ifstream in(log);
-  std::string line;
-  std::getline(in, line);
-  EXPECT_THAT(line, testing::HasSubstr("[OverlayWindow] no window could be created for the screen "
-                                       "at (0.0, 0.0, 1440.0, 900.0)"));
+  EXPECT_THAT(log.messages(),
+              ElementsAre("[OverlayWindow] no window could be created for the screen at (0.0, "
+                          "0.0, 1440.0, 900.0); it gets no overlay"));
 }
 
 }  // namespace
