@@ -521,3 +521,53 @@ TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
 
 }  // namespace
 }  // namespace dunelo::x11
+
+namespace dunelo::x11 {
+namespace {
+
+// A window manager played by the test: no frames, and the root properties written in whatever
+// order the test chooses.
+TEST(X11WithoutReparentingTest, ActivationOfAWindowListedOnlyAfterwardsIsStillAnnounced) {
+  XServer server(false);
+  ASSERT_TRUE(server.ok());
+  auto conn = X11Connection::open(server.display().c_str());
+  ASSERT_TRUE(conn);
+  EventLoop loop;
+  X11Desktop desktop(*conn, loop);
+  auto attached = attachToEventLoop(*conn, loop);
+  TestClient wm(server.display());
+  auto setWindows = [&](const char* property, std::vector<xcb_window_t> ids) {
+    xcb_change_property(wm.xcb(), XCB_PROP_MODE_REPLACE, wm.root(), wm.atom(property),
+                        XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(ids.size()), ids.data());
+    wm.flush();
+  };
+  const xcb_window_t w = wm.createWindow(10, 20, 200, 100, 4242, "tool", "Tool");
+  std::vector<RunningApplication> activations;
+  auto token = desktop.workspace().observeActivations(
+      [&](const RunningApplication& app) { activations.push_back(app); });
+
+  setWindows("_NET_ACTIVE_WINDOW", {w});
+  EXPECT_TRUE(loop.runUntil([&] { return desktop.tree().activeWindow() == w; }, 3));
+  EXPECT_TRUE(activations.empty()) << "not a known client yet";
+  setWindows("_NET_CLIENT_LIST", {w});
+  EXPECT_TRUE(loop.runUntil([&] { return !activations.empty(); }, 3));
+  ASSERT_EQ(activations.size(), 1u);
+  EXPECT_EQ(activations[0].pid, 4242);
+  EXPECT_EQ(activations[0].bundleID, "Tool");
+
+  // Without frames the client is its own top-level, and the window list and the focused window
+  // agree on it.
+  EXPECT_EQ(desktop.tree().client(w)->frame, w);
+  EXPECT_EQ(desktop.accessibility().windowPosition(w), (Point{10, 20}));
+  auto list = desktop.windowList().onScreenWindows();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 1u);
+  EXPECT_EQ(list->front().windowNumber, static_cast<WindowNumber>(w));
+  EXPECT_EQ(list->front().ownerPID, 4242);
+  // No window manager check window: nothing vouches for _NET_ACTIVE_WINDOW.
+  EXPECT_FALSE(desktop.accessibility().isProcessTrusted(false));
+  EXPECT_FALSE(desktop.accessibility().canReadFocusedApplication());
+}
+
+}  // namespace
+}  // namespace dunelo::x11

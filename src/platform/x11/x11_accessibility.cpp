@@ -34,7 +34,8 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
 
   void onTreeChange(const TreeChange& change) {
     if (!owner_) return;
-    if (change.kind == TreeChange::Kind::activeWindow) {
+    if (change.kind == TreeChange::Kind::activeWindow ||
+        change.kind == TreeChange::Kind::clientList) {
       auto now = owner_->focusedWindow(pid_);
       if (now == focused_) return;
       focused_ = now;
@@ -81,7 +82,8 @@ X11Accessibility::~X11Accessibility() {
 }
 
 void X11Accessibility::onTreeChange(const TreeChange& change) {
-  if (change.kind == TreeChange::Kind::activeWindow) {
+  if (change.kind == TreeChange::Kind::activeWindow ||
+      change.kind == TreeChange::Kind::clientList) {
     if (const ClientInfo* info = tree_.client(tree_.activeWindow()); info && info->pid)
       lastActiveByPID_[*info->pid] = info->id;
   }
