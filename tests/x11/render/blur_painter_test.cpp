@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <memory>
-#include <random>
 
+#include "overlay/grain_image.h"
 #include "platform/x11/x11_desktop.h"
 #include "x11/render/private_display.h"
 #include "x11/render/render_harness.h"
@@ -24,23 +24,6 @@ constexpr int kBackgroundHeight = 450;
 uint32_t checker(int x, int y) { return ((x / 2 + y / 2) % 2) ? 0xe03030 : 0x2040e0; }
 // The focused window: green and white stripes.
 uint32_t stripes(int x, int y) { return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0; }
-
-std::shared_ptr<const Bitmap> noiseImage(int width, int height) {
-  auto image = std::make_shared<Bitmap>();
-  image->width = width;
-  image->height = height;
-  image->rgba.resize(static_cast<size_t>(width) * height * 4);
-  std::mt19937 rng(7);
-  std::uniform_int_distribution<int> channel(96, 159);  // 0.375..0.625
-  std::uniform_int_distribution<int> alpha(0, 255);
-  for (size_t i = 0; i < image->rgba.size(); i += 4) {
-    image->rgba[i] = static_cast<uint8_t>(channel(rng));
-    image->rgba[i + 1] = static_cast<uint8_t>(channel(rng));
-    image->rgba[i + 2] = static_cast<uint8_t>(channel(rng));
-    image->rgba[i + 3] = static_cast<uint8_t>(alpha(rng));
-  }
-  return image;
-}
 
 class BlurPainterTest : public ::testing::Test {
  protected:
@@ -175,7 +158,8 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
   {
     SCOPED_TRACE("grain at 0.5 adds pixel noise; grain at 0 adds none");
     OverlayVisualState state = h_->defaultState();
-    state.grainImage = noiseImage(kWidth, kHeight);
+    state.grainImage = makeGrainImage(kWidth, kHeight);
+    ASSERT_TRUE(state.grainImage);
     h_->paint(state);
     ASSERT_TRUE(h_->waitForFrames(1));
     const double quiet = greenDeviation(h_->capture(screen()), farBackground());
