@@ -59,8 +59,7 @@ double selfCpu() {
 }
 
 double wallNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 struct Sample {
@@ -152,26 +151,49 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
       return [=] { xcb_render_composite(c, o, s0, m, d, 0, 0, 0, 0, 0, 0, w, hgt); };
     };
     const std::vector<Step> steps = {
-        {"step: solid fill, full size", op(XCB_RENDER_PICT_OP_SRC, solid.id(), 0, dst.id(), kWidth, kHeight)},
-        {"step: copy x8r8g8b8 -> a8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, dst.id(), kWidth, kHeight)},
-        {"step: copy a8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, src.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: bilinear halving, full -> half", op(XCB_RENDER_PICT_OP_SRC, halving.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
-        {"step: bilinear doubling, half -> full (src)", op(XCB_RENDER_PICT_OP_SRC, doubling.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: bilinear doubling over, alpha mask", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), mask.id(), x888.id(), kWidth, kHeight)},
-        {"step: bilinear doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: nearest doubling over, no mask", op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: nearest doubling src", op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: copy x8r8g8b8 -> mapped redirected window", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), kWidth, kHeight)},
-        {"step: bilinear halving from x8r8g8b8", [&, halvingX = std::make_shared<ServerResource>(scaledPicture(c, x888.pixmap.id(), f.rgb24, 2, "bilinear"))] {
-           xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, halvingX->id(), 0, half.id(), 0, 0, 0, 0, 0, 0, kWidth / 2, kHeight / 2); }},
-        {"step: src with alpha mask, half size", op(XCB_RENDER_PICT_OP_SRC, half.id(), mask.id(), dst.id(), kWidth / 2, kHeight / 2)},
-        {"step: in solid alpha, half size", op(XCB_RENDER_PICT_OP_IN, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
-        {"step: bilinear doubling over into the mapped window", op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, window.id(), kWidth, kHeight)},
-        {"step: copy x8r8g8b8 -> x8r8g8b8, full size", op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
-        {"step: over with alpha mask, full size", op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
-        {"step: overlay blend with mask, full size", op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
-        {"step: HSL saturation with mask, half size", op(XCB_RENDER_PICT_OP_HSL_SATURATION, grey.id(), mask.id(), half.id(), kWidth / 2, kHeight / 2)},
-        {"step: solid over, half size", op(XCB_RENDER_PICT_OP_OVER, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+        {"step: solid fill, full size",
+         op(XCB_RENDER_PICT_OP_SRC, solid.id(), 0, dst.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> a8r8g8b8, full size",
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, dst.id(), kWidth, kHeight)},
+        {"step: copy a8r8g8b8 -> x8r8g8b8, full size",
+         op(XCB_RENDER_PICT_OP_SRC, src.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: bilinear halving, full -> half",
+         op(XCB_RENDER_PICT_OP_SRC, halving.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+        {"step: bilinear doubling, half -> full (src)",
+         op(XCB_RENDER_PICT_OP_SRC, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: bilinear doubling over, alpha mask",
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), mask.id(), x888.id(), kWidth, kHeight)},
+        {"step: bilinear doubling over, no mask",
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: nearest doubling over, no mask",
+         op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: nearest doubling src",
+         op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> mapped redirected window",
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), kWidth, kHeight)},
+        {"step: bilinear halving from x8r8g8b8",
+         [&, halvingX = std::make_shared<ServerResource>(
+                 scaledPicture(c, x888.pixmap.id(), f.rgb24, 2, "bilinear"))] {
+           xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, halvingX->id(), 0, half.id(), 0, 0, 0, 0,
+                                0, 0, kWidth / 2, kHeight / 2);
+         }},
+        {"step: src with alpha mask, half size",
+         op(XCB_RENDER_PICT_OP_SRC, half.id(), mask.id(), dst.id(), kWidth / 2, kHeight / 2)},
+        {"step: in solid alpha, half size",
+         op(XCB_RENDER_PICT_OP_IN, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+        {"step: bilinear doubling over into the mapped window",
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, window.id(), kWidth, kHeight)},
+        {"step: copy x8r8g8b8 -> x8r8g8b8, full size",
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
+        {"step: over with alpha mask, full size",
+         op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
+        {"step: overlay blend with mask, full size",
+         op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
+        {"step: HSL saturation with mask, half size",
+         op(XCB_RENDER_PICT_OP_HSL_SATURATION, grey.id(), mask.id(), half.id(), kWidth / 2,
+            kHeight / 2)},
+        {"step: solid over, half size",
+         op(XCB_RENDER_PICT_OP_OVER, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
     };
     for (const Step& step : steps) {
       const int n = std::max(5, frames / 2);
@@ -262,9 +284,9 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     };
     const Sample s = meter.start();
     for (int i = 0; i < n; ++i) {
-      auto reply = replyOf(c, xcb_get_image_reply,
-                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, src.pixmap.id(), 0, 0,
-                                         kWidth, kHeight, ~0u));
+      auto reply = replyOf(
+          c, xcb_get_image_reply,
+          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, src.pixmap.id(), 0, 0, kWidth, kHeight, ~0u));
       if (!reply) break;
       std::copy_n(reinterpret_cast<const uint32_t*>(xcb_get_image_data(reply.get())), a.size(),
                   a.begin());
@@ -299,8 +321,8 @@ int main(int argc, char** argv) {
   }
   Meter meter{display.serverPid()};
   setenv("XPID", std::to_string(display.serverPid()).c_str(), 1);
-  std::printf("Xvfb %s %dx%d, openbox; %.1f s per phase\n", display.name().c_str(), kWidth,
-              kHeight, seconds);
+  std::printf("Xvfb %s %dx%d, openbox; %.1f s per phase\n", display.name().c_str(), kWidth, kHeight,
+              seconds);
 
   {
     RenderHarness h(display.name());
@@ -309,9 +331,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     const xcb_window_t background = h.createWindow(0, 0, kWidth - 10, kHeight - 30, page);
-    const xcb_window_t focused = h.createWindow(660, 340, 600, 400, [](int x, int y) {
-      return ((x + y) / 4) % 2 ? 0x3060c0u : 0xffffffu;
-    });
+    const xcb_window_t focused = h.createWindow(
+        660, 340, 600, 400, [](int x, int y) { return ((x + y) / 4) % 2 ? 0x3060c0u : 0xffffffu; });
     h.raise(h.frameOf(focused));
     h.settle(0.2);
     auto* painter = dynamic_cast<BlurPainter*>(&h.painter());
@@ -439,14 +460,16 @@ int main(int argc, char** argv) {
       return d;
     };
     std::printf("\n(b) a 400x400 window animating at 60 Hz\n");
-    const Sample hidden = runAnimation("behind nothing (overlay hidden): the scene's own cost", false);
+    const Sample hidden =
+        runAnimation("behind nothing (overlay hidden): the scene's own cost", false);
     const Sample shown = runAnimation("behind the overlay", true);
     const double overlayShare =
         (shown.self + shown.server) / shown.wall - (hidden.self + hidden.server) / hidden.wall;
-    std::printf("%-58s %7.2f %% CPU; full-frame redraw at 60 Hz would be %.1f %% CPU "
-                "(target: at most a third, %.1f %%)\n",
-                "   the overlay's share", 100 * overlayShare, 100 * fullPerFrame * 60,
-                100 * fullPerFrame * 20);
+    std::printf(
+        "%-58s %7.2f %% CPU; full-frame redraw at 60 Hz would be %.1f %% CPU "
+        "(target: at most a third, %.1f %%)\n",
+        "   the overlay's share", 100 * overlayShare, 100 * fullPerFrame * 60,
+        100 * fullPerFrame * 20);
     std::printf("%-58s %7.2f %% CPU of dunelo + X (target: at most %.1f %%)\n",
                 "   total while animating behind the overlay",
                 100 * (shown.self + shown.server) / shown.wall, 100 * fullPerFrame * 20);
@@ -472,7 +495,8 @@ int main(int argc, char** argv) {
   }
 
   // (d) picom as the peer: same desktop, a full-screen translucent window, blur behind it.
-  std::printf("\n(d) picom 9.1 --backend xrender --blur-background, full-screen translucent window\n");
+  std::printf(
+      "\n(d) picom 9.1 --backend xrender --blur-background, full-screen translucent window\n");
   for (const char* kernel : {"", "11x11gaussian"}) {
     PrivateDisplay peer(kWidth, kHeight);
     RenderHarness h(peer.name());
@@ -499,11 +523,10 @@ int main(int argc, char** argv) {
     xcb_create_colormap(c, XCB_COLORMAP_ALLOC_NONE, cmap, conn.root(), argb);
     const xcb_window_t veil = xcb_generate_id(c);
     const uint32_t values[] = {0, 0, 1, cmap};
-    xcb_create_window(c, 32, veil, conn.root(), 0, 0, kWidth, kHeight, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, argb,
-                      XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT |
-                          XCB_CW_COLORMAP,
-                      values);
+    xcb_create_window(
+        c, 32, veil, conn.root(), 0, 0, kWidth, kHeight, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, argb,
+        XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
+        values);
     xcb_map_window(c, veil);
     const xcb_gcontext_t gc = xcb_generate_id(c);
     const uint32_t grey = 0x80606060;

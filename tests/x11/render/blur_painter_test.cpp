@@ -1,8 +1,7 @@
 // The overlay renderer on a real X server: what the screen shows with the overlay up, compared
 // with the same desktop without it.
-#include <xcb/shape.h>
-
 #include <gtest/gtest.h>
+#include <xcb/shape.h>
 
 #include <cstdio>
 #include <memory>
@@ -21,9 +20,13 @@ constexpr int kBackgroundWidth = 630;
 constexpr int kBackgroundHeight = 450;
 
 // Fine, saturated detail: a two-pixel checkerboard of red and blue, like small coloured text.
-uint32_t checker(int x, int y) { return ((x / 2 + y / 2) % 2) ? 0xe03030 : 0x2040e0; }
+uint32_t checker(int x, int y) {
+  return ((x / 2 + y / 2) % 2) ? 0xe03030 : 0x2040e0;
+}
 // The focused window: green and white stripes.
-uint32_t stripes(int x, int y) { return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0; }
+uint32_t stripes(int x, int y) {
+  return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0;
+}
 
 class BlurPainterTest : public ::testing::Test {
  protected:
@@ -95,7 +98,8 @@ TEST_F(BlurPainterTest, FocusedWindowStaysSharpWhileTheBackdropLosesItsDetail) {
 
 TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
   // A shaped window (a cross) below the overlay: only its shape may cover the background.
-  const xcb_window_t shaped = h_->createPlainWindow(40, 300, 90, 90, [](int, int) { return 0xffd000u; });
+  const xcb_window_t shaped =
+      h_->createPlainWindow(40, 300, 90, 90, [](int, int) { return 0xffd000u; });
   const xcb_rectangle_t cross[] = {{30, 0, 30, 90}, {0, 30, 90, 30}};
   xcb_shape_rectangles(h_->connection().xcb(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
                        XCB_CLIP_ORDERING_UNSORTED, shaped, 0, 0, 2, cross);
@@ -229,9 +233,9 @@ TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   std::vector<xcb_window_t> windows;
   for (int round = 0; round < 20; ++round) {
     for (int i = 0; i < 10; ++i) {
-      windows.push_back(h_->createPlainWindow(10 + 20 * i, 10 + 10 * round, 50, 40,
-                                              [](int x, int) { return x % 2 ? 0xffffffu : 0u; },
-                                              false));
+      windows.push_back(h_->createPlainWindow(
+          10 + 20 * i, 10 + 10 * round, 50, 40, [](int x, int) { return x % 2 ? 0xffffffu : 0u; },
+          false));
       h_->placeAbove(windows.back(), h_->frameOf(background_));
     }
     OverlayVisualState state = h_->defaultState();

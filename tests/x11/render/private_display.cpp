@@ -76,8 +76,9 @@ PrivateDisplay::PrivateDisplay(int width, int height, bool windowManager) {
   if (pipe(fds) != 0) return;
   const std::string fd = std::to_string(fds[1]);
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
-                        "-nolisten", "tcp", "-br", "+extension", "Composite", nullptr};
+  const char* argv[] = {"Xvfb", "-displayfd",   fd.c_str(),  "-screen",
+                        "0",    screen.c_str(), "-nolisten", "tcp",
+                        "-br",  "+extension",   "Composite", nullptr};
   server_ = spawnWithDisplay(argv, "", fds[1]);
   close(fds[1]);
   std::string number;

@@ -38,8 +38,12 @@ RenderHarness::~RenderHarness() {
   factory_.reset();
 }
 
-int RenderHarness::screenWidth() const { return conn_->screen()->width_in_pixels; }
-int RenderHarness::screenHeight() const { return conn_->screen()->height_in_pixels; }
+int RenderHarness::screenWidth() const {
+  return conn_->screen()->width_in_pixels;
+}
+int RenderHarness::screenHeight() const {
+  return conn_->screen()->height_in_pixels;
+}
 
 void RenderHarness::draw(xcb_window_t window, int width, int height, const PixelFn& pixel) {
   xcb_connection_t* c = conn_->xcb();
@@ -155,7 +159,9 @@ void RenderHarness::hideOverlay() {
   conn_->flush();
 }
 
-void RenderHarness::paint(const OverlayVisualState& state) { painter_->paint(state); }
+void RenderHarness::paint(const OverlayVisualState& state) {
+  painter_->paint(state);
+}
 
 void RenderHarness::syncAll() {
   conn_->sync();
@@ -209,7 +215,9 @@ Image RenderHarness::capture(const Box& area) {
 }
 
 namespace {
-int ch(uint32_t p, int i) { return static_cast<int>((p >> (16 - 8 * i)) & 0xff); }
+int ch(uint32_t p, int i) {
+  return static_cast<int>((p >> (16 - 8 * i)) & 0xff);
+}
 }  // namespace
 
 double highFrequencyEnergy(const Image& image, const Box& area) {

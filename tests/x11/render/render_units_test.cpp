@@ -114,7 +114,8 @@ TEST(DesktopAppearance, ReadsTheThemePreferenceFromXSettings) {
 }
 
 TEST(DesktopAppearance, MalformedBlobsAreUnknownNotACrash) {
-  std::vector<uint8_t> good = XSettingsBlob(false).addString("Net/ThemeName", "Adwaita-dark").bytes();
+  std::vector<uint8_t> good =
+      XSettingsBlob(false).addString("Net/ThemeName", "Adwaita-dark").bytes();
   // Every truncation, and a count that promises more settings than there are.
   for (size_t n = 0; n < good.size(); ++n) {
     std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(n));
@@ -129,7 +130,9 @@ TEST(DesktopAppearance, MalformedBlobsAreUnknownNotACrash) {
   EXPECT_EQ(appearanceFromXSettings(hugeName), Appearance::unknown);
 }
 
-double luminance(const Color& c) { return 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue; }
+double luminance(const Color& c) {
+  return 0.2126 * c.red + 0.7152 * c.green + 0.0722 * c.blue;
+}
 
 // How dark the veil makes a mid-grey backdrop.
 double veiled(const MaterialLook& look) {

@@ -31,9 +31,9 @@ Backdrop::Backdrop(X11Connection& connection, const PictFormats& formats)
     eventHandlers_.push_back(
         conn_.addEventHandler(type, [this](const xcb_generic_event_t& e) { handleEvent(e); }));
   };
-  for (uint8_t type : {XCB_CREATE_NOTIFY, XCB_DESTROY_NOTIFY, XCB_CONFIGURE_NOTIFY, XCB_MAP_NOTIFY,
-                       XCB_UNMAP_NOTIFY, XCB_REPARENT_NOTIFY, XCB_CIRCULATE_NOTIFY,
-                       XCB_PROPERTY_NOTIFY}) {
+  for (uint8_t type :
+       {XCB_CREATE_NOTIFY, XCB_DESTROY_NOTIFY, XCB_CONFIGURE_NOTIFY, XCB_MAP_NOTIFY,
+        XCB_UNMAP_NOTIFY, XCB_REPARENT_NOTIFY, XCB_CIRCULATE_NOTIFY, XCB_PROPERTY_NOTIFY}) {
     on(type);
   }
   if (ext.damage.present) on(static_cast<uint8_t>(damageEvent_ + XCB_DAMAGE_NOTIFY));
@@ -84,15 +84,15 @@ void Backdrop::loadTree() {
     auto a = replyOf(c_, xcb_get_window_attributes_reply, attrs[static_cast<size_t>(i)]);
     auto g = replyOf(c_, xcb_get_geometry_reply, geoms[static_cast<size_t>(i)]);
     if (!a || !g) continue;  // vanished meanwhile
-    add(children[i], outerRect(g->x, g->y, g->width, g->height, g->border_width),
-        g->border_width, a->map_state == XCB_MAP_STATE_VIEWABLE,
-        a->_class == XCB_WINDOW_CLASS_INPUT_ONLY, a->visual,
+    add(children[i], outerRect(g->x, g->y, g->width, g->height, g->border_width), g->border_width,
+        a->map_state == XCB_MAP_STATE_VIEWABLE, a->_class == XCB_WINDOW_CLASS_INPUT_ONLY, a->visual,
         stack_.empty() ? XCB_NONE : stack_.back().id);
   }
 }
 
 Backdrop::Window* Backdrop::find(xcb_window_t id) {
-  auto it = std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
+  auto it =
+      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
   return it == stack_.end() ? nullptr : &*it;
 }
 
@@ -119,14 +119,16 @@ void Backdrop::add(xcb_window_t id, const Box& rect, int border, bool mapped, bo
 }
 
 void Backdrop::remove(xcb_window_t id) {
-  auto it = std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
+  auto it =
+      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
   if (it == stack_.end()) return;
   setMapped(*it, false);
   stack_.erase(it);
 }
 
 void Backdrop::restack(xcb_window_t id, xcb_window_t above) {
-  auto it = std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
+  auto it =
+      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
   if (it == stack_.end()) return;
   Window w = std::move(*it);
   stack_.erase(it);
@@ -204,10 +206,10 @@ void Backdrop::loadBackground() {
     // The pixmap belongs to whoever set the background and may be gone; then the picture
     // request fails and the fallback colour is used below.
     auto geometry = replyOf(c_, xcb_get_geometry_reply, xcb_get_geometry(c_, backgroundPixmap_));
-    const xcb_render_pictformat_t format =
-        !geometry ? 0 : geometry->depth == 32 ? formats_.argb32
-                      : geometry->depth == 24 ? formats_.rgb24
-                                              : 0;
+    const xcb_render_pictformat_t format = !geometry               ? 0
+                                           : geometry->depth == 32 ? formats_.argb32
+                                           : geometry->depth == 24 ? formats_.rgb24
+                                                                   : 0;
     if (format) {
       xcb_render_picture_t picture = xcb_generate_id(c_);
       uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
@@ -224,9 +226,9 @@ void Backdrop::loadBackground() {
   }
   if (!backgroundPicture_) {
     const uint32_t rgb = kFallbackBackground;
-    backgroundPicture_ = solidPicture(
-        c_, Color::deviceRGB(((rgb >> 16) & 0xff) / 255.0, ((rgb >> 8) & 0xff) / 255.0,
-                             (rgb & 0xff) / 255.0));
+    backgroundPicture_ =
+        solidPicture(c_, Color::deviceRGB(((rgb >> 16) & 0xff) / 255.0, ((rgb >> 8) & 0xff) / 255.0,
+                                          (rgb & 0xff) / 255.0));
   }
 }
 
@@ -287,8 +289,8 @@ void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
     }
     // A window that vanished since it was named leaves a valid pixmap behind; one that vanished
     // before has no picture, and the request fails without consequence.
-    composite(true, w->hasAlpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC,
-              w->picture.id(), r, r.x0 - w->rect.x0, r.y0 - w->rect.y0);
+    composite(true, w->hasAlpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, w->picture.id(),
+              r, r.x0 - w->rect.x0, r.y0 - w->rect.y0);
     if (w->shape) xcb_xfixes_set_picture_clip_region(c_, destination, XCB_NONE, 0, 0);
   }
 }
@@ -302,8 +304,8 @@ void Backdrop::handleEvent(const xcb_generic_event_t& event) {
     case XCB_CREATE_NOTIFY: {
       const auto& e = reinterpret_cast<const xcb_create_notify_event_t&>(event);
       if (e.parent != root_) return;
-      auto attrs = replyOf(c_, xcb_get_window_attributes_reply,
-                           xcb_get_window_attributes(c_, e.window));
+      auto attrs =
+          replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, e.window));
       if (!attrs) return;  // already gone
       add(e.window, outerRect(e.x, e.y, e.width, e.height, e.border_width), e.border_width, false,
           attrs->_class == XCB_WINDOW_CLASS_INPUT_ONLY, attrs->visual,
@@ -361,8 +363,8 @@ void Backdrop::handleEvent(const xcb_generic_event_t& event) {
       const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
       if (e.event != root_) return;
       if (e.parent == root_) {
-        auto attrs = replyOf(c_, xcb_get_window_attributes_reply,
-                             xcb_get_window_attributes(c_, e.window));
+        auto attrs =
+            replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, e.window));
         auto geom = replyOf(c_, xcb_get_geometry_reply, xcb_get_geometry(c_, e.window));
         if (!attrs || !geom) return;
         add(e.window, outerRect(geom->x, geom->y, geom->width, geom->height, geom->border_width),

@@ -55,7 +55,9 @@ class Reader {
   bool ok_ = true;
 };
 
-size_t padded(size_t n) { return (n + 3) & ~size_t{3}; }
+size_t padded(size_t n) {
+  return (n + 3) & ~size_t{3};
+}
 
 bool containsDark(std::string_view s) {
   std::string lower(s);

@@ -24,6 +24,8 @@ namespace dunelo::x11 {
 
 class DualFilterBlur {
  public:
+  // How the result is brought to full size (see `drawResult`).
+  static constexpr const char* kLastStepFilter = "nearest";
   static constexpr int kMinLevels = 2;
   static constexpr int kMaxLevels = 6;
 
@@ -61,7 +63,8 @@ class DualFilterBlur {
   int halfHeight() const { return halfHeight_; }
   Box halfBox(const Box& fullBox) const;
 
-  // Draws the result at full size inside `box` (source coordinates) into `destination` at
+  // Draws the result at full size (each half-size pixel covering 2 x 2) inside `box` (source
+  // coordinates) into `destination` at
   // (`box` + `offset`), with operator `op` and an optional `mask` (sampled at the box's own
   // coordinates; 0 for none).
   void drawResult(xcb_render_picture_t destination, uint8_t op, xcb_render_picture_t mask,
@@ -69,10 +72,10 @@ class DualFilterBlur {
 
  private:
   struct Level {
-    ScratchPicture down;             // the source halved `index` times
-    ServerResource downAsHalving;    // the same pixmap, read with a halving transform
-    ServerResource downAsDoubling;   // the same pixmap, read with a doubling transform
-    ScratchPicture up;               // the upscaled result at this level (levels 1..n-1)
+    ScratchPicture down;            // the source halved `index` times
+    ServerResource downAsHalving;   // the same pixmap, read with a halving transform
+    ServerResource downAsDoubling;  // the same pixmap, read with a doubling transform
+    ScratchPicture up;              // the upscaled result at this level (levels 1..n-1)
     ServerResource upAsDoubling;
     int width = 0;
     int height = 0;

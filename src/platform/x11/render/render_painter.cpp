@@ -32,8 +32,8 @@ uint8_t renderOp(BlendMode blend) {
   return XCB_RENDER_PICT_OP_OVER;
 }
 
-void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src,
-               xcb_render_picture_t mask, xcb_render_picture_t dst, const Box& b) {
+void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src, xcb_render_picture_t mask,
+               xcb_render_picture_t dst, const Box& b) {
   if (b.isEmpty()) return;
   const auto x = static_cast<int16_t>(b.x0);
   const auto y = static_cast<int16_t>(b.y0);
@@ -52,8 +52,7 @@ bool sameGrayscale(const OverlayVisualState& a, const OverlayVisualState& b) {
 }
 
 bool grainShows(const OverlayVisualState& s) {
-  return s.grainImage && s.grainImage->width > 0 && s.grainImage->height > 0 &&
-         s.grainOpacity > 0;
+  return s.grainImage && s.grainImage->width > 0 && s.grainImage->height > 0 && s.grainOpacity > 0;
 }
 
 }  // namespace
@@ -127,8 +126,8 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
   ctx_.connection().ignoreErrors(
       xcb_render_create_picture_checked(c_, picture, window_, format, 0, nullptr));
   windowPicture_ = ServerResource::quiet(c_, picture, &xcb_render_free_picture_checked);
-  backdropObservation_ = ctx_.backdrop().observe(
-      [this](const Backdrop::Change& change) { onBackdropChange(change); });
+  backdropObservation_ =
+      ctx_.backdrop().observe([this](const Backdrop::Change& change) { onBackdropChange(change); });
   viewable_ = ctx_.backdrop().isViewable(window_);
 }
 
@@ -143,7 +142,8 @@ void BlurPainter::paint(const OverlayVisualState& state) {
   const bool resized = !state_ || state.frame.width != state_->frame.width ||
                        state.frame.height != state_->frame.height ||
                        look.blurLevels != look_.blurLevels;
-  const bool moved = !state_ || state.frame.x != state_->frame.x || state.frame.y != state_->frame.y;
+  const bool moved =
+      !state_ || state.frame.x != state_->frame.x || state.frame.y != state_->frame.y;
   if (resized) {
     configureFor(state, look);
   } else if (moved) {
@@ -158,7 +158,8 @@ void BlurPainter::paint(const OverlayVisualState& state) {
   look_ = look;
   if (state.grainImage != grainImage_) {
     grainImage_ = state.grainImage;
-    grain_ = grainImage_ ? uploadBitmap(c_, window_, ctx_.formats(), *grainImage_) : ScratchPicture{};
+    grain_ =
+        grainImage_ ? uploadBitmap(c_, window_, ctx_.formats(), *grainImage_) : ScratchPicture{};
     grainDirty_ = true;
   }
   if (!state_ || state.grainOpacity != state_->grainOpacity ||
@@ -187,13 +188,13 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   scene_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   frame_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
-  blur_.configure(scene_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
-                  std::clamp(look.blurLevels, DualFilterBlur::kMinLevels,
-                             DualFilterBlur::kMaxLevels));
+  blur_.configure(
+      scene_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
+      std::clamp(look.blurLevels, DualFilterBlur::kMinLevels, DualFilterBlur::kMaxLevels));
   halfMixed_ = makeScratchPicture(c_, window_, blur_.halfWidth(), blur_.halfHeight(), 32,
                                   ctx_.formats().argb32);
-  halfMixedDoubled_ =
-      scaledPicture(c_, halfMixed_.pixmap.id(), ctx_.formats().argb32, 0.5, "bilinear");
+  halfMixedDoubled_ = scaledPicture(c_, halfMixed_.pixmap.id(), ctx_.formats().argb32, 0.5,
+                                    DualFilterBlur::kLastStepFilter);
   layers_ = ctx_.backdrop().layersBelow(window_);
   sceneDamage_ = windowBox();
   effectsDirty_ = true;
@@ -207,9 +208,8 @@ void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
       sceneDamage_ = windowBox();
       break;
     case Backdrop::Change::Kind::content: {
-      const bool shown = std::any_of(layers_.begin(), layers_.end(), [&](const auto& l) {
-        return l.window == change.window;
-      });
+      const bool shown = std::any_of(layers_.begin(), layers_.end(),
+                                     [&](const auto& l) { return l.window == change.window; });
       if (shown) damageScene(change.area);
       break;
     }
@@ -335,9 +335,8 @@ void BlurPainter::applyEffects(const Box& half) {
     }
     xcb_render_picture_t gradient = xcb_generate_id(c_);
     xcb_render_create_linear_gradient(c_, gradient, point(s.tintGeometry.startPoint),
-                                      point(s.tintGeometry.endPoint),
-                                      static_cast<uint32_t>(stops), locations.data(),
-                                      colors.data());
+                                      point(s.tintGeometry.endPoint), static_cast<uint32_t>(stops),
+                                      locations.data(), colors.data());
     ServerResource ownedGradient = ownedPicture(c_, gradient);
     ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.tintOpacity));
     composite(c_, XCB_RENDER_PICT_OP_OVER, gradient, opacity.id(), dst, half);
@@ -427,9 +426,8 @@ OverlayWindowFormat BlurPainterFactory::windowFormat(X11Connection& connection) 
 std::unique_ptr<OverlayPainter> BlurPainterFactory::createPainter(
     X11Connection& connection, xcb_window_t window, const OverlayWindowFormat& format) {
   if (!canBlur()) return fallback_.createPainter(connection, window, format);
-  const xcb_visualid_t visual = format.visual == XCB_COPY_FROM_PARENT
-                                    ? connection.screen()->root_visual
-                                    : format.visual;
+  const xcb_visualid_t visual =
+      format.visual == XCB_COPY_FROM_PARENT ? connection.screen()->root_visual : format.visual;
   return std::make_unique<BlurPainter>(*context_, window, visual);
 }
 

@@ -116,7 +116,7 @@ class BlurPainter final : public OverlayPainter {
   std::vector<Backdrop::Layer> layers_;  // what the scene shows, bottom to top
   bool viewable_ = false;
 
-  Box sceneDamage_;          // window coordinates
+  Box sceneDamage_;            // window coordinates
   bool effectsDirty_ = false;  // veil, tint or grayscale changed
   bool grainDirty_ = false;    // the grain image, its opacity or its blend changed
   bool outputDirty_ = false;   // alpha changed, or the window lost its pixels

@@ -22,8 +22,7 @@ std::optional<PictFormats> queryPictFormats(xcb_connection_t* c) {
   const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_render_id);
   if (!ext || !ext->present) return std::nullopt;
   xcb_render_query_version_reply_t* version = xcb_render_query_version_reply(
-      c, xcb_render_query_version(c, XCB_RENDER_MAJOR_VERSION, XCB_RENDER_MINOR_VERSION),
-      nullptr);
+      c, xcb_render_query_version(c, XCB_RENDER_MAJOR_VERSION, XCB_RENDER_MINOR_VERSION), nullptr);
   if (!version) return std::nullopt;
   bool recent = version->major_version > 0 || version->minor_version >= 11;
   free(version);
@@ -116,7 +115,9 @@ xcb_render_transform_t scaleTransform(double factor) {
   return t;
 }
 
-xcb_render_transform_t identityTransform() { return scaleTransform(1); }
+xcb_render_transform_t identityTransform() {
+  return scaleTransform(1);
+}
 
 namespace {
 uint16_t channel16(double v) {
@@ -140,8 +141,8 @@ ServerResource solidPicture(xcb_connection_t* c, const Color& color) {
 
 ScratchPicture uploadBitmap(xcb_connection_t* c, xcb_drawable_t anyDrawable,
                             const PictFormats& formats, const Bitmap& image) {
-  ScratchPicture s = makeScratchPicture(c, anyDrawable, image.width, image.height, 32,
-                                        formats.argb32);
+  ScratchPicture s =
+      makeScratchPicture(c, anyDrawable, image.width, image.height, 32, formats.argb32);
   uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
   xcb_render_change_picture(c, s.id(), XCB_RENDER_CP_REPEAT, &repeat);
   if (image.width <= 0 || image.height <= 0 ||
