@@ -87,13 +87,13 @@ class SimAccessibility final : public Accessibility {
   std::optional<Point> windowPosition(WindowRef ref) override {
     const auto* w = readableWindow(ref);
     if (!w || w->failPosition) return std::nullopt;
-    return w->frame.origin;
+    return w->accessibilityFrame.value_or(w->frame).origin;
   }
 
   std::optional<Size> windowSize(WindowRef ref) override {
     const auto* w = readableWindow(ref);
     if (!w || w->failSize) return std::nullopt;
-    return w->frame.size;
+    return w->accessibilityFrame.value_or(w->frame).size;
   }
 
   std::unique_ptr<WindowChangeObserver> createObserver(
@@ -516,7 +516,8 @@ WindowNumber SimDesktop::openWindow(ProcessID pid, const Rect& frame, WindowOpti
   App* app = findApp(pid);
   assert(app && "opening a window for an application that is not running");
   const WindowNumber n = nextWindowNumber_++;
-  windows_.emplace(n, Window{n, pid, frame, true, options.desktopElement, false, false, {}});
+  windows_.emplace(
+      n, Window{n, pid, frame, true, options.desktopElement, false, false, {}, std::nullopt});
   if (options.desktopElement) {
     stack_.push_back(n);
     return n;
@@ -700,6 +701,12 @@ void SimDesktop::failSizeRead(WindowNumber window, bool fail) {
   Window* w = findWindow(window);
   assert(w && "no such window");
   if (w) w->failSize = fail;
+}
+
+void SimDesktop::setAccessibilityFrame(WindowNumber window, std::optional<Rect> frame) {
+  Window* w = findWindow(window);
+  assert(w && "no such window");
+  if (w) w->accessibilityFrame = frame;
 }
 
 void SimDesktop::failObserverCreation(ProcessID pid, bool fail) {

@@ -221,6 +221,10 @@ class SimDesktop {
   void failFocusedWindowRead(ProcessID pid, bool fail = true);
   void failPositionRead(WindowNumber window, bool fail = true);
   void failSizeRead(WindowNumber window, bool fail = true);
+  // Accessibility reports `frame` (top-left space) for the window instead of its real frame, as
+  // applications whose idea of their frame differs slightly from the window server's do; none
+  // goes back to the real frame. The window list keeps the real bounds.
+  void setAccessibilityFrame(WindowNumber window, std::optional<Rect> frame);
   void failObserverCreation(ProcessID pid, bool fail = true);
   void failAllObserverCreation(bool fail = true) { failAllObservers_ = fail; }
   // The application does not support this notification: adding it answers false.
@@ -304,6 +308,7 @@ class SimDesktop {
     bool failPosition = false;
     bool failSize = false;
     std::set<WindowListFault> faults;
+    std::optional<Rect> accessibilityFrame;  // what Accessibility reports instead of `frame`
   };
   struct App {
     RunningApplication info;
