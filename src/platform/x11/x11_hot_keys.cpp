@@ -1,6 +1,10 @@
 #include "platform/x11/x11_hot_keys.h"
 
 #include <X11/keysym.h>
+// xcb's XKB header names struct members `explicit`, a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 
 #include <array>
 #include <cstdio>
@@ -31,6 +35,7 @@ X11HotKeys::X11HotKeys(X11Connection& connection)
       root_(connection.root()),
       symbols_(xcb_key_symbols_alloc(connection.xcb())) {
   readModifierLayout();
+  enableDetectableAutoRepeat();
   for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE, XCB_MAPPING_NOTIFY}) {
     eventHandlers_.push_back(x11_.addEventHandler(
         type, [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
@@ -74,6 +79,19 @@ void X11HotKeys::readModifierLayout() {
       }
     }
   }
+}
+
+void X11HotKeys::enableDetectableAutoRepeat() {
+  // With it, a held key repeats as presses without releases, and a quick second press (however
+  // close in time) is told apart from a repeat.
+  auto use = replyOf(connection_, xcb_xkb_use_extension_reply,
+                     xcb_xkb_use_extension(connection_, 1, 0));
+  if (!use || !use->supported) return;
+  const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+  auto flags = replyOf(connection_, xcb_xkb_per_client_flags_reply,
+                       xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag,
+                                                0, 0, 0));
+  hasDetectableAutoRepeat_ = flags && (flags->value & flag);
 }
 
 uint16_t X11HotKeys::lockVariantsMask() const { return kLockMask | layout_.numLock; }
@@ -194,10 +212,11 @@ void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
   const uint16_t state = key.state & ~(lockVariantsMask() | kButtonMasks);
   for (auto& [token, registration] : registrations_) {
     if (state != registration.mask || !holdsKey(registration)) continue;
-    // A held key repeats either as bare presses (detectable auto-repeat) or as release/press
-    // pairs sharing one timestamp; neither is a new press.
+    // A held key repeats as bare presses (detectable auto-repeat) or, on a server without
+    // it, as release/press pairs sharing one timestamp; neither is a new press.
     const bool isRepeat = registration.isDown ||
-                          (registration.lastRelease != 0 && key.time == registration.lastRelease);
+                          (!hasDetectableAutoRepeat_ && registration.lastRelease != 0 &&
+                           key.time == registration.lastRelease);
     registration.isDown = true;
     if (isRepeat) return;
     if (handler_) {

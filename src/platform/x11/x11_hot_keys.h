@@ -49,6 +49,7 @@ class X11HotKeys final : public HotKeys {
   };
 
   void readModifierLayout();
+  void enableDetectableAutoRepeat();
   // Grabs every keycode of the registration's keysym in all lock variants; false (and nothing
   // held) when the server refuses any of them.
   bool grab(Registration& registration);
@@ -64,6 +65,7 @@ class X11HotKeys final : public HotKeys {
   xcb_window_t root_;
   xcb_key_symbols_t* symbols_;
   ModifierLayout layout_;
+  bool hasDetectableAutoRepeat_ = false;
   std::map<uint64_t, Registration> registrations_;
   uint64_t nextToken_ = 1;
   std::function<int32_t(const HotKeyID&)> handler_;
