@@ -24,7 +24,7 @@ AppCoordinator::AppCoordinator(Platform& platform)
   const WeakPtr<AppCoordinator> weak = weakFactory_.getWeakPtr();
 
   blurEngine.setBlurRadius(settings.blurRadius.get());
-  blurEngine.setFocusTracker(focusTracker.weakPtr());
+  blurEngine.setFocusTracker(focusTracker.getWeakPtr());
   permissions.refresh();
 
   permissionTimer_ = scheduler_.scheduleRepeating(kPermissionPollFirstDelay,

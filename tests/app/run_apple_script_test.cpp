@@ -4,7 +4,7 @@
 
 #include <deque>
 
-#include "app/log_capture.h"
+#include "support/log_capture.h"
 #include "app/updater_controller.h"
 
 namespace dunelo {
