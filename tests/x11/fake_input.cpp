@@ -30,14 +30,14 @@ xcb_keycode_t FakeInput::keycode(uint32_t keysym) const {
 }
 
 void FakeInput::keyDown(uint32_t keysym) {
-  xcb_test_fake_input(connection_, XCB_KEY_PRESS, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0,
-                      0, 0);
+  xcb_test_fake_input(connection_, XCB_KEY_PRESS, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                      0);
   sync();
 }
 
 void FakeInput::keyUp(uint32_t keysym) {
-  xcb_test_fake_input(connection_, XCB_KEY_RELEASE, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE,
-                      0, 0, 0);
+  xcb_test_fake_input(connection_, XCB_KEY_RELEASE, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0,
+                      0, 0);
   sync();
 }
 
@@ -69,6 +69,8 @@ int16_t FakeInput::pointerX() const {
   return x;
 }
 
-void FakeInput::sync() const { free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+void FakeInput::sync() const {
+  free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
 
 }  // namespace dunelo::testing

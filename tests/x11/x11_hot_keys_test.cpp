@@ -119,8 +119,8 @@ TEST_F(X11HotKeysTest, HeldKeyIsOnePressAndTheNextPressCountsAgain) {
 
 TEST_F(X11HotKeysTest, CombinationHeldByAnotherClientGivesEmptyTokenAndOneLogLine) {
   const xcb_keycode_t code = user.keycode(XK_d);
-  auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL,
-                                     code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+  auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL, code,
+                                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
   ASSERT_EQ(xcb_request_check(user.connection(), cookie), nullptr);
 
   Cancellable token = hotKeys.registerHotKey(kMacD, kHotKeyModifierControl, kID);

@@ -31,7 +31,8 @@ bool drain(int fd, std::string& into) {
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) {
-      const size_t room = CommandRunner::kMaxOutput - std::min(into.size(), CommandRunner::kMaxOutput);
+      const size_t room =
+          CommandRunner::kMaxOutput - std::min(into.size(), CommandRunner::kMaxOutput);
       into.append(buffer, std::min(static_cast<size_t>(n), room));
       continue;
     }
@@ -57,7 +58,7 @@ std::optional<std::string> CommandRunner::find(std::string_view program) const {
     start = end + 1;
     if (dir.empty() || dir[0] != '/') continue;  // relative entries would depend on the cwd
     std::string candidate = dir + "/" + std::string(program);
-    struct stat info{};
+    struct stat info {};
     if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         access(candidate.c_str(), X_OK) == 0) {
       return candidate;

@@ -54,8 +54,8 @@ X11HotKeys::~X11HotKeys() {
 void X11HotKeys::readModifierLayout() {
   layout_ = ModifierLayout{};
   if (!symbols_) return;
-  auto reply = replyOf(connection_, xcb_get_modifier_mapping_reply,
-                       xcb_get_modifier_mapping(connection_));
+  auto reply =
+      replyOf(connection_, xcb_get_modifier_mapping_reply, xcb_get_modifier_mapping(connection_));
   if (!reply) return;
   const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
   const int perModifier = reply->keycodes_per_modifier;
@@ -84,17 +84,19 @@ void X11HotKeys::readModifierLayout() {
 void X11HotKeys::enableDetectableAutoRepeat() {
   // With it, a held key repeats as presses without releases, and a quick second press (however
   // close in time) is told apart from a repeat.
-  auto use = replyOf(connection_, xcb_xkb_use_extension_reply,
-                     xcb_xkb_use_extension(connection_, 1, 0));
+  auto use =
+      replyOf(connection_, xcb_xkb_use_extension_reply, xcb_xkb_use_extension(connection_, 1, 0));
   if (!use || !use->supported) return;
   const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-  auto flags = replyOf(connection_, xcb_xkb_per_client_flags_reply,
-                       xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag,
-                                                0, 0, 0));
+  auto flags =
+      replyOf(connection_, xcb_xkb_per_client_flags_reply,
+              xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0));
   hasDetectableAutoRepeat_ = flags && (flags->value & flag);
 }
 
-uint16_t X11HotKeys::lockVariantsMask() const { return kLockMask | layout_.numLock; }
+uint16_t X11HotKeys::lockVariantsMask() const {
+  return kLockMask | layout_.numLock;
+}
 
 Cancellable X11HotKeys::installPressHandler(std::function<int32_t(const HotKeyID&)> handler) {
   handler_ = std::move(handler);
@@ -148,9 +150,8 @@ bool X11HotKeys::grab(Registration& registration) {
   for (const xcb_keycode_t* code = codes.get(); *code != XCB_NO_SYMBOL; ++code) {
     registration.keycodes.push_back(*code);
     for (uint16_t variant : variants) {
-      cookies.push_back(xcb_grab_key_checked(connection_, 1, root_,
-                                             registration.mask | variant, *code,
-                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+      cookies.push_back(xcb_grab_key_checked(connection_, 1, root_, registration.mask | variant,
+                                             *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
   }
   std::optional<uint8_t> errorCode;
@@ -214,9 +215,9 @@ void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
     if (state != registration.mask || !holdsKey(registration)) continue;
     // A held key repeats as bare presses (detectable auto-repeat) or, on a server without
     // it, as release/press pairs sharing one timestamp; neither is a new press.
-    const bool isRepeat = registration.isDown ||
-                          (!hasDetectableAutoRepeat_ && registration.lastRelease != 0 &&
-                           key.time == registration.lastRelease);
+    const bool isRepeat =
+        registration.isDown || (!hasDetectableAutoRepeat_ && registration.lastRelease != 0 &&
+                                key.time == registration.lastRelease);
     registration.isDown = true;
     if (isRepeat) return;
     if (handler_) {
