@@ -92,6 +92,37 @@ void X11HotKeys::enableDetectableAutoRepeat() {
       replyOf(connection_, xcb_xkb_per_client_flags_reply,
               xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0));
   hasDetectableAutoRepeat_ = flags && (flags->value & flag);
+  // A client that uses XKB hears of keyboard mapping changes (a layout switch) only through XKB's
+  // own events, no longer through the core MappingNotify.
+  const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id);
+  if (!xkb || !xkb->present) return;
+  const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+  const uint16_t parts =
+      XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
+  xcb_xkb_select_events(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts,
+                        nullptr);
+  eventHandlers_.push_back(x11_.addEventHandler(
+      xkb->first_event, [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
+        // Byte 1 of every XKB event is its XKB type.
+        const uint8_t xkbType = reinterpret_cast<const uint8_t*>(&event)[1];
+        if (xkbType != XCB_XKB_MAP_NOTIFY && xkbType != XCB_XKB_NEW_KEYBOARD_NOTIFY) return;
+        if (X11HotKeys* self = weak.get()) self->regrabAll(nullptr);
+      }));
+}
+
+void X11HotKeys::regrabAll(const xcb_mapping_notify_event_t* mapping) {
+  if (!symbols_) return;
+  // Keycodes and modifier bits may have moved: release the old grabs and grab again.
+  for (auto& [token, registration] : registrations_) ungrab(registration);
+  if (mapping) {
+    xcb_refresh_keyboard_mapping(symbols_, const_cast<xcb_mapping_notify_event_t*>(mapping));
+  } else {
+    xcb_key_symbols_free(symbols_);
+    symbols_ = xcb_key_symbols_alloc(connection_);
+  }
+  readModifierLayout();
+  for (auto& [token, registration] : registrations_) grab(registration);
+  xcb_flush(connection_);
 }
 
 uint16_t X11HotKeys::lockVariantsMask() const {
@@ -185,13 +216,7 @@ void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
   const uint8_t type = event.response_type & 0x7F;
   if (type == XCB_MAPPING_NOTIFY) {
     auto& mapping = reinterpret_cast<const xcb_mapping_notify_event_t&>(event);
-    if (mapping.request == XCB_MAPPING_POINTER || !symbols_) return;
-    // Keycodes and modifier bits may have moved: release the old grabs and grab again.
-    for (auto& [token, registration] : registrations_) ungrab(registration);
-    xcb_refresh_keyboard_mapping(symbols_, const_cast<xcb_mapping_notify_event_t*>(&mapping));
-    readModifierLayout();
-    for (auto& [token, registration] : registrations_) grab(registration);
-    xcb_flush(connection_);
+    if (mapping.request != XCB_MAPPING_POINTER) regrabAll(&mapping);
     return;
   }
   auto& key = reinterpret_cast<const xcb_key_press_event_t&>(event);
