@@ -19,8 +19,8 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
   }
 
   bool addNotification(std::string_view name) override {
-    for (std::string_view known : {kFocusedWindowChanged, kWindowMoved, kWindowResized,
-                                   kMainWindowChanged}) {
+    for (std::string_view known :
+         {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged}) {
       if (name == known) {
         names_.push_back(known);
         return true;
@@ -95,7 +95,8 @@ void X11Accessibility::onTreeChange(const TreeChange& change) {
 std::optional<WindowRef> X11Accessibility::focusedWindow(ProcessID pid) {
   if (const ClientInfo* active = tree_.client(tree_.activeWindow()); active && active->pid == pid)
     return active->id;
-  if (auto it = lastActiveByPID_.find(pid); it != lastActiveByPID_.end() && tree_.client(it->second))
+  if (auto it = lastActiveByPID_.find(pid);
+      it != lastActiveByPID_.end() && tree_.client(it->second))
     return it->second;
   // The topmost mapped client of that pid.
   const auto& stack = tree_.stack();

@@ -23,9 +23,8 @@ X11Desktop::~X11Desktop() = default;
 
 CancellableBag attachToEventLoop(X11Connection& connection, EventLoop& loop) {
   CancellableBag tokens;
-  tokens.push_back(loop.watchFd(connection.fd(), [&connection] {
-    connection.dispatchPendingEvents();
-  }));
+  tokens.push_back(
+      loop.watchFd(connection.fd(), [&connection] { connection.dispatchPendingEvents(); }));
   // Replies waited for during a pass may have pulled events into xcb's queue, where poll() cannot
   // see them: dispatch those, then send what the pass wrote.
   tokens.push_back(loop.addPrepareHook([&connection] {

@@ -78,8 +78,8 @@ ActivationPolicy X11Workspace::policyOf(ProcessID pid) const {
     if (!info || info->pid != pid) continue;
     anyWindow = true;
     const TopLevel* frame = tree_.topLevel(info->frame);
-    const bool normal = info->windowTypes.empty() ||
-                        info->windowTypes.front() == a.NET_WM_WINDOW_TYPE_NORMAL;
+    const bool normal =
+        info->windowTypes.empty() || info->windowTypes.front() == a.NET_WM_WINDOW_TYPE_NORMAL;
     if (frame && frame->mapped && normal && !contains(info->states, a.NET_WM_STATE_SKIP_TASKBAR))
       return ActivationPolicy::regular;
   }
@@ -116,8 +116,7 @@ bool X11Workspace::openURL(const std::string& url) {
   return spawnDetached("xdg-open", {url});
 }
 
-bool X11Workspace::spawnDetached(const std::string& program,
-                                 const std::vector<std::string>& args) {
+bool X11Workspace::spawnDetached(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
