@@ -4,8 +4,8 @@
 
 #include <deque>
 
-#include "support/log_capture.h"
 #include "app/updater_controller.h"
+#include "support/log_capture.h"
 
 namespace dunelo {
 namespace {
