@@ -36,6 +36,7 @@ DefaultsData bytes(const std::string& s) {
 }
 
 TEST(SettingsManager, EmptyDomainLoadsEveryDefaultAndWritesNothing) {
+  testing::LogCapture log;
   InMemoryDefaultsStore store;
   FakeLoginItems login;
   SettingsManager s(store, login);
@@ -54,6 +55,7 @@ TEST(SettingsManager, EmptyDomainLoadsEveryDefaultAndWritesNothing) {
   EXPECT_FALSE(s.autoHideDockAndMenuBar.get());
   EXPECT_EQ(store.writeCount(), 0u);
   EXPECT_TRUE(login.calls.empty());  // the registration is not touched at load
+  EXPECT_TRUE(log.messages().empty());
 }
 
 struct LoadCase {
@@ -142,6 +144,7 @@ TEST(SettingsManager, LoadingFallsBackPerKey) {
        [](auto& s) { EXPECT_TRUE(s.autoHideDockAndMenuBar.get()); }},
       {"login", keys::kLaunchAtLogin, true, [](auto& s) { EXPECT_TRUE(s.launchAtLogin.get()); }},
   };
+  testing::LogCapture log;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     InMemoryDefaultsStore store;
@@ -150,6 +153,10 @@ TEST(SettingsManager, LoadingFallsBackPerKey) {
     const SettingsManager s(store, login);
     c.expect(s);
   }
+  // Present but unusable values are named in the log; absent ones are not.
+  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"blurIntensity\" is not usable").size(),
+            3u);
+  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"tintColor\" is not usable").size(), 2u);
 }
 
 // Assigning writes the right key with the right type, also when the value does not change, and
@@ -291,6 +298,7 @@ TEST(SettingsManagerWithFile, SettingsSurviveARelaunch) {
   EXPECT_EQ(s.globalShortcutKeyCode.get(), 49u);
   EXPECT_EQ(s.globalShortcutModifiers.get(), 0x120000u);
   EXPECT_TRUE(s.isActive.get());
+  EXPECT_TRUE(log.messages().empty());
 
   // A value of the wrong type written by someone else stays wrong-typed after a restart.
   store.setObject(keys::kBlurRadius, "25");
@@ -298,7 +306,6 @@ TEST(SettingsManagerWithFile, SettingsSurviveARelaunch) {
   EXPECT_EQ(again.stringForKey(keys::kBlurRadius), "25");
   SettingsManager reloaded(again, login);
   EXPECT_EQ(reloaded.blurRadius.get(), 70.0);
-  EXPECT_TRUE(log.messages().empty());
 }
 
 }  // namespace
