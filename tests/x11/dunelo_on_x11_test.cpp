@@ -12,20 +12,19 @@
 #include "support/log_capture.h"
 #include "support/scratch_dir.h"
 #include "x11/fake_input.h"
-#include "x11/private_x_server.h"
+#include "x11/x_server.h"
 
 namespace dunelo {
 namespace {
 
 using testing::FakeInput;
 using testing::LogCapture;
-using testing::PrivateXServer;
 using testing::ScratchDir;
 
 class DuneloOnX11Test : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.isRunning());
+    ASSERT_TRUE(server.ok());
     ASSERT_TRUE(user.isConnected());
     openWindow();
     // The hot key Control+Option+D as the settings store it: key code 2, modifier bits
@@ -74,7 +73,7 @@ class DuneloOnX11Test : public ::testing::Test {
   }
 
   LogCapture log;
-  PrivateXServer server{{.withWindowManager = true}};
+  x11::testing::XServer server{true};
   FakeInput user{server.display()};
   ScratchDir dir;
   std::unique_ptr<X11Composition> composition;

@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "support/scratch_dir.h"
-#include "x11/private_x_server.h"
+#include "x11/x_server.h"
 
 namespace dunelo {
 namespace {
 
-using testing::PrivateXServer;
 using testing::ScratchDir;
+using x11::testing::XServer;
 
 // Starts dunelo with `display` (none: no DISPLAY at all), a private home and its standard error
 // in `stderrPath`.
@@ -98,8 +98,8 @@ TEST(DuneloProgramTest, WithoutADisplayItSaysSoAndFails) {
 }
 
 TEST(DuneloProgramTest, QuitSignalsEndItCleanly) {
-  PrivateXServer server({.withWindowManager = true});
-  ASSERT_TRUE(server.isRunning());
+  XServer server(true);
+  ASSERT_TRUE(server.ok());
   ScratchDir home;
   for (int signal : {SIGTERM, SIGINT}) {
     const int before = clientCount(server.display());
@@ -116,8 +116,8 @@ TEST(DuneloProgramTest, ServerGoingAwayEndsIt) {
   ScratchDir home;
   pid_t pid = -1;
   {
-    PrivateXServer server({.withWindowManager = false});
-    ASSERT_TRUE(server.isRunning());
+    XServer server(false);
+    ASSERT_TRUE(server.ok());
     const int before = clientCount(server.display());
     pid = startDunelo(server.display(), home, home.file("stderr"));
     ASSERT_GT(pid, 0);

@@ -16,8 +16,8 @@
 namespace dunelo::x11 {
 namespace {
 
-using testing::FakeInput;
-using testing::X11Harness;
+using dunelo::testing::FakeInput;
+using dunelo::testing::X11Harness;
 
 constexpr uint32_t kMacD = 0x02;
 constexpr uint32_t kMacF5 = 0x60;

@@ -12,8 +12,8 @@
 namespace dunelo::x11 {
 namespace {
 
-using testing::FakeInput;
-using testing::X11Harness;
+using dunelo::testing::FakeInput;
+using dunelo::testing::X11Harness;
 
 class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion*/> {
  protected:
