@@ -104,22 +104,5 @@ TEST_F(DuneloOnX11Test, MouseShakeTogglesDunelo) {
   EXPECT_TRUE(waitForActive(false));
 }
 
-TEST_F(DuneloOnX11Test, SlowOrVerticalMovementIsNoShake) {
-  for (int i = 0; i < 5; ++i) {
-    user.moveBy(0, 60);
-    loop().runFor(0.04);
-    user.moveBy(0, -60);
-    loop().runFor(0.04);
-  }
-  for (int i = 0; i < 2; ++i) {
-    user.moveBy(60, 0);
-    loop().runFor(0.6);
-    user.moveBy(-60, 0);
-    loop().runFor(0.6);
-  }
-  loop().runFor(0.2);
-  EXPECT_FALSE(*coordinator->settings.isActive);
-}
-
 }  // namespace
 }  // namespace dunelo
