@@ -1,6 +1,7 @@
 #include "platform/desktop/dock_script_runner.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -168,6 +169,20 @@ TEST(CommandRunnerTest, ArgumentsAreNeverShellSyntax) {
   // Only programs in the search path run: no paths, no relative entries.
   EXPECT_FALSE(runner.run({"/bin/true"}, 1.0).has_value());
   EXPECT_FALSE(CommandRunner("relative/dir").find("sh").has_value());
+}
+
+TEST(CommandRunnerTest, ToolsDoNotInheritBlockedSignals) {
+  FakeTools tools;
+  tools.add("sigmask", "grep '^SigBlk' /proc/self/status");
+  sigset_t quit, previous;
+  sigemptyset(&quit);
+  sigaddset(&quit, SIGTERM);
+  sigaddset(&quit, SIGINT);
+  sigprocmask(SIG_BLOCK, &quit, &previous);
+  const auto result = CommandRunner(tools.path() + ":/usr/bin:/bin").run({"sigmask"}, 2.0);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->output, "SigBlk:\t0000000000000000\n");
 }
 
 TEST(CommandRunnerTest, TimedOutCommandIsKilledAndReported) {
