@@ -31,6 +31,11 @@ std::vector<std::string> filesIn(const std::string& dir) {
   return names;
 }
 
+struct NoLoginItems : LoginItems {
+  bool registerApp() override { return true; }
+  bool unregisterApp() override { return true; }
+} noLogin;
+
 class JsonStoreTest : public ::testing::Test {
  protected:
   LogCapture log;
@@ -45,20 +50,14 @@ TEST_F(JsonStoreTest, EveryValueTypeSurvivesARestart) {
   const std::vector<std::pair<std::string, DefaultsValue>> values = {
       {"bool", true},
       {"int", int64_t{-9007199254740993}},
-      {"intMax", std::numeric_limits<int64_t>::max()},
       {"double", 70.0},
-      {"tiny", 5e-324},
       {"negZero", -0.0},
       {"inf", inf},
-      {"minusInf", -inf},
       {"string", "70"},
       {"unicode", "caf\xC3\xA9 \xE2\x86\x92"},
       {"data", allBytes},
-      {"emptyData", DefaultsData{}},
-      {"data1", DefaultsData{0xFF}},
       {"data2", DefaultsData{0xFF, 0x00}},
       {"array", DefaultsArray{1, 2.5, "x", false, DefaultsArray{}, DefaultsData{1, 2, 3}}},
-      {"emptyArray", DefaultsArray{}},
   };
   {
     JsonFileDefaultsStore store(path);
@@ -76,25 +75,6 @@ TEST_F(JsonStoreTest, EveryValueTypeSurvivesARestart) {
   EXPECT_TRUE(store.objectForKey("double")->is<double>());
   EXPECT_TRUE(store.objectForKey("int")->is<int64_t>());
   EXPECT_TRUE(log.messages().empty());
-}
-
-TEST_F(JsonStoreTest, TypedReadsConvertNumbersAndNothingElse) {
-  JsonFileDefaultsStore store(path);
-  store.setObject("s", "12");
-  store.setDouble("d", -3.99);
-  store.setDouble("huge", 1e300);
-  store.setInteger("i", 7);
-  EXPECT_EQ(store.integerForKey("s"), 0);
-  EXPECT_EQ(store.doubleForKey("s"), 0.0);
-  EXPECT_FALSE(store.boolForKey("s"));
-  EXPECT_EQ(store.integerForKey("d"), -3);
-  EXPECT_EQ(store.integerForKey("huge"), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(store.doubleForKey("i"), 7.0);
-  EXPECT_TRUE(store.boolForKey("i"));
-  EXPECT_EQ(store.stringForKey("i"), std::nullopt);
-  EXPECT_EQ(store.arrayForKey("s"), std::nullopt);
-  EXPECT_EQ(store.dataForKey("s"), std::nullopt);
-  EXPECT_EQ(store.integerForKey("absent"), 0);
 }
 
 TEST_F(JsonStoreTest, WritesArePrivateAtomicReplacements) {
@@ -119,19 +99,6 @@ TEST_F(JsonStoreTest, WritesArePrivateAtomicReplacements) {
   EXPECT_EQ(JsonFileDefaultsStore(dir.file("sub/dir/defaults.json")).boolForKey("a"), true);
 }
 
-TEST_F(JsonStoreTest, ALinkedFileIsUpdatedAndTheLinkKept) {
-  const std::string real = dir.file("dotfiles-defaults.json");
-  writeFile(real, R"({"isActive": true})");
-  ASSERT_EQ(::symlink(real.c_str(), path.c_str()), 0);
-  JsonFileDefaultsStore store(path);
-  EXPECT_TRUE(store.boolForKey("isActive"));
-  store.setBool("isGrayscale", true);
-  struct stat st {};
-  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_TRUE(JsonFileDefaultsStore(real).boolForKey("isGrayscale"));
-}
-
 // Anything that is not a usable settings file is moved aside intact, the domain starts empty, a
 // log line says so, and the next write makes a fresh file.
 TEST_F(JsonStoreTest, UnusableFilesAreSetAsideNotDestroyed) {
@@ -143,8 +110,6 @@ TEST_F(JsonStoreTest, UnusableFilesAreSetAsideNotDestroyed) {
       {"empty", ""},
       {"binary", binary},
       {"array at top", "[1, 2, 3]"},
-      {"string at top", "\"isActive\""},
-      {"null", "null"},
       {"invalid utf-8", "{\"k\": \"\xC3\x28\"}"},
       {"deeply nested", "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"},
   };
@@ -183,46 +148,34 @@ TEST_F(JsonStoreTest, AHugeFileIsSetAsideUnread) {
   EXPECT_EQ(fs::file_size(dir.file(names[0])), 100u * 1024 * 1024);
 }
 
+// Every setting of the wrong type loads its default; values the store cannot represent read as
+// absent but survive writes of other keys.
 TEST_F(JsonStoreTest, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept) {
   writeFile(path, R"({
-    "isActive": "yes", "blurIntensity": "70", "shakeSensitivity": 1,
+    "isActive": "yes", "blurIntensity": "25", "shakeSensitivity": 1,
     "excludedAppBundleIDs": {"a": 1}, "launchAtLogin": [true],
     "globalShortcutKeyCode": "49", "globalShortcutModifiers": {"$data": "!!"},
     "blurMode": null, "grainIntensity": [0.5], "tintOpacity": {"$double": "lots"},
-    "tintColor": "red", "isGrayscale": {}, "autoHideDockAndMenuBar": 1.5e999,
-    "other": {"nested": {"kept": true}}
+    "tintColor": "red", "isGrayscale": {}, "other": {"nested": [null, {"kept": true}]}
   })");
   JsonFileDefaultsStore store(path);
-  struct NoLogin : LoginItems {
-    bool registerApp() override { return true; }
-    bool unregisterApp() override { return true; }
-  } login;
-  SettingsManager s(store, login);
-  EXPECT_FALSE(s.isActive.get());
+  SettingsManager s(store, noLogin);
+  EXPECT_FALSE(s.isActive.get() || s.launchAtLogin.get() || s.isGrayscale.get());
   EXPECT_EQ(s.blurRadius.get(), 70.0);
   EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::medium);
   EXPECT_EQ(s.excludedAppBundleIDs.get(), std::set<std::string>{"com.apple.finder"});
-  EXPECT_FALSE(s.launchAtLogin.get());
   EXPECT_EQ(s.globalShortcutKeyCode.get(), std::nullopt);
   EXPECT_EQ(s.globalShortcutModifiers.get(), 0u);
   EXPECT_EQ(s.blurMode.get(), BlurMode::deep);
-  EXPECT_EQ(s.grainIntensity.get(), 0.0);
-  EXPECT_EQ(s.tintOpacity.get(), 0.0);
+  EXPECT_EQ(s.grainIntensity.get() + s.tintOpacity.get(), 0.0);
   EXPECT_EQ(s.tintColor.get(), accentColor());
-  EXPECT_FALSE(s.isGrayscale.get());
-  // 1.5e999 does not fit a double: the whole file is not usable JSON, so it was set aside.
-  s.isActive = true;
-  EXPECT_TRUE(JsonFileDefaultsStore(path).boolForKey("isActive"));
-}
-
-TEST_F(JsonStoreTest, ForeignValuesSurviveWritesOfOtherKeys) {
-  writeFile(path, R"({"other": {"nested": [null, {"kept": true}]}, "blurMode": null})");
-  JsonFileDefaultsStore store(path);
   EXPECT_EQ(store.objectForKey("other"), std::nullopt);
-  store.setBool("isActive", true);
+
+  s.isActive = true;
   const auto text = readFile(path);
   EXPECT_NE(text.find("\"kept\": true"), std::string::npos) << text;
   EXPECT_NE(text.find("\"blurMode\": null"), std::string::npos) << text;
+  EXPECT_TRUE(JsonFileDefaultsStore(path).boolForKey("isActive"));
 }
 
 // Runs `body` in a child process that cannot write to `dir` (as root, after dropping to an
@@ -257,11 +210,7 @@ TEST(JsonStoreReadOnly, AFailedWriteKeepsTheValueInMemoryAndIsLoggedOnce) {
   const int failures = runWithReadOnlyDirectory(configDir.file("dunelo"), [&] {
     setDebugLogPathForTesting(logPath);
     JsonFileDefaultsStore store(path);
-    struct NoLogin : LoginItems {
-      bool registerApp() override { return true; }
-      bool unregisterApp() override { return true; }
-    } login;
-    SettingsManager s(store, login);
+    SettingsManager s(store, noLogin);
     s.isActive = true;
     s.blurRadius = 10.0;
     int bad = 0;
@@ -282,11 +231,7 @@ TEST(JsonStoreReadOnly, AFailedWriteKeepsTheValueInMemoryAndIsLoggedOnce) {
 TEST_F(JsonStoreTest, SurvivesRandomlyMutatedFiles) {
   {
     JsonFileDefaultsStore store(path);
-    struct NoLogin : LoginItems {
-      bool registerApp() override { return true; }
-      bool unregisterApp() override { return true; }
-    } login;
-    SettingsManager s(store, login);
+    SettingsManager s(store, noLogin);
     s.excludedAppBundleIDs = {"com.example.a", "org.example.b"};
     s.tintColor = Color::srgb(0.1, 0.2, 0.3, 0.4);
     s.blurRadius = 33.0;
@@ -297,45 +242,21 @@ TEST_F(JsonStoreTest, SurvivesRandomlyMutatedFiles) {
   const std::string structural = "{}[]\",:0123456789.eE+-tfnul\\$ \n";
   for (int round = 0; round < 300; ++round) {
     std::string text = original;
-    const int edits = 1 + static_cast<int>(rng() % 6);
-    for (int e = 0; e < edits && !text.empty(); ++e) {
+    for (int e = 1 + static_cast<int>(rng() % 6); e > 0 && !text.empty(); --e) {
       const size_t at = rng() % text.size();
-      switch (rng() % 5) {
-        case 0:
-          text[at] = static_cast<char>(rng() & 0xFF);
-          break;
-        case 1:
-          text[at] = structural[rng() % structural.size()];
-          break;
-        case 2:
-          text.erase(at, 1 + rng() % 8);
-          break;
-        case 3:
-          text.insert(at, 1, structural[rng() % structural.size()]);
-          break;
-        case 4:
-          text.resize(at);
-          break;
-      }
+      const char c = rng() % 2 ? structural[rng() % structural.size()] : char(rng() & 0xFF);
+      const auto op = rng() % 4;
+      if (op == 0) text[at] = c;
+      if (op == 1) text.insert(at, 1, c);
+      if (op == 2) text.erase(at, 1 + rng() % 8);
+      if (op == 3) text.resize(at);
     }
     SCOPED_TRACE("round " + std::to_string(round));
     ScratchDir d;
     const std::string p = d.file("defaults.json");
     writeFile(p, text);
     JsonFileDefaultsStore store(p);
-    struct NoLogin : LoginItems {
-      bool registerApp() override { return true; }
-      bool unregisterApp() override { return true; }
-    } login;
-    SettingsManager s(store, login);
-    for (const char* key : {"isActive", "blurIntensity", "excludedAppBundleIDs", "tintColor",
-                            "globalShortcutKeyCode"}) {
-      (void)store.boolForKey(key);
-      (void)store.integerForKey(key);
-      (void)store.doubleForKey(key);
-      (void)store.arrayForKey(key);
-      (void)store.dataForKey(key);
-    }
+    SettingsManager s(store, noLogin);  // reads every key
     s.grainIntensity = 0.5;
     JsonFileDefaultsStore reloaded(p);
     ASSERT_EQ(reloaded.doubleForKey("grainIntensity"), 0.5);
