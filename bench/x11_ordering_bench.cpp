@@ -4,10 +4,14 @@
 // send); "Restack" alternates the target so that every pass sends a ConfigureWindow, and waits for
 // the server to carry it out.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "platform/x11/x11_desktop.h"
 #include "x11/x_server.h"
@@ -119,8 +123,56 @@ void BM_OrderingPassRestack(benchmark::State& state) {
   }
 }
 
+// CPU seconds (user + system) a process has used so far.
+double processCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+  double utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double selfCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// The 60 Hz ordering loop with nothing changing, run on the real event loop for five seconds:
+// the share of one core it costs this process and the X server.
+void BM_SixtyHertzLoopIdleCpu(benchmark::State& state) {
+  Fixture f;
+  if (!f.start(static_cast<int>(state.range(0)))) {
+    state.SkipWithError("no Xvfb/openbox");
+    return;
+  }
+  for (auto _ : state) {
+    const double selfStart = selfCpuSeconds();
+    const double serverStart = processCpuSeconds(f.server->serverPid());
+    const double wallStart = f.loop.uptime();
+    int ticks = 0;
+    Cancellable timer = f.loop.scheduleRepeating(0, 1.0 / 60, 0, [&] {
+      if (auto n = f.locate()) f.overlay->orderBelow(*n);
+      ++ticks;
+    });
+    f.loop.runFor(5.0);
+    timer.cancel();
+    const double wall = f.loop.uptime() - wallStart;
+    state.counters["ticks_per_s"] = ticks / wall;
+    state.counters["self_cpu_pct"] = 100 * (selfCpuSeconds() - selfStart) / wall;
+    state.counters["xserver_cpu_pct"] =
+        100 * (processCpuSeconds(f.server->serverPid()) - serverStart) / wall;
+  }
+}
+
 BENCHMARK(BM_OrderingPassInPlace)->Arg(20)->Arg(200)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OrderingPassRestack)->Arg(20)->Arg(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SixtyHertzLoopIdleCpu)->Arg(20)->Arg(200)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace dunelo::x11

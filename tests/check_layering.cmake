@@ -7,10 +7,8 @@ file(GLOB_RECURSE core_files
   ${SOURCE_DIR}/src/shake/*.[hc]pp ${SOURCE_DIR}/src/shake/*.h
   ${SOURCE_DIR}/src/system/*.[hc]pp ${SOURCE_DIR}/src/system/*.h
   ${SOURCE_DIR}/src/overlay/*.[hc]pp ${SOURCE_DIR}/src/overlay/*.h
-  ${SOURCE_DIR}/src/app/*.[hc]pp ${SOURCE_DIR}/src/app/*.h)
-# The platform interfaces only, not the backends in the directories below them.
-file(GLOB platform_interfaces ${SOURCE_DIR}/src/platform/*.h)
-list(APPEND core_files ${platform_interfaces})
+  ${SOURCE_DIR}/src/app/*.[hc]pp ${SOURCE_DIR}/src/app/*.h
+  ${SOURCE_DIR}/src/platform/*.h)
 set(failures "")
 foreach(f IN LISTS core_files)
   get_filename_component(name ${f} NAME)

@@ -445,15 +445,71 @@ TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   EXPECT_EQ(painterLog_->states.back().grainOpacity, 0.5);
 }
 
+// The pixels at (x, y) of a drawable, 4x4, as 0xAARRGGBB (alpha only for depth-32 drawables).
+std::vector<uint32_t> pixels4x4(xcb_connection_t* c, xcb_drawable_t d, int16_t x, int16_t y) {
+  xcb_get_image_reply_t* image = xcb_get_image_reply(
+      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, d, x, y, 4, 4, ~0u), nullptr);
+  std::vector<uint32_t> out;
+  if (!image) return out;
+  const auto* data = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image));
+  out.assign(data, data + std::min(16, xcb_get_image_data_length(image) / 4));
+  free(image);
+  return out;
+}
+
+TEST_F(X11DesktopTest, PlaceholderVeilIsDrawnWithAndWithoutACompositor) {
+  const xcb_window_t focused = openWindow(700, 100, 300, 200, 9301);
+  for (bool compositor : {false, true}) {
+    SCOPED_TRACE(compositor ? "with a compositor" : "without a compositor");
+    // A fresh desktop with the real placeholder painter; a compositor is recognised by its
+    // selection.
+    const xcb_window_t owner = xcb_generate_id(client_->xcb());
+    xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, owner, client_->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(client_->xcb(), compositor ? owner : XCB_NONE,
+                            client_->atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    settle();
+    auto conn = X11Connection::open(server_->display().c_str());
+    ASSERT_TRUE(conn);
+    X11Desktop desktop(*conn, loop_);
+    auto attached = attachToEventLoop(*conn, loop_);
+    auto surface = desktop.overlaySurfaces().createSurface(desktop.displays().screens().front());
+    auto* overlay = static_cast<X11OverlaySurface*>(surface.get());
+    overlay->setMaterial(BlurMaterial::deep);
+    overlay->setAlpha(1.0, Animation::none());
+    overlay->orderBelow(desktop.tree().client(focused)->frame);
+    conn->flush();
+    settle();
+    loop_.runFor(0.05);
+    conn->sync();
+    EXPECT_EQ(conn->unexpectedErrorCount(), 0u);
+    if (compositor) {
+      // Premultiplied grey at 0.8 of full strength, in every pixel of the window.
+      for (uint32_t p : pixels4x4(conn->xcb(), overlay->window(), 40, 40))
+        EXPECT_EQ(p, 0xCC707076u);
+    } else {
+      // 13 of every 16 pixels carry the veil colour; the others show what lay beneath.
+      const auto px = pixels4x4(conn->xcb(), client_->root(), 40, 40);
+      ASSERT_EQ(px.size(), 16u);
+      EXPECT_EQ(std::count_if(px.begin(), px.end(),
+                              [](uint32_t p) { return (p & 0xffffff) == 0x8c8c94; }),
+                13);
+    }
+    surface.reset();
+    settle();
+    xcb_destroy_window(client_->xcb(), owner);
+  }
+}
+
 TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   int lost = 0;
   auto token = conn_->addConnectionLostHandler([&] { ++lost; });
+  ASSERT_EQ(loop_.watchedFdCount(), 1u);
   shutdown(conn_->fd(), SHUT_RDWR);
-  conn_->flush();
-  conn_->dispatchPendingEvents();
-  loop_.runFor(0.02);
+  loop_.runFor(0.05);
   EXPECT_TRUE(conn_->isConnectionLost());
   EXPECT_EQ(lost, 1);
+  EXPECT_EQ(loop_.watchedFdCount(), 0u) << "a dead socket must not keep waking the loop";
   EXPECT_FALSE(desktop_->windowList().onScreenWindows());
   EXPECT_FALSE(desktop_->accessibility().isProcessTrusted(false));
   auto overlay = makeOverlay();  // creating and ordering on a dead connection does nothing
@@ -461,6 +517,56 @@ TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   overlay->orderBelow(1234);
   EXPECT_NE(readFile(logPath_.string()).find("[X11] connection to the X server lost"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace dunelo::x11
+
+namespace dunelo::x11 {
+namespace {
+
+// A window manager played by the test: no frames, and the root properties written in whatever
+// order the test chooses.
+TEST(X11WithoutReparentingTest, ActivationOfAWindowListedOnlyAfterwardsIsStillAnnounced) {
+  XServer server(false);
+  ASSERT_TRUE(server.ok());
+  auto conn = X11Connection::open(server.display().c_str());
+  ASSERT_TRUE(conn);
+  EventLoop loop;
+  X11Desktop desktop(*conn, loop);
+  auto attached = attachToEventLoop(*conn, loop);
+  TestClient wm(server.display());
+  auto setWindows = [&](const char* property, std::vector<xcb_window_t> ids) {
+    xcb_change_property(wm.xcb(), XCB_PROP_MODE_REPLACE, wm.root(), wm.atom(property),
+                        XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(ids.size()), ids.data());
+    wm.flush();
+  };
+  const xcb_window_t w = wm.createWindow(10, 20, 200, 100, 4242, "tool", "Tool");
+  std::vector<RunningApplication> activations;
+  auto token = desktop.workspace().observeActivations(
+      [&](const RunningApplication& app) { activations.push_back(app); });
+
+  setWindows("_NET_ACTIVE_WINDOW", {w});
+  EXPECT_TRUE(loop.runUntil([&] { return desktop.tree().activeWindow() == w; }, 3));
+  EXPECT_TRUE(activations.empty()) << "not a known client yet";
+  setWindows("_NET_CLIENT_LIST", {w});
+  EXPECT_TRUE(loop.runUntil([&] { return !activations.empty(); }, 3));
+  ASSERT_EQ(activations.size(), 1u);
+  EXPECT_EQ(activations[0].pid, 4242);
+  EXPECT_EQ(activations[0].bundleID, "Tool");
+
+  // Without frames the client is its own top-level, and the window list and the focused window
+  // agree on it.
+  EXPECT_EQ(desktop.tree().client(w)->frame, w);
+  EXPECT_EQ(desktop.accessibility().windowPosition(w), (Point{10, 20}));
+  auto list = desktop.windowList().onScreenWindows();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 1u);
+  EXPECT_EQ(list->front().windowNumber, static_cast<WindowNumber>(w));
+  EXPECT_EQ(list->front().ownerPID, 4242);
+  // No window manager check window: nothing vouches for _NET_ACTIVE_WINDOW.
+  EXPECT_FALSE(desktop.accessibility().isProcessTrusted(false));
+  EXPECT_FALSE(desktop.accessibility().canReadFocusedApplication());
 }
 
 }  // namespace

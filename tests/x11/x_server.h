@@ -24,6 +24,7 @@ class XServer {
 
   bool ok() const { return ok_; }
   const std::string& display() const { return display_; }
+  pid_t serverPid() const { return xvfb_; }
   // Runs a program against this display and waits for it; its exit status (-1 when it could not
   // run).
   int run(const std::vector<std::string>& argv) const;

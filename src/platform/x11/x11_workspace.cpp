@@ -33,9 +33,10 @@ void X11Workspace::onTreeChange(const TreeChange& change) {
   }
   if (change.kind == TreeChange::Kind::clientList) {
     std::erase_if(identities_, [&](const auto& kv) { return !tree_.client(kv.first); });
+    // Window managers may name a new window active before listing it: the switch is seen here.
+  } else if (change.kind != TreeChange::Kind::activeWindow) {
     return;
   }
-  if (change.kind != TreeChange::Kind::activeWindow) return;
   auto app = frontmostApplication();
   if (!app) return;  // no active window (the desktop has focus): the last application stays
   if (lastActivePID_ && *lastActivePID_ == app->pid) return;
