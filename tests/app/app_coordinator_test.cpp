@@ -150,6 +150,8 @@ TEST_F(CoordinatorTest, StartUpOrderAndHotKeyRegisteredTwice) {
             (std::vector<sim::RegisteredHotKey>{{49, 0x0300, HotKeyID{0x444E4C4F, 1}}}));
   EXPECT_EQ(desktop.pressHandlerCount(), 1u);
   EXPECT_EQ(desktop.updaterStartCount(), 1);
+  coordinator->updater.checkForUpdates();
+  EXPECT_EQ(desktop.updateCheckCount(), 1);
 }
 
 TEST_F(CoordinatorTest, HotKeyTogglesSilentlyAndFollowsTheShortcutSettings) {
