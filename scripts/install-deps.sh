@@ -19,6 +19,8 @@ packages=(
   xvfb openbox x11-utils x11-xserver-utils xdotool imagemagick
   # the compositor the overlay renderer's benchmark measures itself against
   picom
+  # the demo's ordinary windows
+  x11-apps xterm
 )
 
 missing=()

@@ -1,0 +1,70 @@
+#include "app/run_apple_script.h"
+
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+
+namespace dunelo {
+namespace {
+
+using ::dunelo::testing::LogCapture;
+using Error = std::map<std::string, std::string>;
+
+// The dock scripts are an external interface: System Events must receive exactly these texts.
+static_assert(kHideDockScript ==
+              "tell application \"System Events\" to set autohide of dock preferences to true");
+static_assert(kShowDockScript ==
+              "tell application \"System Events\" to set autohide of dock preferences to false");
+
+class OneOutcomeRunner : public ScriptRunner {
+ public:
+  explicit OneOutcomeRunner(std::optional<ScriptOutcome> outcome) : outcome_(std::move(outcome)) {}
+  std::optional<ScriptOutcome> run(std::string_view) override { return outcome_; }
+
+ private:
+  std::optional<ScriptOutcome> outcome_;
+};
+
+TEST(RunAppleScript, ReturnsTheResultAndLogsOnlyFailures) {
+  struct Case {
+    const char* name;
+    std::optional<ScriptOutcome> outcome;  // none: the script cannot be created
+    std::optional<std::string> result;
+    std::optional<std::string> logged;
+  };
+  const Case cases[] = {
+      {"success", ScriptOutcome{"done", std::nullopt}, "done", std::nullopt},
+      {"no result text", ScriptOutcome{}, std::nullopt, std::nullopt},
+      {"cannot be created", std::nullopt, std::nullopt, std::nullopt},
+      {"message entry",
+       ScriptOutcome{std::nullopt, Error{{kScriptErrorMessageKey, "Access not allowed."},
+                                         {"NSAppleScriptErrorNumber", "-1743"}}},
+       std::nullopt, "[AppleScript] ERROR: Access not allowed."},
+      {"no message: the whole error, and the result still comes back",
+       ScriptOutcome{"partial", Error{{"NSAppleScriptErrorNumber", "-1728"},
+                                      {"NSAppleScriptErrorBriefMessage", "Can't get \"dock\"."}}},
+       "partial",
+       "[AppleScript] ERROR: {NSAppleScriptErrorBriefMessage = \"Can't get \\\"dock\\\".\"; "
+       "NSAppleScriptErrorNumber = \"-1728\";}"},
+      {"empty error", ScriptOutcome{std::nullopt, Error{}}, std::nullopt,
+       "[AppleScript] ERROR: {}"},
+      {"line breaks stay on one log line",
+       ScriptOutcome{std::nullopt, Error{{kScriptErrorMessageKey, "one\ntwo\r"}}}, std::nullopt,
+       "[AppleScript] ERROR: one\\ntwo\\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    OneOutcomeRunner runner(c.outcome);
+    EXPECT_EQ(runAppleScript(runner, kHideDockScript), c.result);
+    const auto messages = log.messages();
+    if (c.logged) {
+      EXPECT_EQ(messages, std::vector<std::string>{*c.logged});
+    } else {
+      EXPECT_TRUE(messages.empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dunelo
