@@ -17,6 +17,17 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kBackgroundWidth = 630;
+// A solid root background like `xsetroot -solid` sets (no background pixmap property).
+constexpr uint32_t kRootColor = 0x35618f;
+
+void setRootBackground(const std::string& display, uint32_t color) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  xcb_change_window_attributes(c, root, XCB_CW_BACK_PIXEL, &color);
+  xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+  free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  xcb_disconnect(c);
+}
 constexpr int kBackgroundHeight = 450;
 
 // Fine, saturated detail: a two-pixel checkerboard of red and blue, like small coloured text.
@@ -38,6 +49,7 @@ class BlurPainterTest : public ::testing::Test {
 
   void SetUp() override {
     if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    setRootBackground(display_->name(), kRootColor);
     h_ = std::make_unique<RenderHarness>(display_->name());
     ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
     background_ = h_->createWindow(4, 24, kBackgroundWidth, kBackgroundHeight, checker);
@@ -106,8 +118,9 @@ TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
   h_->placeAbove(shaped, h_->frameOf(background_));
   h_->settle();
   const Image off = h_->capture(screen());
-  ASSERT_EQ(off.at(40 + 45, 300 + 45), 0xffd000u);  // the cross is there...
-  ASSERT_NE(off.at(40 + 5, 300 + 5), 0xffd000u);    // ...with the background in its corners
+  ASSERT_EQ(off.at(kWidth - 2, kHeight / 2), kRootColor);  // the root shows at the right edge
+  ASSERT_EQ(off.at(40 + 45, 300 + 45), 0xffd000u);         // the cross is there...
+  ASSERT_NE(off.at(40 + 5, 300 + 5), 0xffd000u);           // ...with the background in its corners
 
   OverlayVisualState state = h_->defaultState();
   state.alpha = 0;

@@ -5,6 +5,7 @@
 #include <xcb/shape.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "platform/x11/x11_connection.h"
@@ -225,11 +226,34 @@ void Backdrop::loadBackground() {
     }
   }
   if (!backgroundPicture_) {
-    const uint32_t rgb = kFallbackBackground;
+    const uint32_t rgb = readRootBackgroundColor().value_or(kFallbackBackground);
     backgroundPicture_ =
         solidPicture(c_, Color::deviceRGB(((rgb >> 16) & 0xff) / 255.0, ((rgb >> 8) & 0xff) / 255.0,
                                           (rgb & 0xff) / 255.0));
   }
+}
+
+std::optional<uint32_t> Backdrop::readRootBackgroundColor() {
+  // X cannot report a window's background, but a window with a parent-relative background shows
+  // its parent's: a 1x1 probe at the bottom of the stack (where it covers nothing that is not
+  // already the root background) is painted with it and read back.
+  const xcb_screen_t* screen = conn_.screen();
+  if (screen->root_depth != 24) return std::nullopt;
+  const xcb_window_t probe = xcb_generate_id(c_);
+  const uint32_t values[] = {XCB_BACK_PIXMAP_PARENT_RELATIVE, 1};
+  xcb_create_window(c_, XCB_COPY_FROM_PARENT, probe, root_, 0, 0, 1, 1, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                    XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT, values);
+  const uint32_t bottom = XCB_STACK_MODE_BELOW;
+  xcb_configure_window(c_, probe, XCB_CONFIG_WINDOW_STACK_MODE, &bottom);
+  xcb_map_window(c_, probe);
+  auto image = replyOf(c_, xcb_get_image_reply,
+                       xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, probe, 0, 0, 1, 1, ~0u));
+  xcb_destroy_window(c_, probe);
+  if (!image || xcb_get_image_data_length(image.get()) < 4) return std::nullopt;
+  uint32_t pixel = 0;
+  std::memcpy(&pixel, xcb_get_image_data(image.get()), 4);
+  return pixel & 0xffffff;
 }
 
 std::vector<Backdrop::Layer> Backdrop::layersBelow(xcb_window_t overlay) const {

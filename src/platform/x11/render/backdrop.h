@@ -69,7 +69,8 @@ class Backdrop {
   // The overlays to leave out of every window list.
   void setOverlays(std::vector<xcb_window_t> overlays);
 
-  // The colour shown where no root background pixmap is set.
+  // The colour shown where no root background pixmap is set and the root's own background cannot
+  // be read back.
   static constexpr uint32_t kFallbackBackground = 0x000000;
 
  private:
@@ -100,6 +101,7 @@ class Backdrop {
   void dropPixmap(Window& w);
   bool ensurePicture(Window& w);
   void loadBackground();
+  std::optional<uint32_t> readRootBackgroundColor();
   void notify(const Change& change);
 
   X11Connection& conn_;
