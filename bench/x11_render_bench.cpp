@@ -4,7 +4,8 @@
 // window animating at 60 Hz behind the overlay; a desktop where nothing changes; and picom
 // (xrender backend, --blur-background, a full-screen translucent window) as the peer.
 //
-// Usage: dunelo_render_bench [seconds per phase, default 2]
+// Usage: dunelo_render_bench [seconds per phase, default 2] [a | steps]
+// ("a": only the full-frame renders; "steps": only the blur alternatives and single steps)
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -313,7 +314,8 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-  const bool stepsOnly = argc > 2 && std::string(argv[2]) == "steps";
+  const std::string only = argc > 2 ? argv[2] : "";
+  const bool stepsOnly = only == "steps";
   PrivateDisplay display(kWidth, kHeight);
   if (display.name().empty()) {
     std::fprintf(stderr, "cannot start Xvfb\n");
@@ -399,6 +401,7 @@ int main(int argc, char** argv) {
       report("fade frame (alpha changes only), all effects", meter.since(s),
              static_cast<double>(h.stats().frames - before));
     }
+    if (only == "a") return 0;
     state = h.defaultState();
     state.alpha = 0.808;
     h.paint(state);

@@ -65,16 +65,16 @@ void DualFilterBlur::configure(xcb_pixmap_t sourcePixmap, xcb_render_pictformat_
     level.height = h;
     level.down = makeScratchPicture(c_, sourcePixmap, w, h, 32, formats_.argb32);
     level.downAsHalving = transformedPicture(level.down.pixmap.id(), formats_.argb32, 2.0);
-    level.downAsDoubling = transformedPicture(level.down.pixmap.id(), formats_.argb32, 0.5);
     if (i > 1 && i < levels) {
       level.up = makeScratchPicture(c_, sourcePixmap, w, h, 32, formats_.argb32);
       level.upAsDoubling = transformedPicture(level.up.pixmap.id(), formats_.argb32, 0.5);
     }
     chain_.push_back(std::move(level));
   }
-  halfWidth_ = chain_[0].width;
-  halfHeight_ = chain_[0].height;
-  upResult_ = makeScratchPicture(c_, sourcePixmap, halfWidth_, halfHeight_, 32, formats_.argb32);
+  top_ = makeScratchPicture(c_, sourcePixmap, w, h, 32, formats_.argb32);
+  topAsDoubling_ = transformedPicture(top_.pixmap.id(), formats_.argb32, 0.5);
+  upResult_ =
+      makeScratchPicture(c_, sourcePixmap, chain_[0].width, chain_[0].height, 32, formats_.argb32);
   // The last doubling repeats pixels instead of interpolating: the half-size result is so smooth
   // by then that the two differ by at most 2 of 255 levels, and at full size interpolation
   // costs the server almost three times as much.
@@ -86,41 +86,60 @@ int DualFilterBlur::reach() const {
   return levels_ > 0 ? (2 << levels_) : 0;
 }
 
-Box DualFilterBlur::halfBox(const Box& fullBox) const {
-  return clampTo(halved(fullBox).grown(1), halfWidth_, halfHeight_);
+DualFilterBlur::Plan DualFilterBlur::plan(const Box& changed, bool effectsChanged) const {
+  Plan p;
+  if (!isConfigured()) return p;
+  Box box = clampTo(changed, width_, height_);
+  for (const Level& level : chain_) {
+    box = box.isEmpty() ? Box{} : clampTo(halved(box), level.width, level.height);
+    p.down.push_back(box);
+  }
+  const Box& first = p.down.front();
+  if (!first.isEmpty()) {
+    p.updated.read =
+        clampTo({2 * first.x0, 2 * first.y0, 2 * first.x1, 2 * first.y1}, width_, height_);
+  }
+  // Up: each doubling spreads a change by one pixel of the finer level.
+  p.up.assign(chain_.size(), Box{});
+  if (effectsChanged) box = {0, 0, chain_.back().width, chain_.back().height};
+  if (box.isEmpty()) return p;
+  p.up.back() = box;
+  for (int i = levels_ - 1; i >= 1; --i) {
+    const Level& level = chain_[static_cast<size_t>(i) - 1];
+    box = clampTo(doubled(box), level.width, level.height);
+    p.up[static_cast<size_t>(i) - 1] = box;
+  }
+  p.updated.full = clampTo(doubled(box), width_, height_);
+  return p;
 }
 
-DualFilterBlur::Updated DualFilterBlur::update(const Box& changed) {
-  Box box = clampTo(changed, width_, height_);
-  if (box.isEmpty() || !isConfigured()) return {};
+DualFilterBlur::Updated DualFilterBlur::affected(const Box& changed, bool effectsChanged) const {
+  return plan(changed, effectsChanged).updated;
+}
 
+DualFilterBlur::Updated DualFilterBlur::update(const Box& changed, bool effectsChanged) {
+  const Plan p = plan(changed, effectsChanged);
+  if (p.down.empty()) return {};
   // Down: each level is recomputed where it covers the changed area.
   xcb_render_picture_t src = sourceAsHalving_.id();
-  for (Level& level : chain_) {
-    box = clampTo(halved(box), level.width, level.height);
-    composite(c_, XCB_RENDER_PICT_OP_SRC, src, XCB_NONE, level.down.id(), box);
-    src = level.downAsHalving.id();
+  for (size_t i = 0; i < chain_.size(); ++i) {
+    composite(c_, XCB_RENDER_PICT_OP_SRC, src, XCB_NONE, chain_[i].down.id(), p.down[i]);
+    src = chain_[i].downAsHalving.id();
   }
-
-  // Up: each doubling spreads the change by one pixel of the finer level.
-  src = chain_.back().downAsDoubling.id();
+  // The coarsest level is kept as the down chain left it, so that the effects can be drawn again
+  // from it; they go into its copy, which the way up starts from.
+  const Box& coarse = p.up.back();
+  if (coarse.isEmpty()) return p.updated;
+  composite(c_, XCB_RENDER_PICT_OP_SRC, chain_.back().down.id(), XCB_NONE, top_.id(), coarse);
+  if (effects_) effects_(top_.id(), coarse);
+  src = topAsDoubling_.id();
   for (int i = levels_ - 1; i >= 1; --i) {
-    Level& level = chain_[i - 1];
-    box = clampTo(doubled(box), level.width, level.height);
-    xcb_render_picture_t dst = i == 1 ? upResult_.id() : level.up.id();
-    composite(c_, XCB_RENDER_PICT_OP_SRC, src, XCB_NONE, dst, box);
-    src = i == 1 ? upResultAsDoubling_.id() : level.upAsDoubling.id();
+    const size_t at = static_cast<size_t>(i) - 1;
+    const xcb_render_picture_t dst = i == 1 ? upResult_.id() : chain_[at].up.id();
+    composite(c_, XCB_RENDER_PICT_OP_SRC, src, XCB_NONE, dst, p.up[at]);
+    src = i == 1 ? upResultAsDoubling_.id() : chain_[at].upAsDoubling.id();
   }
-  return {box, clampTo(doubled(box), width_, height_)};
-}
-
-DualFilterBlur::Updated DualFilterBlur::redoLastStep() {
-  if (!isConfigured()) return {};
-  const Box half{0, 0, halfWidth_, halfHeight_};
-  const xcb_render_picture_t src =
-      levels_ == 2 ? chain_.back().downAsDoubling.id() : chain_[1].upAsDoubling.id();
-  composite(c_, XCB_RENDER_PICT_OP_SRC, src, XCB_NONE, upResult_.id(), half);
-  return {half, {0, 0, width_, height_}};
+  return p.updated;
 }
 
 void DualFilterBlur::drawResult(xcb_render_picture_t destination, uint8_t op,

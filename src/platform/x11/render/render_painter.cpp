@@ -126,6 +126,14 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
   ctx_.connection().ignoreErrors(
       xcb_render_create_picture_checked(c_, picture, window_, format, 0, nullptr));
   windowPicture_ = ServerResource::quiet(c_, picture, &xcb_render_free_picture_checked);
+  // The backdrop redirects every child of the root, this window too. Each frame reaches the
+  // window complete, in one copy, so the window is drawn straight to the screen instead: kept
+  // redirected, the server would copy every frame to the screen a second time. (This connection
+  // made the redirection, so it may lift it; a compositor's own redirection stays.)
+  ctx_.connection().ignoreErrors(
+      xcb_composite_unredirect_window_checked(c_, window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
+  blur_.setEffects(
+      [this](xcb_render_picture_t coarse, const Box& box) { applyEffects(coarse, box); });
   backdropObservation_ =
       ctx_.backdrop().observe([this](const Backdrop::Change& change) { onBackdropChange(change); });
   viewable_ = ctx_.backdrop().isViewable(window_);
@@ -185,16 +193,12 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   height_ = std::max<int>(1, state.frame.height);
   originX_ = state.frame.x;
   originY_ = state.frame.y;
-  scene_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   frame_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
   blur_.configure(
-      scene_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
+      frame_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
       std::clamp(look.blurLevels, DualFilterBlur::kMinLevels, DualFilterBlur::kMaxLevels));
-  halfMixed_ = makeScratchPicture(c_, window_, blur_.halfWidth(), blur_.halfHeight(), 32,
-                                  ctx_.formats().argb32);
-  halfMixedDoubled_ = scaledPicture(c_, halfMixed_.pixmap.id(), ctx_.formats().argb32, 0.5,
-                                    DualFilterBlur::kLastStepFilter);
+  chainAlpha_ = -1;
   layers_ = ctx_.backdrop().layersBelow(window_);
   sceneDamage_ = windowBox();
   effectsDirty_ = true;
@@ -275,28 +279,32 @@ void BlurPainter::drawFrame() {
   }
   // Hidden: keep the damage for when the window shows again (its map redraws everything).
   if (!viewable_) return;
+  const double alpha = std::clamp(state_->alpha, 0.0, 1.0);
+  const bool grain = grainShows(*state_) && grain_;
+  if (const double chainAlpha = grain ? 1.0 : alpha; chainAlpha != chainAlpha_) {
+    chainAlpha_ = chainAlpha;
+    effectsDirty_ = true;
+  }
   const bool sceneChanged = !sceneDamage_.isEmpty();
   if (!sceneChanged && !effectsDirty_ && !outputDirty_) return;
   lastFrameTime_ = ctx_.loop().uptime();
 
-  Box content;  // where the effected image changed
-  if (sceneChanged) {
-    ctx_.backdrop().compose(layers_, sceneDamage_.translated(originX_, originY_), scene_.id(),
-                            originX_, originY_);
-    const auto updated = blur_.update(sceneDamage_);
-    ctx_.stats().blurredPixels +=
-        static_cast<uint64_t>(sceneDamage_.width()) * sceneDamage_.height();
-    if (!effectsDirty_) applyEffects(updated.half);
-    content = updated.full;
-  }
-  if (effectsDirty_) {
-    const auto updated = blur_.redoLastStep();
-    applyEffects(updated.half);
-    content = updated.full;
-  }
-  if (grainDirty_) content = windowBox();
+  // Where the blurred image changes, where the window is mixed again, and where the sharp scene
+  // is needed for either: the blur reads it where it changed, the mix shows it through where the
+  // alpha is below 1.
+  const auto blurred = blur_.affected(sceneDamage_, effectsDirty_);
+  Box content = blurred.full;
+  if (grainDirty_ || (grain && !effected_)) content = windowBox();
   const Box mix = outputDirty_ ? windowBox() : content;
-  drawOutput(content, mix);
+  const Box scene = alpha < 1 ? blurred.read.united(mix) : blurred.read;
+  if (!scene.isEmpty()) {
+    ctx_.backdrop().compose(layers_, scene.translated(originX_, originY_), frame_.id(), originX_,
+                            originY_);
+  }
+  if (sceneChanged || effectsDirty_) blur_.update(sceneDamage_, effectsDirty_);
+  ctx_.stats().blurredPixels += static_cast<uint64_t>(std::max(0, sceneDamage_.width())) *
+                                static_cast<uint64_t>(std::max(0, sceneDamage_.height()));
+  drawOutput(content, mix, alpha, grain);
   sceneDamage_ = {};
   effectsDirty_ = false;
   grainDirty_ = false;
@@ -309,21 +317,20 @@ void BlurPainter::drawFrame() {
   ctx_.connection().flush();
 }
 
-void BlurPainter::applyEffects(const Box& half) {
-  if (half.isEmpty()) return;
+void BlurPainter::applyEffects(xcb_render_picture_t dst, const Box& box) {
   const OverlayVisualState& s = *state_;
-  const xcb_render_picture_t dst = blur_.halfResult();
 
   if (look_.veil.alpha > 0) {
     ServerResource veil = solidPicture(c_, look_.veil);
-    composite(c_, XCB_RENDER_PICT_OP_OVER, veil.id(), XCB_NONE, dst, half);
+    composite(c_, XCB_RENDER_PICT_OP_OVER, veil.id(), XCB_NONE, dst, box);
   }
 
   const size_t stops = std::min(s.tintColors.size(), s.tintGeometry.locations.size());
   if (s.tintOpacity > 0 && stops >= 2) {
-    // Unit space has its origin at the bottom-left; the picture's at the top-left.
-    const double w = blur_.halfWidth();
-    const double h = blur_.halfHeight();
+    // Unit space has its origin at the bottom-left; the picture's at the top-left, in pixels of
+    // the coarsest level.
+    const double w = static_cast<double>(width_) / blur_.coarseScale();
+    const double h = static_cast<double>(height_) / blur_.coarseScale();
     auto point = [&](const Point& p) {
       return xcb_render_pointfix_t{toFixed(p.x * w), toFixed((1.0 - p.y) * h)};
     };
@@ -339,62 +346,64 @@ void BlurPainter::applyEffects(const Box& half) {
                                       locations.data(), colors.data());
     ServerResource ownedGradient = ownedPicture(c_, gradient);
     ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.tintOpacity));
-    composite(c_, XCB_RENDER_PICT_OP_OVER, gradient, opacity.id(), dst, half);
+    composite(c_, XCB_RENDER_PICT_OP_OVER, gradient, opacity.id(), dst, box);
   }
 
   if (s.grayscaleOpacity > 0) {
     ServerResource grey = solidPicture(c_, s.grayscaleColor);
     ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.grayscaleOpacity));
-    composite(c_, renderOp(s.grayscaleBlend), grey.id(), opacity.id(), dst, half);
+    composite(c_, renderOp(s.grayscaleBlend), grey.id(), opacity.id(), dst, box);
+  }
+
+  if (chainAlpha_ < 1) {
+    // Scales every channel, alpha included, by the window alpha.
+    ServerResource alpha = solidPicture(c_, Color::deviceRGB(0, 0, 0, chainAlpha_));
+    composite(c_, XCB_RENDER_PICT_OP_IN_REVERSE, alpha.id(), XCB_NONE, dst, box);
   }
 }
 
-void BlurPainter::drawOutput(Box content, const Box& mix) {
+void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, bool grain) {
   const OverlayVisualState& s = *state_;
   // Grain blends with the effected image before the window alpha mixes in the sharp scene. That
   // image is kept while grain shows, so that a fade only mixes again.
-  const bool grain = grainShows(s) && grain_;
   if (!grain) {
     effected_ = {};
-  } else {
+    grainAtOpacity_ = {};
+  } else if (!content.isEmpty()) {
     if (!effected_) {
       effected_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
-      content = windowBox();
+    }
+    if (grainDirty_ || !grainAtOpacity_) {
+      const Bitmap& image = *grainImage_;
+      grainAtOpacity_ =
+          makeScratchPicture(c_, window_, image.width, image.height, 32, ctx_.formats().argb32);
+      const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
+      xcb_render_change_picture(c_, grainAtOpacity_.id(), XCB_RENDER_CP_REPEAT, &repeat);
+      ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.grainOpacity));
+      composite(c_, XCB_RENDER_PICT_OP_SRC, grain_.id(), opacity.id(), grainAtOpacity_.id(),
+                {0, 0, image.width, image.height});
     }
     blur_.drawResult(effected_.id(), XCB_RENDER_PICT_OP_SRC, XCB_NONE, content);
-    ServerResource opacity = solidPicture(c_, Color::deviceRGB(0, 0, 0, s.grainOpacity));
-    composite(c_, renderOp(s.grainBlend), grain_.id(), opacity.id(), effected_.id(), content);
+    composite(c_, renderOp(s.grainBlend), grainAtOpacity_.id(), XCB_NONE, effected_.id(), content);
   }
   if (mix.isEmpty()) return;
 
-  // The frame is mixed offscreen and copied to the window in one request: the window never shows
-  // a half-drawn frame, and transformed draws into a redirected window cost the server about
-  // twice as much as into a pixmap.
-  const xcb_render_picture_t window = windowPicture_.id();
-  const double alpha = std::clamp(s.alpha, 0.0, 1.0);
-  if (alpha <= 0) {
-    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, window, mix);
-    return;
-  }
+  // The frame holds the sharp scene wherever alpha is below 1. It is mixed offscreen and copied
+  // to the window in one request: the window never shows a half-drawn frame.
   const xcb_render_picture_t frame = frame_.id();
-  if (grain) {
-    if (alpha < 1) {
-      composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, frame, mix);
-      ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
-      composite(c_, XCB_RENDER_PICT_OP_OVER, effected_.id(), alphaMask.id(), frame, mix);
-    } else {
-      composite(c_, XCB_RENDER_PICT_OP_SRC, effected_.id(), XCB_NONE, frame, mix);
-    }
-  } else if (alpha >= 1) {
-    blur_.drawResult(frame, XCB_RENDER_PICT_OP_SRC, XCB_NONE, mix);
-  } else {
+  const uint8_t op = alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC;
+  if (alpha <= 0) {
+    // The scene alone.
+  } else if (grain && alpha < 1) {
     ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
-    composite(c_, XCB_RENDER_PICT_OP_SRC, blur_.halfResult(), alphaMask.id(), halfMixed_.id(),
-              blur_.halfBox(mix));
-    composite(c_, XCB_RENDER_PICT_OP_SRC, scene_.id(), XCB_NONE, frame, mix);
-    composite(c_, XCB_RENDER_PICT_OP_OVER, halfMixedDoubled_.id(), XCB_NONE, frame, mix);
+    composite(c_, op, effected_.id(), alphaMask.id(), frame, mix);
+  } else if (grain) {
+    composite(c_, op, effected_.id(), XCB_NONE, frame, mix);
+  } else {
+    // The chain carries the alpha: its result is the blur's share of the mix.
+    blur_.drawResult(frame, op, XCB_NONE, mix);
   }
-  composite(c_, XCB_RENDER_PICT_OP_SRC, frame, XCB_NONE, window, mix);
+  composite(c_, XCB_RENDER_PICT_OP_SRC, frame, XCB_NONE, windowPicture_.id(), mix);
 }
 
 // --- BlurPainterFactory ---

@@ -87,9 +87,11 @@ class BlurPainter final : public OverlayPainter {
   void drawFrame();
   bool previousFrameDone();
   void configureFor(const OverlayVisualState& state, const MaterialLook& look);
-  void applyEffects(const Box& halfBox);
-  // Brings the effected image up to date inside `content` and mixes the window inside `mix`.
-  void drawOutput(Box content, const Box& mix);
+  // Draws the veil, tint, grayscale and the alpha carried by the chain into `picture`, the
+  // coarsest level of the blur, inside `box`.
+  void applyEffects(xcb_render_picture_t picture, const Box& box);
+  // Brings the grainy image up to date inside `content` and mixes the frame inside `mix`.
+  void drawOutput(const Box& content, const Box& mix, double alpha, bool grain);
   Box windowBox() const { return {0, 0, width_, height_}; }
 
   RenderContext& ctx_;
@@ -103,21 +105,25 @@ class BlurPainter final : public OverlayPainter {
   int originX_ = 0;  // the window's position on the root
   int originY_ = 0;
 
-  ScratchPicture scene_;     // the sharp backdrop, window-sized
-  ScratchPicture frame_;     // the window's next pixels, mixed here and copied in one go
-  ScratchPicture effected_;  // blurred and effected, full size; only while grain shows
-  // Without grain: the half-resolution result with the window alpha applied, drawn doubled over
-  // the scene (cheaper than doubling through an alpha mask).
-  ScratchPicture halfMixed_;
-  ServerResource halfMixedDoubled_;
+  // The window's next pixels, copied to the window in one request. Each frame first composes the
+  // sharp scene into it where the blur reads the scene or the mix shows it, then mixes the blur
+  // over it: the scene is never kept, as composing it again costs no more than copying it.
+  ScratchPicture frame_;
+  ScratchPicture effected_;  // blurred, effected and grainy at full size; only while grain shows
   DualFilterBlur blur_;
+  // The window alpha multiplied into the blur chain with the other effects (so that the mix is
+  // a single draw), or 1 while grain shows, which must be blended before the alpha.
+  double chainAlpha_ = -1;
   std::shared_ptr<const Bitmap> grainImage_;
   ScratchPicture grain_;
+  // The grain image times its opacity, made when either changes: blending it needs no mask,
+  // which spares the server a multiplication at every pixel of every frame.
+  ScratchPicture grainAtOpacity_;
   std::vector<Backdrop::Layer> layers_;  // what the scene shows, bottom to top
   bool viewable_ = false;
 
   Box sceneDamage_;            // window coordinates
-  bool effectsDirty_ = false;  // veil, tint or grayscale changed
+  bool effectsDirty_ = false;  // veil, tint, grayscale or the chain's alpha changed
   bool grainDirty_ = false;    // the grain image, its opacity or its blend changed
   bool outputDirty_ = false;   // alpha changed, or the window lost its pixels
   bool framePending_ = false;
