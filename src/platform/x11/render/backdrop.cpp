@@ -300,7 +300,29 @@ void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
       args(xcb_render_composite);
     }
   };
+  // The background is drawn only where no opaque window covers it (for a desktop of maximized
+  // windows that saves a full-size pass). A window whose region cannot be had (it vanished) is
+  // not subtracted, so the background shows wherever a window might be missing.
+  const xcb_rectangle_t areaRect{
+      static_cast<int16_t>(area.x0 - originX), static_cast<int16_t>(area.y0 - originY),
+      static_cast<uint16_t>(area.width()), static_cast<uint16_t>(area.height())};
+  const xcb_xfixes_region_t uncovered = xcb_generate_id(c_);
+  xcb_xfixes_create_region(c_, uncovered, 1, &areaRect);
+  for (const Layer& layer : layers) {
+    if (layer.rect.intersected(area).isEmpty()) continue;
+    Window* w = find(layer.window);
+    if (!w || !w->mapped || w->hasAlpha || !ensurePicture(*w) || !w->shape) continue;
+    const auto dx = static_cast<int16_t>(w->rect.x0 + w->borderWidth - originX);
+    const auto dy = static_cast<int16_t>(w->rect.y0 + w->borderWidth - originY);
+    conn_.ignoreErrors(xcb_xfixes_translate_region_checked(c_, w->shape, dx, dy));
+    conn_.ignoreErrors(xcb_xfixes_subtract_region_checked(c_, uncovered, w->shape, uncovered));
+    conn_.ignoreErrors(xcb_xfixes_translate_region_checked(c_, w->shape, static_cast<int16_t>(-dx),
+                                                           static_cast<int16_t>(-dy)));
+  }
+  xcb_xfixes_set_picture_clip_region(c_, destination, uncovered, 0, 0);
   composite(false, XCB_RENDER_PICT_OP_SRC, backgroundPicture_.id(), area, area.x0, area.y0);
+  xcb_xfixes_set_picture_clip_region(c_, destination, XCB_NONE, 0, 0);
+  xcb_xfixes_destroy_region(c_, uncovered);
   for (const Layer& layer : layers) {
     const Box r = layer.rect.intersected(area);
     if (r.isEmpty()) continue;
