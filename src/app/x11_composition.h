@@ -36,6 +36,7 @@ class X11Composition {
 
   x11::EventLoop& loop() { return loop_; }
   x11::X11Connection& connection() { return *connection_; }
+  x11::X11Desktop& desktop() { return *desktop_; }
   Platform& platform() { return *platform_; }
 
  private:
