@@ -74,6 +74,9 @@ sleep 3  # the fade in ends, the ordering loop runs
 overlays=$(xwininfo -root -children | grep -c '"Dunelo overlay"' || true)
 read -r onD onX onW < <(measure "$dunelo")
 
+kill -TERM "$dunelo"
+wait "$dunelo" 2>/dev/null || true
+
 printf 'over %s s, %s overlay window(s) shown while on (%% of one core; clock tick %s ms):\n' \
   "$seconds" "$overlays" "$((1000 / hz))"
 printf '                 dunelo    X server   openbox\n'

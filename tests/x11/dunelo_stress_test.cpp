@@ -71,20 +71,22 @@ TEST(DuneloStressTest, OverlayKeepsItsPlaceWhileAHundredWindowsChurn) {
     }
     ++sampled;
     bool newsInFlight = false;
-    {
-      Cancellable listening = tree.observe([&](const x11::TreeChange& change) {
-        using Kind = x11::TreeChange::Kind;
-        newsInFlight |= change.kind == Kind::activeWindow || change.kind == Kind::clientList ||
-                        (change.kind == Kind::stacking && !tree.isOwnWindow(change.window));
-      });
-      session.composition->connection().sync();
-      session.composition->connection().dispatchPendingEvents();
-    }
+    Cancellable listening = tree.observe([&](const x11::TreeChange& change) {
+      using Kind = x11::TreeChange::Kind;
+      newsInFlight |= change.kind == Kind::activeWindow || change.kind == Kind::clientList ||
+                      (change.kind == Kind::stacking && !tree.isOwnWindow(change.window));
+    });
+    x11::X11Connection& dunelo = session.composition->connection();
+    dunelo.sync();
+    dunelo.dispatchPendingEvents();
     if (session.overlaysDirectlyBelowActiveFrame()) {
       ++inPlace;
-    } else if (newsInFlight) {
-      ++late;
+      return;
     }
+    // Also news that raced the look itself.
+    dunelo.sync();
+    dunelo.dispatchPendingEvents();
+    if (newsInFlight) ++late;
   });
 
   uint64_t operations = 0;
