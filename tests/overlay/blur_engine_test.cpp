@@ -50,7 +50,7 @@ class Engine : public ::testing::Test {
     ASSERT_TRUE(engine->isPolling());
   }
   void tick(int count = 1) {
-    for (int i = 0; i < count; ++i) d.advance(kOrderingInterval);
+    for (int i = 0; i < count; ++i) d.advance(1.0 / 60);
   }
   OverlaySnapshot only() const {
     EXPECT_EQ(d.overlayCount(), 1u);
@@ -93,7 +93,7 @@ TEST_F(Engine, ShowFadesInBelowTheFocusedWindowAndHideFadesOutThenOrdersOut) {
   EXPECT_THAT(log.messages(),
               ElementsAre("[BlurEngine] rebuildOverlayWindows: 1 screen(s), 1 overlay(s)",
                           "[BlurEngine]   screen 1: frame=(0.0, 0.0, 1440.0, 900.0)"));
-  d.advance(kPollingStartDelay - 0.001);
+  d.advance(0.349);  // the ordering loop starts 0.35 s after the show
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
   EXPECT_FALSE(engine->isPolling());
   d.advance(0.002);
@@ -103,7 +103,7 @@ TEST_F(Engine, ShowFadesInBelowTheFocusedWindowAndHideFadesOutThenOrdersOut) {
   EXPECT_FALSE(engine->isPolling());
   EXPECT_EQ(only().targetAlpha, 0.0);
   EXPECT_EQ(only().alphaAnimation, Animation::fade());
-  d.advance(kOrderOutDelay - 0.001);
+  d.advance(0.349);  // ordered out 0.35 s after the hide
   EXPECT_TRUE(only().onScreen);
   d.advance(0.002);
   EXPECT_FALSE(only().onScreen);
@@ -165,7 +165,7 @@ TEST_F(Engine, ApplicationSwitchHidesBrieflyThenReshowsWithoutAFade) {
   tick();
   EXPECT_TRUE(engine->isResettingOrder());
   EXPECT_FALSE(only().onScreen);
-  d.advance(kReshowDelay - 0.001);  // ticks skip meanwhile
+  d.advance(0.079);  // re-shown 0.08 s later; ticks skip meanwhile
   EXPECT_FALSE(only().onScreen);
   d.advance(0.002);
   EXPECT_FALSE(engine->isResettingOrder());
@@ -376,7 +376,7 @@ TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
 
     const auto stackBefore = d.stackingOrder();
     const bool resettingBefore = engine.isResettingOrder();
-    d.advance(kOrderingInterval);
+    d.advance(1.0 / 60);
 
     SCOPED_TRACE(::testing::Message() << "tick " << t);
     const auto overlays = d.overlays();
