@@ -1,0 +1,56 @@
+// Whether Dunelo may read the window list and the focused window.
+//
+// Ordering the overlays needs two grants of the desktop: screen capture (the window list with
+// other processes' bounds) and Accessibility (the focused window and its notifications). The
+// checker holds the last answer for each as an observable flag, probes both on request, caches the
+// answers in the defaults domain so that the next launch starts from them, and offers the two
+// actions with which the user grants them. The coordinator refreshes it until both are granted
+// and gates the overlay on both flags. Every probe failure is an answer of false.
+#pragma once
+
+#include "core/published.h"
+#include "platform/accessibility.h"
+#include "platform/window_list.h"
+#include "platform/workspace.h"
+#include "settings/defaults_store.h"
+
+namespace dunelo {
+
+// Where the user grants screen capture.
+inline constexpr const char* kScreenRecordingSettingsURL =
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
+
+class PermissionChecker {
+ public:
+  // Loads both flags from the cache (absent reads as false); probes nothing.
+  PermissionChecker(DefaultsStore& defaults, WindowList& windowList, Accessibility& accessibility,
+                    Workspace& workspace, ProcessID self);
+  PermissionChecker(const PermissionChecker&) = delete;
+  PermissionChecker& operator=(const PermissionChecker&) = delete;
+
+  ChangeNotifier objectWillChange;
+  Published<bool> hasScreenRecording{false, &objectWillChange};
+  Published<bool> hasAccessibility{false, &objectWillChange};
+
+  // Probes both, assigns both flags (also when unchanged) and rewrites both cache keys.
+  void refresh();
+  // Yes when the desktop's preflight says so, or when the window list shows another process's
+  // window with a readable width.
+  bool probeScreenRecording();
+  // Yes when the system-wide focused application can be read, or the process is trusted.
+  bool probeAccessibility();
+  // Asks the desktop to prompt the user for Accessibility trust; the answer shows in a later
+  // refresh.
+  void requestAccessibility();
+  // Opens the desktop's screen-capture settings.
+  void openScreenRecordingSettings();
+
+ private:
+  DefaultsStore& defaults_;
+  WindowList& windowList_;
+  Accessibility& accessibility_;
+  Workspace& workspace_;
+  ProcessID self_;
+};
+
+}  // namespace dunelo
