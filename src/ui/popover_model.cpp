@@ -1,6 +1,8 @@
 #include "ui/popover_model.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QIcon>
 #include <QUrl>
 #include <QVariantMap>
 #include <algorithm>
@@ -46,8 +48,11 @@ QString capitalized(std::string_view raw) {
 
 QString PopoverModel::iconUrl(const std::string& iconName) {
   if (iconName.empty()) return {};
-  return QStringLiteral("image://appicon/") +
-         QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(iconName)));
+  const QString name = QString::fromStdString(iconName);
+  // Only icons that exist: an application without one shows none, not a broken image.
+  const bool exists = name.startsWith(u'/') ? QFileInfo::exists(name) : QIcon::hasThemeIcon(name);
+  if (!exists) return {};
+  return QStringLiteral("image://appicon/") + QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
 PopoverModel::PopoverModel(SettingsManager& settings, PermissionChecker& permissions,

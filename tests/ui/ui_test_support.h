@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/login_items.h"
-#include "platform/workspace.h"
+#include "platform/sim/sim_desktop.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/settings_manager.h"
 #include "system/permission_checker.h"
@@ -17,26 +16,6 @@
 #include "ui/popover_model.h"
 
 namespace dunelo::test {
-
-class FakeLoginItems final : public LoginItems {
- public:
-  bool registerApp() override { return true; }
-  bool unregisterApp() override { return true; }
-};
-
-class FakeWorkspace final : public Workspace {
- public:
-  std::vector<RunningApplication> running;
-  std::optional<RunningApplication> frontmostApplication() const override {
-    if (running.empty()) return std::nullopt;
-    return running.front();
-  }
-  std::vector<RunningApplication> runningApplications() const override { return running; }
-  Cancellable observeActivations(std::function<void(const RunningApplication&)>) override {
-    return {};
-  }
-  bool openURL(const std::string&) override { return true; }
-};
 
 // Installed applications by identifier.
 class FakeLookup final : public ApplicationLookup {
@@ -51,8 +30,7 @@ class FakeLookup final : public ApplicationLookup {
 
 inline RunningApplication app(std::string name, std::optional<std::string> id,
                               ActivationPolicy policy = ActivationPolicy::regular) {
-  static ProcessID nextPid = 100;
-  return RunningApplication{nextPid++, std::move(id), std::move(name), policy};
+  return RunningApplication{0, std::move(id), std::move(name), policy};
 }
 
 // Lets queued notifications (the coalesced `changed`) reach the views.
@@ -60,31 +38,39 @@ inline void settle() {
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+// A settings store and a permission checker over the simulated desktop, and the panel's model.
 struct Desk {
+  sim::SimDesktop sim;
   InMemoryDefaultsStore defaults;
-  FakeLoginItems loginItems;
-  FakeWorkspace workspace;
   FakeLookup lookup;
   std::optional<SettingsManager> settings;
-  PermissionChecker permissions;
-  int updateChecks = 0;
+  std::optional<PermissionChecker> permissions;
   int quits = 0;
   std::optional<PopoverModel> model;
 
   explicit Desk(bool granted = true) {
-    settings.emplace(defaults, loginItems);
+    settings.emplace(defaults, sim.loginItems());
+    permissions.emplace(defaults, sim.windowList(), sim.accessibility(), sim.workspace(),
+                        sim.selfPID());
     lookup.installed["com.apple.finder"] = {"Files", "system-file-manager"};
     setPermissions(granted, granted);
   }
+  // What the desktop would answer; the flags change on the next refresh.
+  void grant(bool screenRecording, bool accessibility) {
+    sim.setScreenCapturePreflight(screenRecording);
+    sim.setAccessibilityTrusted(accessibility);
+  }
   void setPermissions(bool screenRecording, bool accessibility) {
-    permissions.sr = screenRecording;
-    permissions.ax = accessibility;
-    permissions.refresh();
+    grant(screenRecording, accessibility);
+    permissions->refresh();
+  }
+  void launch(const std::vector<RunningApplication>& apps) {
+    for (const auto& a : apps) sim.launchApp(a.bundleID, a.localizedName, a.activationPolicy);
   }
   PopoverModel& makeModel(bool withUpdates = true) {
     std::function<void()> updates;
-    if (withUpdates) updates = [this] { ++updateChecks; };
-    model.emplace(*settings, permissions, lookup, workspace, updates, [this] { ++quits; });
+    if (withUpdates) updates = [this] { sim.updater().checkForUpdates(); };
+    model.emplace(*settings, *permissions, lookup, sim.workspace(), updates, [this] { ++quits; });
     return *model;
   }
 };

@@ -111,7 +111,7 @@ class Picker : public testing::Test {
  protected:
   Desk desk;
   void SetUp() override {
-    desk.workspace.running = {
+    desk.launch({
         test::app("zsh helper", "org.helper", ActivationPolicy::accessory),
         test::app("Firefox", "org.mozilla.firefox"),
         test::app("daemon", "org.daemon", ActivationPolicy::prohibited),
@@ -120,7 +120,7 @@ class Picker : public testing::Test {
         test::app("GIMP", "org.gimp.GIMP"),
         test::app("alacritty", "Alacritty"),
         test::app("My Editor", "org.editor"),
-    };
+    });
   }
   QStringList labels() { return namesOf(desk.makeModel().picker()->property("apps").toList(), "label"); }
   AppPickerModel& picker() { return *qobject_cast<AppPickerModel*>(desk.model->picker()); }
@@ -239,7 +239,7 @@ TEST(Screens, PermissionScreenUntilBothGrantedThenSwitchesWithoutReopening) {
   QSignalSpy changed(&model, &PopoverModel::changed);
   EXPECT_FALSE(model.showsMainScreen());
 
-  desk.permissions.sr = true;
+  desk.grant(true, false);
   model.checkAgain();
   settle();
   EXPECT_FALSE(model.showsMainScreen()) << "one permission is not enough";
@@ -247,8 +247,8 @@ TEST(Screens, PermissionScreenUntilBothGrantedThenSwitchesWithoutReopening) {
   EXPECT_FALSE(model.hasAccessibility());
 
   const int before = int(changed.count());
-  desk.permissions.ax = true;
-  desk.permissions.refresh();  // the coordinator's poll, no click
+  desk.grant(true, true);
+  desk.permissions->refresh();  // the coordinator's poll, no click
   settle();
   EXPECT_GT(changed.count(), before);
   EXPECT_TRUE(model.showsMainScreen());
@@ -338,7 +338,7 @@ TEST(Controls, UpdatesRowOnlyWithACallbackAndQuitUsesItsOwn) {
   Desk desk;
   EXPECT_FALSE(desk.makeModel(false).hasCheckForUpdates());
   desk.model->checkForUpdates();
-  EXPECT_EQ(desk.updateChecks, 0);
+  EXPECT_EQ(desk.sim.updateCheckCount(), 0);
   PopoverModel& model = desk.makeModel(true);
   EXPECT_TRUE(model.hasCheckForUpdates());
   model.quit();
@@ -348,10 +348,11 @@ TEST(Controls, UpdatesRowOnlyWithACallbackAndQuitUsesItsOwn) {
 TEST(Onboarding, GrantButtonsAskWithoutChangingTheFlags) {
   Desk desk(false);
   PopoverModel& model = desk.makeModel();
+  desk.sim.setGrantOnTrustPrompt(true);
   model.grantScreenRecording();
   model.grantAccessibility();
-  EXPECT_EQ(desk.permissions.opens, 1);
-  EXPECT_EQ(desk.permissions.requests, 1);
+  EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
+  EXPECT_EQ(desk.sim.trustPromptCount(), 1);
   EXPECT_FALSE(model.hasScreenRecording());
   EXPECT_FALSE(model.hasAccessibility());
 }
