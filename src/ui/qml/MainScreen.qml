@@ -28,6 +28,9 @@ Column {
             Symbol { anchors.verticalCenter: parent.verticalCenter; name: "play-fill"; size: 10; tint: screen.theme.secondary }
             Text {
                 anchors.verticalCenter: parent.verticalCenter
+                // The menu keeps its ideal size; the hint gives way on wide fonts.
+                width: Math.min(implicitWidth, screen.innerWidth - 20 - 18 - 8 - sensitivityButton.width)
+                elide: Text.ElideRight
                 text: "Shake cursor to toggle Dunelo on/off"
                 font.pixelSize: 11
                 color: screen.theme.secondary
