@@ -37,7 +37,9 @@ bool writeAll(int fd, const std::string& data) {
 
 }  // namespace
 
-void setDebugLogPathForTesting(std::string path) { overridePath() = std::move(path); }
+void setDebugLogPathForTesting(std::string path) {
+  overridePath() = std::move(path);
+}
 
 void debugLog(std::string_view message) {
   std::string line = timestamp();
@@ -49,9 +51,11 @@ void debugLog(std::string_view message) {
   const char* path = custom.empty() ? kDebugLogPath : custom.c_str();
   // The default path lies in a world-writable directory: another user may have put a link or a
   // file of their own there. Never follow a link, create the file private to this user, and
-  // write only into a regular file that this user owns and that has no other names.
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                        0600);
+  // write only into a regular file that this user owns and that has no other names. O_NONBLOCK:
+  // a FIFO planted there would otherwise block the open (and the whole program) until a reader
+  // turns up; with it the open fails at once.
+  const int fd = ::open(
+      path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) return;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&

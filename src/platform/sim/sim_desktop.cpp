@@ -404,6 +404,7 @@ void SimDesktop::init() {
   scriptRunner_ = std::make_unique<SimScriptRunner>(*this);
   updater_ = std::make_unique<SimUpdater>(*this);
   loginItems_ = std::make_unique<SimLoginItems>(*this);
+  mouseMonitors_ = std::make_unique<SimMouseMonitors>();
   // Dunelo itself runs on the desktop: an accessory application (no Dock icon).
   apps_.push_back(
       App{RunningApplication{selfPID_, kSelfBundleID, "Dunelo", ActivationPolicy::accessory},
@@ -536,6 +537,10 @@ void SimDesktop::closeWindow(WindowNumber window) {
   const ProcessID owner = w->owner;
   removeFromStack(window);
   windows_.erase(window);
+  moveFocusAwayFrom(owner, window);
+}
+
+void SimDesktop::moveFocusAwayFrom(ProcessID owner, WindowNumber window) {
   App* app = findApp(owner);
   if (!app || app->focusedWindow != window) return;
   app->focusedWindow.reset();
@@ -555,7 +560,10 @@ void SimDesktop::setWindowOnScreen(WindowNumber window, bool onScreen) {
   if (!w || w->onScreen == onScreen) return;
   w->onScreen = onScreen;
   removeFromStack(window);
-  if (!onScreen) return;
+  if (!onScreen) {
+    moveFocusAwayFrom(w->owner, window);
+    return;
+  }
   if (w->desktopElement) {
     stack_.push_back(window);
   } else {
@@ -600,6 +608,15 @@ void SimDesktop::focusWindow(WindowNumber window) {
     insertAtFront(window);
   }
   postFocusNotifications(w->owner);
+}
+
+void SimDesktop::clickWindow(WindowNumber window) {
+  const Window* w = findWindow(window);
+  assert(w && "no such window");
+  if (!w) return;
+  const ProcessID owner = w->owner;
+  activate(owner);
+  focusWindow(window);
 }
 
 void SimDesktop::clearFocusedWindow(ProcessID pid) {

@@ -38,6 +38,7 @@
 #include "platform/overlay_surface.h"
 #include "platform/script_runner.h"
 #include "platform/sim/animated_value.h"
+#include "platform/sim/sim_mouse_monitors.h"
 #include "platform/sim/virtual_scheduler.h"
 #include "platform/updater.h"
 #include "platform/window_list.h"
@@ -149,7 +150,8 @@ class SimDesktop {
   ScriptRunner& scriptRunner() { return *scriptRunner_; }
   Updater& updater() { return *updater_; }
   LoginItems& loginItems() { return *loginItems_; }
-  // Mouse monitors join here once their simulated implementation lands.
+  // Also the driver of pointer movement (moveOverOtherApp, moveOverOwnWindow, ...).
+  SimMouseMonitors& mouseMonitors() { return *mouseMonitors_; }
   ProcessID selfPID() const { return selfPID_; }
 
   // ---- Clock ----
@@ -187,7 +189,8 @@ class SimDesktop {
   // Removes the window. If it was its application's focused window, the application's frontmost
   // remaining on-screen window (if any) becomes focused and the focus notifications are posted.
   void closeWindow(WindowNumber window);
-  // Takes the window off screen (minimised, hidden) or puts it back at the front.
+  // Takes the window off screen (minimised, hidden) or puts it back at the front. A focused
+  // window taken off screen passes the focus on as closing does.
   void setWindowOnScreen(WindowNumber window, bool onScreen);
   void moveWindow(WindowNumber window, Point topLeft);          // posts "AXMoved"
   void resizeWindow(WindowNumber window, Size size);            // posts "AXResized"
@@ -195,6 +198,9 @@ class SimDesktop {
   // Makes the window its application's focused window and raises it to the front; posts
   // "AXFocusedWindowChanged" then "AXMainWindowChanged". Does not change the frontmost app.
   void focusWindow(WindowNumber window);
+  // The user clicks the window: its application is activated (if it was not frontmost) and the
+  // window is focused and raised.
+  void clickWindow(WindowNumber window);
   // The application has no focused window any more (posts the two focus notifications).
   void clearFocusedWindow(ProcessID pid);
   // Stacking only; no notification.
@@ -339,6 +345,9 @@ class SimDesktop {
   void postScreenChange();
   void postWindowNotification(ProcessID pid, const std::string& name);
   void postFocusNotifications(ProcessID pid);
+  // When `window` was the focused window of `owner`, focus passes to the application's frontmost
+  // remaining on-screen window, or to none.
+  void moveFocusAwayFrom(ProcessID owner, WindowNumber window);
   void removeFromStack(WindowNumber window);
   void insertAtFront(WindowNumber window);
   void insertBelow(WindowNumber window, WindowNumber above);
@@ -363,6 +372,7 @@ class SimDesktop {
   std::unique_ptr<ScriptRunner> scriptRunner_;
   std::unique_ptr<Updater> updater_;
   std::unique_ptr<LoginItems> loginItems_;
+  std::unique_ptr<SimMouseMonitors> mouseMonitors_;
 
   std::vector<ScreenInfo> screens_;
   std::vector<App> apps_;  // launch order

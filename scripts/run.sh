@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Builds and runs Dunelo.
+#
+# On a desktop (DISPLAY is set) it runs dunelo there until you quit it (Ctrl+C).
+# Without a display it shows what Dunelo does on a private X server: Xvfb with openbox and a few
+# ordinary windows, Dunelo switched on by a mouse shake and then off and on again by its hot key
+# (Ctrl+Alt+D), all through real X input (XTEST). Screenshots and a report land in out/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DDUNELO_BUILD_TESTS=OFF -DDUNELO_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build --target dunelo -j "$(nproc)"
+dunelo="$root/build/src/app/dunelo"
+
+if [ -n "${DISPLAY:-}" ]; then
+  exec "$dunelo"
+fi
+
+out="$root/out"
+rm -rf "$out"
+mkdir -p "$out"
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+report="$out/report.txt"
+say() { printf '%s  %s\n' "$(date -u +%H:%M:%S)" "$*" | tee -a "$report"; }
+shot() { import -window root "$out/$1.png" && say "screenshot out/$1.png: $2"; }
+isActive() { grep -o '"isActive": *[a-z]*' "$XDG_CONFIG_HOME/dunelo/defaults.json" 2>/dev/null |
+             sed 's/.*: *//' || echo unknown; }
+
+echo "Dunelo demo on a private X server, $(date -u '+%Y-%m-%d %H:%M UTC')" >"$report"
+
+# A private X server on a free display number, with a window manager and a few windows.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+say "Xvfb started on display $DISPLAY (1280x800)"
+
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
+say "openbox manages the screen"
+
+xsetroot -solid '#35618f'
+xterm -geometry 90x28+40+40 -bg '#fdf6e3' -fg '#073642' -title 'xterm (focused)' \
+  -e sh -c 'echo "This window has the focus and stays sharp."; exec sleep 100000' &
+pids+=($!)
+xclock -geometry 220x220+760+60 -update 1 &
+pids+=($!)
+xeyes -geometry 260x170+820+420 &
+pids+=($!)
+xlogo -geometry 220x220+300+520 &
+pids+=($!)
+for class in XTerm XClock XEyes XLogo; do xdotool search --sync --class "$class" >/dev/null; done
+xdotool windowactivate --sync "$(xdotool search --class XTerm | head -n1)"
+say "windows open: xterm (active), xclock, xeyes, xlogo"
+
+# Dunelo's settings: the hot key Ctrl+Option+D, stored as Dunelo stores it on every platform
+# (key code 2 is the D key; 0x40000 control + 0x80000 option = 786432).
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME/dunelo"
+cat >"$XDG_CONFIG_HOME/dunelo/defaults.json" <<'JSON'
+{"globalShortcutKeyCode": 2, "globalShortcutModifiers": 786432, "isActive": false}
+JSON
+say "settings: hot key Ctrl+Alt+D, isActive=false ($XDG_CONFIG_HOME/dunelo/defaults.json)"
+
+log=/tmp/dunelo_debug.log
+logStart=$( (wc -l <"$log") 2>/dev/null || echo 0)
+"$dunelo" 2>"$work/dunelo.stderr" &
+dunelo_pid=$!
+pids+=($dunelo_pid)
+sleep 2
+say "dunelo started (pid $dunelo_pid); isActive=$(isActive)"
+shot 01-started "Dunelo running, off"
+
+xdotool mousemove 640 400
+for _ in 1 2 3 4 5; do
+  xdotool mousemove_relative -- 80 0
+  sleep 0.05
+  xdotool mousemove_relative -- -80 0
+  sleep 0.05
+done
+sleep 1.5
+say "shook the mouse (XTEST relative motion, 10 strokes of 80 px); isActive=$(isActive)"
+shot 02-shake-on "after the shake: overlay below the focused xterm"
+
+xdotool key ctrl+alt+d
+sleep 1
+say "pressed Ctrl+Alt+D; isActive=$(isActive)"
+shot 03-hotkey-off "after the hot key: off"
+
+xdotool key ctrl+alt+d
+sleep 1.5
+say "pressed Ctrl+Alt+D again; isActive=$(isActive)"
+shot 04-hotkey-on "after the hot key again: on"
+
+xdotool windowactivate --sync "$(xdotool search --class XClock | head -n1)"
+sleep 1
+say "activated xclock"
+shot 05-other-window "overlay follows the newly focused xclock"
+
+kill -TERM "$dunelo_pid"
+status=0
+wait "$dunelo_pid" || status=$?
+say "sent SIGTERM to dunelo; it exited with status $status"
+
+{
+  echo
+  echo "Debug log ($log) written during the demo:"
+  tail -n +"$((logStart + 1))" "$log" 2>/dev/null | sed 's/^/  /'
+  if [ -s "$work/dunelo.stderr" ]; then
+    echo
+    echo "dunelo's standard error:"
+    sed 's/^/  /' "$work/dunelo.stderr"
+  fi
+} >>"$report"
+echo
+echo "Report: $report"
+echo "Screenshots: $(ls "$out"/*.png | tr '\n' ' ')"

@@ -1,0 +1,175 @@
+#include "platform/desktop/xdg_autostart.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+namespace dunelo {
+namespace {
+
+bool isValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    int extra = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + static_cast<size_t>(extra) >= s.size()) return false;  // truncated sequence
+    for (int k = 1; k <= extra; ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values beyond Unicode.
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+      return false;
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return true;
+}
+
+bool makeDirectories(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const auto slash = dir.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash)))
+    return false;
+  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> desktopExecValue(const std::string& program) {
+  if (!isValidUtf8(program)) return std::nullopt;
+  constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+  bool needsQuotes = false;
+  for (const char c : program) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F) return std::nullopt;
+    if (c == '\r' || kReserved.find(c) != std::string_view::npos) needsQuotes = true;
+  }
+  // Quoting level: one argument.
+  std::string argument;
+  if (needsQuotes) argument += '"';
+  for (const char c : program) {
+    if (needsQuotes && (c == '"' || c == '`' || c == '$' || c == '\\')) argument += '\\';
+    if (c == '%') argument += '%';  // field codes start with %
+    argument += c;
+  }
+  if (needsQuotes) argument += '"';
+  // String level: applied on top, so a literal backslash ends up as four.
+  std::string value;
+  for (const char c : argument) {
+    switch (c) {
+      case '\\':
+        value += "\\\\";
+        break;
+      case '\t':
+        value += "\\t";
+        break;
+      case '\n':
+        value += "\\n";
+        break;
+      case '\r':
+        value += "\\r";
+        break;
+      default:
+        value += c;
+    }
+  }
+  return value;
+}
+
+XdgAutostart::XdgAutostart(std::string autostartDir, std::string desktopId, std::string programPath)
+    : autostartDir_(std::move(autostartDir)),
+      desktopId_(std::move(desktopId)),
+      programPath_(std::move(programPath)) {}
+
+std::optional<XdgAutostart> XdgAutostart::forThisProgram() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0] == '/') home = h;
+    if (home.empty()) {
+      if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        home = pw->pw_dir;
+    }
+    if (home.empty()) return std::nullopt;
+    base = home + "/.config";
+  }
+  char exe[PATH_MAX + 1];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, PATH_MAX);
+  if (n <= 0) return std::nullopt;
+  return XdgAutostart(base + "/autostart", kDesktopId, std::string(exe, static_cast<size_t>(n)));
+}
+
+std::optional<std::string> XdgAutostart::entryText() const {
+  if (programPath_.empty() || programPath_[0] != '/') return std::nullopt;
+  const auto exec = desktopExecValue(programPath_);
+  if (!exec) return std::nullopt;
+  return "[Desktop Entry]\n"
+         "Type=Application\n"
+         "Version=1.5\n"
+         "Name=Dunelo\n"
+         "Comment=Blurs everything but the window you work in\n"
+         "Exec=" +
+         *exec +
+         "\n"
+         "Terminal=false\n"
+         "X-GNOME-Autostart-enabled=true\n";
+}
+
+bool XdgAutostart::registerApp() {
+  const auto text = entryText();
+  if (!text || !makeDirectories(autostartDir_)) return false;
+  const std::string path = entryPath();
+  std::string temp = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  const bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, *text) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool XdgAutostart::unregisterApp() {
+  return ::unlink(entryPath().c_str()) == 0 || errno == ENOENT;
+}
+
+}  // namespace dunelo

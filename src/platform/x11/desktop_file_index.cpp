@@ -1,0 +1,152 @@
+#include "platform/x11/desktop_file_index.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace dunelo::x11 {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::vector<std::string> splitPath(const std::string& value) {
+  std::vector<std::string> out;
+  std::stringstream in(value);
+  std::string part;
+  while (std::getline(in, part, ':'))
+    if (!part.empty()) out.push_back(part);
+  return out;
+}
+
+struct Parsed {
+  std::string name;
+  std::string startupWMClass;
+  bool hidden = false;
+};
+
+// Reads the keys of the [Desktop Entry] group that identity needs. Files that cannot be read or
+// have no such group are skipped.
+std::optional<Parsed> parseDesktopFile(const fs::path& path) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  Parsed p;
+  bool inGroup = false;
+  bool sawGroup = false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      inGroup = line == "[Desktop Entry]";
+      sawGroup = sawGroup || inGroup;
+      continue;
+    }
+    if (!inGroup) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    std::string value = line.substr(eq + 1);
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    while (!value.empty() && value.front() == ' ') value.erase(value.begin());
+    if (key == "Name") p.name = value;
+    if (key == "StartupWMClass") p.startupWMClass = value;
+    if (key == "Hidden") p.hidden = value == "true";
+  }
+  if (!sawGroup) return std::nullopt;
+  return p;
+}
+
+}  // namespace
+
+DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs)
+    : dataDirs_(std::move(dataDirs)) {
+  rescan();
+}
+
+std::vector<std::string> DesktopFileIndex::defaultDataDirs() {
+  std::vector<std::string> dirs;
+  if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home) {
+    dirs.push_back(home);
+  } else if (const char* h = std::getenv("HOME"); h && *h) {
+    dirs.push_back(std::string(h) + "/.local/share");
+  }
+  const char* system = std::getenv("XDG_DATA_DIRS");
+  for (auto& d : splitPath(system && *system ? system : "/usr/local/share:/usr/share"))
+    dirs.push_back(d);
+  return dirs;
+}
+
+void DesktopFileIndex::rescan() {
+  lastScan_ = std::chrono::steady_clock::now();
+  byID_.clear();
+  lowerID_.clear();
+  byWMClass_.clear();
+  std::vector<std::string> hiddenIDs;
+  for (const std::string& dir : dataDirs_) {
+    const fs::path apps = fs::path(dir) / "applications";
+    std::error_code ec;
+    if (!fs::is_directory(apps, ec)) continue;
+    for (auto it = fs::recursive_directory_iterator(
+             apps, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->path().extension() != ".desktop") continue;
+      // The id is the path below applications/ with '/' turned into '-'.
+      std::string rel = fs::relative(it->path(), apps, ec).generic_string();
+      if (ec) continue;
+      std::replace(rel.begin(), rel.end(), '/', '-');
+      const std::string id = rel.substr(0, rel.size() - std::string(".desktop").size());
+      // An id found in an earlier directory (also a hidden one) shadows later ones.
+      if (byID_.count(id) || std::count(hiddenIDs.begin(), hiddenIDs.end(), id)) continue;
+      auto parsed = parseDesktopFile(it->path());
+      if (!parsed) continue;
+      if (parsed->hidden) {
+        hiddenIDs.push_back(id);
+        continue;
+      }
+      byID_[id] = DesktopEntry{id, parsed->name, parsed->startupWMClass};
+      lowerID_.emplace(lower(id), id);
+      if (!parsed->startupWMClass.empty()) byWMClass_.emplace(parsed->startupWMClass, id);
+    }
+  }
+}
+
+std::optional<DesktopEntry> DesktopFileIndex::find(const std::optional<std::string>& gtkID,
+                                                   const std::string& wmInstance,
+                                                   const std::string& wmClass) const {
+  if (gtkID && !gtkID->empty()) {
+    if (auto it = byID_.find(*gtkID); it != byID_.end()) return it->second;
+  }
+  for (const std::string* hint : {&wmInstance, &wmClass}) {
+    if (hint->empty()) continue;
+    if (auto it = byWMClass_.find(*hint); it != byWMClass_.end()) return byID_.at(it->second);
+  }
+  for (const std::string* hint : {&wmInstance, &wmClass}) {
+    if (hint->empty()) continue;
+    if (auto it = byID_.find(*hint); it != byID_.end()) return it->second;
+    if (auto it = lowerID_.find(lower(*hint)); it != lowerID_.end()) return byID_.at(it->second);
+  }
+  return std::nullopt;
+}
+
+std::optional<DesktopEntry> DesktopFileIndex::lookup(const std::optional<std::string>& gtkID,
+                                                     const std::string& wmInstance,
+                                                     const std::string& wmClass) {
+  if (auto found = find(gtkID, wmInstance, wmClass)) return found;
+  // Applications installed since the last scan are found after a short while.
+  if (std::chrono::steady_clock::now() - lastScan_ > std::chrono::seconds(5)) {
+    rescan();
+    return find(gtkID, wmInstance, wmClass);
+  }
+  return std::nullopt;
+}
+
+}  // namespace dunelo::x11

@@ -1,0 +1,482 @@
+#include "platform/x11/window_tree.h"
+
+#include <xcb/res.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace dunelo::x11 {
+namespace {
+
+constexpr uint32_t kRootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
+                                 XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+constexpr uint32_t kClientEvents =
+    XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+
+std::vector<xcb_window_t> windowsOf(const xcb_get_property_reply_t* reply) {
+  if (!reply || reply->format != 32) return {};
+  const auto* data = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+  const int count = xcb_get_property_value_length(reply) / 4;
+  return std::vector<xcb_window_t>(data, data + count);
+}
+
+std::string stringOf(const xcb_get_property_reply_t* reply) {
+  if (!reply || reply->format != 8) return {};
+  const auto* data = static_cast<const char*>(xcb_get_property_value(reply));
+  std::string s(data, static_cast<size_t>(xcb_get_property_value_length(reply)));
+  while (!s.empty() && s.back() == '\0') s.pop_back();
+  return s;
+}
+
+xcb_get_property_cookie_t getProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t atom) {
+  return xcb_get_property(c, 0, w, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096);
+}
+
+}  // namespace
+
+WindowTree::WindowTree(X11Connection& connection) : conn_(connection) {
+  const xcb_setup_t* setup = xcb_get_setup(conn_.xcb());
+  idBase_ = setup->resource_id_base;
+  idMask_ = setup->resource_id_mask;
+  using E = const xcb_generic_event_t&;
+  handlers_.push_back(conn_.addEventHandler(XCB_CREATE_NOTIFY, [this](E e) {
+    onCreate(reinterpret_cast<const xcb_create_notify_event_t&>(e));
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_DESTROY_NOTIFY, [this](E e) {
+    onDestroy(reinterpret_cast<const xcb_destroy_notify_event_t&>(e));
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_MAP_NOTIFY, [this](E e) {
+    const auto& m = reinterpret_cast<const xcb_map_notify_event_t&>(e);
+    if (m.event == conn_.root()) onMap(m.window, true);
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_UNMAP_NOTIFY, [this](E e) {
+    const auto& m = reinterpret_cast<const xcb_unmap_notify_event_t&>(e);
+    if (m.event == conn_.root()) onMap(m.window, false);
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_CONFIGURE_NOTIFY, [this](E e) {
+    onConfigure(reinterpret_cast<const xcb_configure_notify_event_t&>(e));
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_REPARENT_NOTIFY, [this](E e) {
+    onReparent(reinterpret_cast<const xcb_reparent_notify_event_t&>(e));
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_CIRCULATE_NOTIFY, [this](E e) {
+    onCirculate(reinterpret_cast<const xcb_circulate_notify_event_t&>(e));
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_GRAVITY_NOTIFY, [this](E e) {
+    const auto& g = reinterpret_cast<const xcb_gravity_notify_event_t&>(e);
+    if (g.event != conn_.root()) return;
+    for (TopLevel& t : stack_) {
+      if (t.id != g.window) continue;
+      t.x = g.x;
+      t.y = g.y;
+      emit({TreeChange::Kind::geometry, t.id, XCB_NONE, true, false});
+    }
+  }));
+  handlers_.push_back(conn_.addEventHandler(XCB_PROPERTY_NOTIFY, [this](E e) {
+    onProperty(reinterpret_cast<const xcb_property_notify_event_t&>(e));
+  }));
+  loadInitialState();
+}
+
+WindowTree::~WindowTree() = default;
+
+void WindowTree::loadInitialState() {
+  xcb_connection_t* c = conn_.xcb();
+  const xcb_window_t root = conn_.root();
+  // Select first, then read: anything that changes in between arrives as an event afterwards and
+  // every handler is idempotent against the snapshot.
+  conn_.check(xcb_change_window_attributes_checked(c, root, XCB_CW_EVENT_MASK, &kRootEvents),
+              "selecting root window events");
+  rootWidth_ = conn_.screen()->width_in_pixels;
+  rootHeight_ = conn_.screen()->height_in_pixels;
+  auto tree = replyOf(c, xcb_query_tree_reply, xcb_query_tree(c, root));
+  if (tree) {
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int n = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_window_attributes_cookie_t> attrs(static_cast<size_t>(n));
+    std::vector<xcb_get_geometry_cookie_t> geoms(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      attrs[static_cast<size_t>(i)] = xcb_get_window_attributes(c, children[i]);
+      geoms[static_cast<size_t>(i)] = xcb_get_geometry(c, children[i]);
+    }
+    for (int i = 0; i < n; ++i) {
+      auto a = replyOf(c, xcb_get_window_attributes_reply, attrs[static_cast<size_t>(i)]);
+      auto g = replyOf(c, xcb_get_geometry_reply, geoms[static_cast<size_t>(i)]);
+      if (!a || !g) continue;  // vanished since the query
+      TopLevel t;
+      t.id = children[i];
+      t.x = g->x;
+      t.y = g->y;
+      t.width = g->width;
+      t.height = g->height;
+      t.border = g->border_width;
+      t.overrideRedirect = a->override_redirect;
+      t.mapped = a->map_state == XCB_MAP_STATE_VIEWABLE;
+      stack_.push_back(t);
+    }
+  }
+  readWmCheck();
+  readClientList();
+  readActiveWindow();
+}
+
+const TopLevel* WindowTree::topLevel(xcb_window_t id) const {
+  for (const TopLevel& t : stack_)
+    if (t.id == id) return &t;
+  return nullptr;
+}
+
+int WindowTree::stackIndex(xcb_window_t id) const {
+  for (size_t i = 0; i < stack_.size(); ++i)
+    if (stack_[i].id == id) return static_cast<int>(i);
+  return -1;
+}
+
+const ClientInfo* WindowTree::client(xcb_window_t id) const {
+  auto it = clients_.find(id);
+  return it == clients_.end() ? nullptr : it->second.get();
+}
+
+const ClientInfo* WindowTree::clientOfTopLevel(xcb_window_t topLevelId) const {
+  auto it = clientOfFrame_.find(topLevelId);
+  return it == clientOfFrame_.end() ? nullptr : client(it->second);
+}
+
+std::optional<int32_t> WindowTree::pidOfTopLevel(xcb_window_t topLevelId) {
+  if (const ClientInfo* info = clientOfTopLevel(topLevelId); info && info->pid) return info->pid;
+  auto it = topLevelPid_.find(topLevelId);
+  if (it != topLevelPid_.end()) return it->second;
+  auto pid = queryResPid(topLevelId);
+  topLevelPid_[topLevelId] = pid;
+  return pid;
+}
+
+std::optional<int32_t> WindowTree::queryResPid(xcb_window_t window) {
+  if (!conn_.extensions().res.atLeast(1, 2)) return std::nullopt;
+  xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  auto reply = replyOf(conn_.xcb(), xcb_res_query_client_ids_reply,
+                       xcb_res_query_client_ids(conn_.xcb(), 1, &spec));
+  if (!reply) return std::nullopt;
+  for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
+       xcb_res_client_id_value_next(&it)) {
+    if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID)) continue;
+    if (xcb_res_client_id_value_value_length(it.data) < 1) continue;
+    return static_cast<int32_t>(*xcb_res_client_id_value_value(it.data));
+  }
+  return std::nullopt;
+}
+
+void WindowTree::readWmCheck() {
+  xcb_connection_t* c = conn_.xcb();
+  const Atoms& a = conn_.atoms();
+  wmPublishesActive_ = false;
+  auto check = replyOf(c, xcb_get_property_reply,
+                       getProperty(c, conn_.root(), a.NET_SUPPORTING_WM_CHECK));
+  auto windows = windowsOf(check.get());
+  if (windows.empty() || windows.front() == XCB_NONE) return;
+  // A stale check window (the manager died) no longer exists or no longer points at itself.
+  auto self = replyOf(c, xcb_get_property_reply,
+                      getProperty(c, windows.front(), a.NET_SUPPORTING_WM_CHECK));
+  auto selfWindows = windowsOf(self.get());
+  if (selfWindows.empty() || selfWindows.front() != windows.front()) return;
+  auto supported =
+      replyOf(c, xcb_get_property_reply,
+              xcb_get_property(c, 0, conn_.root(), a.NET_SUPPORTED, XCB_ATOM_ATOM, 0, 65536));
+  for (xcb_atom_t atom : windowsOf(supported.get())) {
+    if (atom == a.NET_ACTIVE_WINDOW) wmPublishesActive_ = true;
+  }
+}
+
+void WindowTree::readActiveWindow() {
+  auto reply = replyOf(conn_.xcb(), xcb_get_property_reply,
+                       getProperty(conn_.xcb(), conn_.root(), conn_.atoms().NET_ACTIVE_WINDOW));
+  auto windows = windowsOf(reply.get());
+  activeWindow_ = windows.empty() ? XCB_NONE : windows.front();
+}
+
+void WindowTree::readClientList() {
+  auto reply = replyOf(conn_.xcb(), xcb_get_property_reply,
+                       getProperty(conn_.xcb(), conn_.root(), conn_.atoms().NET_CLIENT_LIST));
+  std::vector<xcb_window_t> ids = windowsOf(reply.get());
+  std::vector<xcb_window_t> added;
+  for (xcb_window_t id : ids)
+    if (!clients_.count(id)) added.push_back(id);
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (std::find(ids.begin(), ids.end(), it->first) == ids.end()) {
+      if (auto f = clientOfFrame_.find(it->second->frame);
+          f != clientOfFrame_.end() && f->second == it->first) {
+        clientOfFrame_.erase(f);
+        for (TopLevel& t : stack_)
+          if (t.id == it->second->frame) t.client = XCB_NONE;
+      }
+      it = clients_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  clientOrder_ = std::move(ids);
+  addClients(added);
+}
+
+void WindowTree::addClients(const std::vector<xcb_window_t>& ids) {
+  xcb_connection_t* c = conn_.xcb();
+  const Atoms& a = conn_.atoms();
+  const xcb_atom_t props[] = {XCB_ATOM_WM_CLASS, a.GTK_APPLICATION_ID, a.NET_WM_PID,
+                              a.NET_WM_NAME,     XCB_ATOM_WM_NAME,     a.NET_WM_WINDOW_TYPE,
+                              a.NET_WM_STATE};
+  constexpr size_t kProps = std::size(props);
+  // Pipelined: every request for every new client first, then the replies.
+  std::vector<xcb_get_property_cookie_t> cookies;
+  cookies.reserve(ids.size() * kProps);
+  for (xcb_window_t id : ids) {
+    conn_.ignoreErrors(
+        xcb_change_window_attributes_checked(c, id, XCB_CW_EVENT_MASK, &kClientEvents));
+    for (xcb_atom_t p : props) cookies.push_back(getProperty(c, id, p));
+  }
+  for (size_t i = 0; i < ids.size(); ++i) {
+    auto info = std::make_unique<ClientInfo>();
+    info->id = ids[i];
+    for (size_t k = 0; k < kProps; ++k) {
+      auto reply = replyOf(c, xcb_get_property_reply, cookies[i * kProps + k]);
+      if (!reply || reply->type == XCB_NONE) continue;
+      const xcb_atom_t p = props[k];
+      if (p == XCB_ATOM_WM_CLASS) {
+        std::string raw = stringOf(reply.get());
+        const size_t nul = raw.find('\0');
+        info->wmInstance = raw.substr(0, nul);
+        info->wmClass = nul == std::string::npos ? std::string() : raw.substr(nul + 1);
+      } else if (p == a.GTK_APPLICATION_ID) {
+        info->gtkApplicationID = stringOf(reply.get());
+      } else if (p == a.NET_WM_PID) {
+        if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4)
+          info->pid = *static_cast<const int32_t*>(xcb_get_property_value(reply.get()));
+      } else if (p == a.NET_WM_NAME) {
+        info->title = stringOf(reply.get());
+      } else if (p == XCB_ATOM_WM_NAME) {
+        if (info->title.empty()) info->title = stringOf(reply.get());
+      } else if (p == a.NET_WM_WINDOW_TYPE) {
+        info->windowTypes = windowsOf(reply.get());
+      } else if (p == a.NET_WM_STATE) {
+        info->states = windowsOf(reply.get());
+      }
+    }
+    if (!info->pid) info->pid = queryResPid(info->id);
+    locateFrame(*info);
+    const xcb_window_t id = info->id;
+    clients_[id] = std::move(info);
+    relinkClient(id);
+  }
+}
+
+void WindowTree::readClientProperty(ClientInfo& info, xcb_atom_t atom) {
+  xcb_connection_t* c = conn_.xcb();
+  const Atoms& a = conn_.atoms();
+  auto reply = replyOf(c, xcb_get_property_reply, getProperty(c, info.id, atom));
+  const bool present = reply && reply->type != XCB_NONE;
+  if (atom == XCB_ATOM_WM_CLASS) {
+    std::string raw = present ? stringOf(reply.get()) : std::string();
+    const size_t nul = raw.find('\0');
+    info.wmInstance = raw.substr(0, nul);
+    info.wmClass = nul == std::string::npos ? std::string() : raw.substr(nul + 1);
+  } else if (atom == a.GTK_APPLICATION_ID) {
+    info.gtkApplicationID =
+        present ? std::optional<std::string>(stringOf(reply.get())) : std::nullopt;
+  } else if (atom == a.NET_WM_PID) {
+    if (present && reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4)
+      info.pid = *static_cast<const int32_t*>(xcb_get_property_value(reply.get()));
+  } else if (atom == a.NET_WM_NAME) {
+    info.title = present ? stringOf(reply.get()) : std::string();
+  } else if (atom == a.NET_WM_WINDOW_TYPE) {
+    info.windowTypes = present ? windowsOf(reply.get()) : std::vector<xcb_window_t>{};
+  } else if (atom == a.NET_WM_STATE) {
+    info.states = present ? windowsOf(reply.get()) : std::vector<xcb_window_t>{};
+  }
+}
+
+void WindowTree::locateFrame(ClientInfo& info) {
+  xcb_connection_t* c = conn_.xcb();
+  xcb_window_t current = info.id;
+  for (int depth = 0; depth < 16; ++depth) {
+    auto tree = replyOf(c, xcb_query_tree_reply, xcb_query_tree(c, current));
+    if (!tree) break;  // vanished
+    if (tree->parent == conn_.root() || tree->parent == XCB_NONE) {
+      info.frame = current;
+      return;
+    }
+    current = tree->parent;
+  }
+  info.frame = info.id;
+}
+
+void WindowTree::relinkClient(xcb_window_t clientId) {
+  auto it = clients_.find(clientId);
+  if (it == clients_.end()) return;
+  for (auto f = clientOfFrame_.begin(); f != clientOfFrame_.end();) {
+    if (f->second == clientId) {
+      for (TopLevel& t : stack_)
+        if (t.id == f->first) t.client = XCB_NONE;
+      f = clientOfFrame_.erase(f);
+    } else {
+      ++f;
+    }
+  }
+  clientOfFrame_[it->second->frame] = clientId;
+  for (TopLevel& t : stack_)
+    if (t.id == it->second->frame) t.client = clientId;
+}
+
+void WindowTree::insertAbove(TopLevel window, xcb_window_t sibling) {
+  std::erase_if(stack_, [&](const TopLevel& t) { return t.id == window.id; });
+  if (auto it = clientOfFrame_.find(window.id); it != clientOfFrame_.end())
+    window.client = it->second;
+  if (sibling == XCB_NONE) {
+    stack_.insert(stack_.begin(), window);
+    return;
+  }
+  const int index = stackIndex(sibling);
+  if (index < 0) {
+    stack_.push_back(window);  // sibling unknown (raced with its destruction): top
+    return;
+  }
+  stack_.insert(stack_.begin() + index + 1, window);
+}
+
+void WindowTree::onCreate(const xcb_create_notify_event_t& e) {
+  if (e.parent != conn_.root()) return;
+  if (topLevel(e.window)) return;  // already in the initial snapshot
+  TopLevel t;
+  t.id = e.window;
+  t.x = e.x;
+  t.y = e.y;
+  t.width = e.width;
+  t.height = e.height;
+  t.border = e.border_width;
+  t.overrideRedirect = e.override_redirect;
+  stack_.push_back(t);  // new windows start at the top of their siblings
+  emit({TreeChange::Kind::stacking, e.window});
+}
+
+void WindowTree::onDestroy(const xcb_destroy_notify_event_t& e) {
+  topLevelPid_.erase(e.window);
+  if (e.event != conn_.root()) return;
+  const size_t before = stack_.size();
+  std::erase_if(stack_, [&](const TopLevel& t) { return t.id == e.window; });
+  clientOfFrame_.erase(e.window);
+  if (stack_.size() != before) emit({TreeChange::Kind::stacking, e.window});
+}
+
+void WindowTree::onMap(xcb_window_t window, bool mapped) {
+  for (TopLevel& t : stack_) {
+    if (t.id != window || t.mapped == mapped) continue;
+    t.mapped = mapped;
+    emit({TreeChange::Kind::stacking, window});
+  }
+}
+
+void WindowTree::onConfigure(const xcb_configure_notify_event_t& e) {
+  if (e.window == conn_.root()) {
+    if (e.width == rootWidth_ && e.height == rootHeight_) return;
+    rootWidth_ = e.width;
+    rootHeight_ = e.height;
+    emit({TreeChange::Kind::rootResized, e.window});
+    return;
+  }
+  if (e.event != conn_.root()) return;  // a client's own StructureNotify; frames come via root
+  const int index = stackIndex(e.window);
+  if (index < 0) return;
+  TopLevel t = stack_[static_cast<size_t>(index)];
+  const bool moved = t.x != e.x || t.y != e.y;
+  const bool resized =
+      t.width != e.width || t.height != e.height || t.border != e.border_width;
+  t.x = e.x;
+  t.y = e.y;
+  t.width = e.width;
+  t.height = e.height;
+  t.border = e.border_width;
+  t.overrideRedirect = e.override_redirect;
+  const xcb_window_t below = index > 0 ? stack_[static_cast<size_t>(index - 1)].id : XCB_NONE;
+  const bool restacked = below != e.above_sibling;
+  if (restacked) {
+    insertAbove(t, e.above_sibling);
+  } else {
+    stack_[static_cast<size_t>(index)] = t;
+  }
+  if (moved || resized) emit({TreeChange::Kind::geometry, e.window, XCB_NONE, moved, resized});
+  if (restacked) emit({TreeChange::Kind::stacking, e.window});
+}
+
+void WindowTree::onReparent(const xcb_reparent_notify_event_t& e) {
+  if (e.event == conn_.root()) {
+    if (e.parent == conn_.root()) {
+      // Became a child of the root: placed on top of the stack.
+      if (topLevel(e.window)) return;
+      auto attrs = replyOf(conn_.xcb(), xcb_get_window_attributes_reply,
+                           xcb_get_window_attributes(conn_.xcb(), e.window));
+      auto geom = replyOf(conn_.xcb(), xcb_get_geometry_reply,
+                          xcb_get_geometry(conn_.xcb(), e.window));
+      if (!attrs || !geom) return;
+      TopLevel t;
+      t.id = e.window;
+      t.x = geom->x;
+      t.y = geom->y;
+      t.width = geom->width;
+      t.height = geom->height;
+      t.border = geom->border_width;
+      t.overrideRedirect = e.override_redirect;
+      t.mapped = attrs->map_state == XCB_MAP_STATE_VIEWABLE;
+      stack_.push_back(t);
+    } else {
+      std::erase_if(stack_, [&](const TopLevel& t) { return t.id == e.window; });
+    }
+    emit({TreeChange::Kind::stacking, e.window});
+  }
+  // A managed client moved into (or out of) a frame: find its frame again.
+  if (auto it = clients_.find(e.window); it != clients_.end()) {
+    locateFrame(*it->second);
+    relinkClient(e.window);
+    emit({TreeChange::Kind::stacking, e.window});
+  }
+}
+
+void WindowTree::onCirculate(const xcb_circulate_notify_event_t& e) {
+  if (e.event != conn_.root()) return;
+  const TopLevel* found = topLevel(e.window);
+  if (!found) return;
+  TopLevel t = *found;
+  std::erase_if(stack_, [&](const TopLevel& w) { return w.id == e.window; });
+  if (e.place == XCB_PLACE_ON_TOP) {
+    stack_.push_back(t);
+  } else {
+    stack_.insert(stack_.begin(), t);
+  }
+  emit({TreeChange::Kind::stacking, e.window});
+}
+
+void WindowTree::onProperty(const xcb_property_notify_event_t& e) {
+  const Atoms& a = conn_.atoms();
+  if (e.window == conn_.root()) {
+    if (e.atom == a.NET_ACTIVE_WINDOW) {
+      readActiveWindow();
+      emit({TreeChange::Kind::activeWindow, activeWindow_, e.atom});
+    } else if (e.atom == a.NET_CLIENT_LIST) {
+      readClientList();
+      emit({TreeChange::Kind::clientList, XCB_NONE, e.atom});
+    } else if (e.atom == a.NET_SUPPORTING_WM_CHECK || e.atom == a.NET_SUPPORTED) {
+      readWmCheck();
+      emit({TreeChange::Kind::rootProperty, XCB_NONE, e.atom});
+    } else {
+      emit({TreeChange::Kind::rootProperty, XCB_NONE, e.atom});
+    }
+    return;
+  }
+  auto it = clients_.find(e.window);
+  if (it == clients_.end()) return;
+  const bool relevant = e.atom == XCB_ATOM_WM_CLASS || e.atom == a.GTK_APPLICATION_ID ||
+                        e.atom == a.NET_WM_PID || e.atom == a.NET_WM_NAME ||
+                        e.atom == a.NET_WM_WINDOW_TYPE || e.atom == a.NET_WM_STATE;
+  if (!relevant) return;  // user time, icons and the like change often and matter not
+  readClientProperty(*it->second, e.atom);
+  emit({TreeChange::Kind::clientProperty, e.window, e.atom});
+}
+
+}  // namespace dunelo::x11

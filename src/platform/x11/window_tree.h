@@ -1,0 +1,152 @@
+// The X server's top-level windows as Dunelo needs them, kept current by events.
+//
+// The ordering loop runs sixty times a second and asks for the window list, the focused window
+// and the stacking order on every tick; answering with round trips would cost the X server and
+// this process far more than the answers are worth. WindowTree reads everything once, then
+// follows the root's substructure events (create, destroy, map, unmap, configure, reparent,
+// circulate), the root's _NET_ACTIVE_WINDOW and _NET_CLIENT_LIST, and the properties of each
+// managed client, so every read is a lookup in memory. Per-client facts that need a round trip
+// (the frame a client lives in, its pid through X-Resource) are fetched once when the client
+// appears and refreshed when it is reparented or the property changes.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/cancellable.h"
+#include "core/subject.h"
+#include "platform/x11/x11_connection.h"
+
+namespace dunelo::x11 {
+
+// A child of the root window.
+struct TopLevel {
+  xcb_window_t id = XCB_NONE;
+  int16_t x = 0;
+  int16_t y = 0;
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t border = 0;
+  bool overrideRedirect = false;
+  bool mapped = false;                // viewable, as far as a child of the root can be
+  xcb_window_t client = XCB_NONE;     // the managed client it frames (or is), if any
+  // Outer size including the border, the window's extent on screen.
+  uint32_t outerWidth() const { return width + 2u * border; }
+  uint32_t outerHeight() const { return height + 2u * border; }
+};
+
+// A window listed in _NET_CLIENT_LIST, with the properties Dunelo reads.
+struct ClientInfo {
+  xcb_window_t id = XCB_NONE;
+  xcb_window_t frame = XCB_NONE;  // its ancestor whose parent is the root (itself if none)
+  std::optional<int32_t> pid;     // _NET_WM_PID, else X-Resource; none when neither answers
+  std::string wmInstance;         // WM_CLASS
+  std::string wmClass;
+  std::optional<std::string> gtkApplicationID;
+  std::string title;  // _NET_WM_NAME, else WM_NAME
+  std::vector<xcb_atom_t> windowTypes;
+  std::vector<xcb_atom_t> states;
+};
+
+// What changed, for observers.
+struct TreeChange {
+  enum class Kind {
+    activeWindow,  // _NET_ACTIVE_WINDOW changed (also to none)
+    clientList,    // clients came or went
+    clientProperty,  // a property of `window` (a client) changed and was re-read
+    geometry,      // `window` (a top-level) moved or was resized; `moved`/`resized` say which
+    stacking,      // the stacking order or the mapped state of a top-level changed
+    rootResized,   // the root window's size changed
+    rootProperty,  // a property of the root changed (`atom`)
+  };
+  Kind kind;
+  xcb_window_t window = XCB_NONE;
+  xcb_atom_t atom = XCB_NONE;
+  bool moved = false;
+  bool resized = false;
+};
+
+class WindowTree {
+ public:
+  explicit WindowTree(X11Connection& connection);
+  ~WindowTree();
+  WindowTree(const WindowTree&) = delete;
+  WindowTree& operator=(const WindowTree&) = delete;
+
+  // Children of the root, bottom to top.
+  const std::vector<TopLevel>& stack() const { return stack_; }
+  const TopLevel* topLevel(xcb_window_t id) const;
+  // Index in `stack()`, or -1.
+  int stackIndex(xcb_window_t id) const;
+
+  // The client that _NET_ACTIVE_WINDOW names, if the window manager publishes one.
+  xcb_window_t activeWindow() const { return activeWindow_; }
+  // Managed clients in _NET_CLIENT_LIST order (mapping order).
+  const std::vector<xcb_window_t>& clients() const { return clientOrder_; }
+  const ClientInfo* client(xcb_window_t id) const;
+  // The client framed by (or equal to) a top-level, if any.
+  const ClientInfo* clientOfTopLevel(xcb_window_t topLevelId) const;
+
+  // The pid of a top-level window's owner: its client's pid, else X-Resource on the window
+  // itself (cached per window).
+  std::optional<int32_t> pidOfTopLevel(xcb_window_t topLevelId);
+
+  // Whether an EWMH window manager is running and says it publishes _NET_ACTIVE_WINDOW.
+  bool windowManagerPublishesActiveWindow() const { return wmPublishesActive_; }
+  int rootWidth() const { return rootWidth_; }
+  int rootHeight() const { return rootHeight_; }
+
+  // Whether `id` was created by this connection (our own overlays).
+  bool isOwnWindow(xcb_window_t id) const { return (id & ~idMask_) == idBase_; }
+
+  [[nodiscard]] Cancellable observe(std::function<void(const TreeChange&)> handler) {
+    return changes_.subscribe(std::move(handler));
+  }
+
+ private:
+  void loadInitialState();
+  void readActiveWindow();
+  void readClientList();
+  void readWmCheck();
+  void addClients(const std::vector<xcb_window_t>& ids);
+  void readClientProperty(ClientInfo& info, xcb_atom_t atom);
+  void locateFrame(ClientInfo& info);
+  std::optional<int32_t> queryResPid(xcb_window_t window);
+  void relinkClient(xcb_window_t clientId);
+
+  void onCreate(const xcb_create_notify_event_t& e);
+  void onDestroy(const xcb_destroy_notify_event_t& e);
+  void onMap(xcb_window_t window, bool mapped);
+  void onConfigure(const xcb_configure_notify_event_t& e);
+  void onReparent(const xcb_reparent_notify_event_t& e);
+  void onCirculate(const xcb_circulate_notify_event_t& e);
+  void onProperty(const xcb_property_notify_event_t& e);
+
+  void insertAbove(TopLevel window, xcb_window_t sibling);  // sibling none: at the bottom
+  void emit(TreeChange change) { changes_.send(change); }
+
+  X11Connection& conn_;
+  std::vector<TopLevel> stack_;
+  xcb_window_t activeWindow_ = XCB_NONE;
+  std::vector<xcb_window_t> clientOrder_;
+  std::unordered_map<xcb_window_t, std::unique_ptr<ClientInfo>> clients_;
+  std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame_;
+  std::unordered_map<xcb_window_t, std::optional<int32_t>> topLevelPid_;
+  bool wmPublishesActive_ = false;
+  int rootWidth_ = 0;
+  int rootHeight_ = 0;
+  uint32_t idBase_ = 0;
+  uint32_t idMask_ = 0;
+  Subject<TreeChange> changes_;
+  CancellableBag handlers_;
+};
+
+}  // namespace dunelo::x11

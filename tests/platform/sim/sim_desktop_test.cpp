@@ -1,0 +1,382 @@
+#include "platform/sim/sim_desktop.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace dunelo::sim {
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+const ScreenInfo kMain{Rect(0, 0, 1440, 900), 2.0, 1};
+const ScreenInfo kSide{Rect(1440, 100, 1920, 1080), 1.0, 2};
+
+struct DesktopTest : testing::Test {
+  SimDesktop desktop;
+  ProcessID editor = desktop.launchApp("com.example.editor", "Editor");
+  ProcessID mail = desktop.launchApp(std::nullopt, "Mail");
+};
+
+// ---- Stacking ----
+
+TEST_F(DesktopTest, OverlaysMoveInTheOneStackAndLeaveItWhenDestroyed) {
+  desktop.addScreen(kMain);
+  const WindowNumber back = desktop.openWindow(mail, Rect(0, 0, 300, 200));
+  const WindowNumber front = desktop.openWindow(editor, Rect(50, 50, 300, 200));
+  auto a = desktop.overlaySurfaces().createSurface(kMain);
+  auto b = desktop.overlaySurfaces().createSurface(kSide);
+  const WindowNumber na = desktop.overlays().at(0), nb = desktop.overlays().at(1);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(front, back));  // created off screen
+  EXPECT_TRUE(desktop.isOverlay(na));
+  EXPECT_FALSE(desktop.isOverlay(front));
+
+  a->orderFront();
+  b->orderFront();
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(nb, na, front, back));
+  EXPECT_EQ(desktop.directlyBelow(na), std::nullopt);  // only overlays above it
+
+  a->orderBelow(front);
+  b->orderBelow(front);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(front, nb, na, back));
+  EXPECT_EQ(desktop.windowAbove(na), nb);
+  EXPECT_EQ(desktop.directlyBelow(na), front);  // the other screen's overlay does not count
+  EXPECT_EQ(desktop.directlyBelow(nb), front);
+
+  // Below a window that is gone or off screen: the stacking stays as it was.
+  desktop.setWindowOnScreen(back, false);
+  a->orderBelow(back);
+  a->orderBelow(9999);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(front, nb, na));
+  EXPECT_EQ(desktop.overlay(na)->lastOrderedBelow, 9999);
+  EXPECT_EQ(desktop.callCount(na, SurfaceCall::orderBelow), 3);
+
+  b->orderOut();
+  EXPECT_FALSE(desktop.overlay(nb)->onScreen);
+  EXPECT_EQ(desktop.directlyBelow(nb), std::nullopt);
+  b->orderBelow(front);  // ordering relative to a window also brings it on screen
+  EXPECT_TRUE(desktop.overlay(nb)->onScreen);
+
+  a.reset();
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(front, nb));
+  EXPECT_EQ(desktop.overlay(na), std::nullopt);
+  EXPECT_EQ(desktop.overlayCount(), 1u);
+  EXPECT_EQ(desktop.overlaysCreated(), 2);
+}
+
+TEST_F(DesktopTest, ActivationRaisesTheApplicationsWindowsAsABlock) {
+  const WindowNumber desk = desktop.openWindow(mail, Rect(0, 0, 10, 10), {false, true});
+  const WindowNumber e1 = desktop.openWindow(editor, Rect(0, 0, 10, 10));
+  const WindowNumber m1 = desktop.openWindow(mail, Rect(0, 0, 10, 10));
+  const WindowNumber e2 = desktop.openWindow(editor, Rect(0, 0, 10, 10));
+  const WindowNumber m2 = desktop.openWindow(mail, Rect(0, 0, 10, 10));
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(m2, e2, m1, e1, desk));
+
+  desktop.activate(editor);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(e2, e1, m2, m1, desk));
+  desktop.lowerWindow(e2);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(e1, m2, m1, e2, desk));
+  desktop.raiseWindow(m1);
+  EXPECT_THAT(desktop.stackingOrder(), ElementsAre(m1, e1, m2, e2, desk));
+}
+
+// ---- Window list ----
+
+TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
+  desktop.addScreen(kMain);
+  desktop.openWindow(editor, Rect(0, 0, 1440, 900), {false, true});  // wallpaper
+  const WindowNumber w = desktop.openWindow(editor, Rect(10, 20, 300, 200));
+  const WindowNumber hidden = desktop.openWindow(mail, Rect(0, 0, 5, 5));
+  desktop.setWindowOnScreen(hidden, false);
+  auto surface = desktop.overlaySurfaces().createSurface(kMain);
+  surface->setFrame(Rect(0, 100, 1440, 800));  // bottom-left space: top edge at y = 900
+  surface->orderFront();
+  const WindowNumber o = desktop.overlays().front();
+
+  auto list = desktop.windowList().onScreenWindows();
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->size(), 2u);
+  EXPECT_EQ((*list)[0], (WindowListEntry{desktop.selfPID(), WindowBounds{0, 0, 1440, 800}, o}));
+  EXPECT_EQ((*list)[1], (WindowListEntry{editor, WindowBounds{10, 20, 300, 200}, w}));
+
+  desktop.setWindowListFaults(w, {WindowListFault::width, WindowListFault::windowNumber});
+  list = desktop.windowList().onScreenWindows();
+  EXPECT_EQ((*list)[1],
+            (WindowListEntry{editor, WindowBounds{10, 20, std::nullopt, 200}, std::nullopt}));
+  desktop.setWindowListFaults(w, {WindowListFault::ownerPID, WindowListFault::bounds});
+  list = desktop.windowList().onScreenWindows();
+  EXPECT_EQ((*list)[1], (WindowListEntry{std::nullopt, std::nullopt, w}));
+
+  desktop.setWindowListAvailable(false);
+  EXPECT_EQ(desktop.windowList().onScreenWindows(), std::nullopt);
+}
+
+// ---- Accessibility reads ----
+
+TEST_F(DesktopTest, FocusedWindowReadsFollowFocusTrustAndInjectedFailures) {
+  auto& ax = desktop.accessibility();
+  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);  // no window yet
+  const WindowNumber a = desktop.openWindow(editor, Rect(100, 100, 800, 600));
+  const WindowNumber b = desktop.openWindow(editor, Rect(5, 6, 7, 8));
+  const WindowNumber c = desktop.openWindow(editor, Rect(1, 1, 1, 1), {.focus = false});
+  EXPECT_EQ(ax.focusedWindow(editor), static_cast<WindowRef>(b));
+  EXPECT_EQ(ax.windowPosition(b), (Point{5, 6}));
+  EXPECT_EQ(ax.windowSize(b), (Size{7, 8}));
+
+  // Closing the focused window focuses the frontmost remaining one of the same application.
+  desktop.closeWindow(b);
+  EXPECT_EQ(desktop.focusedWindowOf(editor), c);
+  EXPECT_EQ(ax.windowPosition(b), std::nullopt);
+  desktop.setWindowOnScreen(c, false);  // minimising passes the focus on as well
+  EXPECT_EQ(desktop.focusedWindowOf(editor), a);
+  desktop.clickWindow(c);
+  EXPECT_EQ(desktop.frontmostPID(), editor);
+  EXPECT_EQ(desktop.focusedWindowOf(editor), c);
+  EXPECT_EQ(desktop.stackingOrder().front(), c);
+  desktop.focusWindow(a);
+
+  desktop.failSizeRead(a);
+  EXPECT_EQ(ax.windowSize(a), std::nullopt);
+  EXPECT_EQ(ax.windowPosition(a), (Point{100, 100}));
+  desktop.failPositionRead(a);
+  EXPECT_EQ(ax.windowPosition(a), std::nullopt);
+  desktop.failFocusedWindowRead(editor);
+  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);
+  desktop.failFocusedWindowRead(editor, false);
+  EXPECT_TRUE(ax.focusedWindow(editor));
+
+  desktop.setAccessibilityTrusted(false);
+  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);
+  EXPECT_FALSE(ax.isProcessTrusted(false));
+  EXPECT_EQ(desktop.trustPromptCount(), 0);
+  desktop.setGrantOnTrustPrompt(true);
+  EXPECT_FALSE(ax.isProcessTrusted(true));
+  EXPECT_EQ(desktop.trustPromptCount(), 1);
+  EXPECT_TRUE(ax.isProcessTrusted(false));
+}
+
+TEST_F(DesktopTest, SystemWideFocusedApplicationReadNeedsTrustAndAFrontmostApp) {
+  auto& ax = desktop.accessibility();
+  EXPECT_FALSE(ax.canReadFocusedApplication());  // nothing frontmost
+  desktop.activate(mail);
+  EXPECT_TRUE(ax.canReadFocusedApplication());
+  desktop.failSystemWideFocusRead();
+  EXPECT_FALSE(ax.canReadFocusedApplication());
+  desktop.failSystemWideFocusRead(false);
+  desktop.setAccessibilityTrusted(false);
+  EXPECT_FALSE(ax.canReadFocusedApplication());
+}
+
+// ---- Notifications ----
+
+TEST_F(DesktopTest, WindowNotificationsArriveOnTheMainQueueOnlyForAddedNamesAndLiveObservers) {
+  const WindowNumber w = desktop.openWindow(editor, Rect(0, 0, 100, 100));
+  desktop.openWindow(mail, Rect(0, 0, 100, 100));
+  std::vector<std::string> got, other;
+  auto observer = desktop.accessibility().createObserver(
+      editor, [&](std::string_view n) { got.emplace_back(n); });
+  auto mailObserver = desktop.accessibility().createObserver(
+      mail, [&](std::string_view n) { other.emplace_back(n); });
+  ASSERT_TRUE(observer);
+  EXPECT_TRUE(observer->addNotification(kWindowMoved));
+  EXPECT_TRUE(observer->addNotification(kFocusedWindowChanged));
+  EXPECT_TRUE(mailObserver->addNotification(kWindowMoved));
+  EXPECT_THAT(desktop.observedNotifications(editor),
+              ElementsAre("AXMoved", "AXFocusedWindowChanged"));
+
+  desktop.moveWindow(w, {10, 10});
+  desktop.resizeWindow(w, {50, 50});  // not added
+  desktop.focusWindow(w);             // focused added, main-window not
+  EXPECT_THAT(got, IsEmpty());        // nothing synchronous
+  desktop.runUntilIdle();
+  EXPECT_THAT(got, ElementsAre("AXMoved", "AXFocusedWindowChanged"));
+  EXPECT_THAT(other, IsEmpty());
+  EXPECT_EQ(desktop.windowFrame(w), Rect(10, 10, 50, 50));
+
+  // An observer destroyed while a notification is queued never sees it.
+  desktop.moveWindow(w, {20, 20});
+  observer.reset();
+  desktop.runUntilIdle();
+  EXPECT_EQ(got.size(), 2u);
+  EXPECT_EQ(desktop.windowObserverCount(editor), 0u);
+}
+
+TEST_F(DesktopTest, ObserverFailures) {
+  auto& ax = desktop.accessibility();
+  auto noop = [](std::string_view) {};
+  desktop.failObserverCreation(editor);
+  EXPECT_EQ(ax.createObserver(editor, noop), nullptr);
+  EXPECT_NE(ax.createObserver(mail, noop), nullptr);
+  desktop.failAllObserverCreation();
+  EXPECT_EQ(ax.createObserver(mail, noop), nullptr);
+  desktop.failAllObserverCreation(false);
+  EXPECT_EQ(ax.createObserver(4711, noop), nullptr);  // no such process
+
+  auto observer = ax.createObserver(mail, noop);
+  desktop.failNotification(mail, "AXResized");
+  EXPECT_FALSE(observer->addNotification(kWindowResized));
+  EXPECT_TRUE(observer->addNotification(kWindowMoved));
+  desktop.setAccessibilityTrusted(false);
+  EXPECT_FALSE(observer->addNotification(kMainWindowChanged));
+  desktop.setAccessibilityTrusted(true);
+  desktop.quitApp(mail);
+  EXPECT_FALSE(observer->addNotification(kMainWindowChanged));
+}
+
+TEST_F(DesktopTest, ActivationAndScreenChangesArePostedAndStopWithTheirTokens) {
+  std::vector<ProcessID> activated;
+  std::vector<size_t> screenCounts;
+  auto activation = desktop.workspace().observeActivations(
+      [&](const RunningApplication& app) { activated.push_back(app.pid); });
+  auto screens = desktop.displays().observeChanges(
+      [&] { screenCounts.push_back(desktop.displays().screens().size()); });
+
+  desktop.activate(editor);
+  desktop.activate(editor);  // already frontmost: no notification
+  desktop.addScreen(kMain);
+  desktop.addScreen(kSide);
+  EXPECT_EQ(desktop.workspace().frontmostApplication()->pid, editor);
+  EXPECT_THAT(activated, IsEmpty());
+  desktop.runUntilIdle();
+  EXPECT_THAT(activated, ElementsAre(editor));
+  EXPECT_THAT(screenCounts, ElementsAre(2u, 2u));  // handlers run after the change
+
+  desktop.activate(mail);
+  desktop.removeScreen(0);
+  activation.cancel();
+  screens.cancel();
+  desktop.runUntilIdle();
+  EXPECT_THAT(activated, ElementsAre(editor));
+  EXPECT_EQ(screenCounts.size(), 2u);
+  EXPECT_EQ(desktop.activationObserverCount(), 0u);
+  EXPECT_THAT(desktop.displays().screens(), ElementsAre(kSide));
+
+  desktop.quitApp(mail);
+  EXPECT_EQ(desktop.workspace().frontmostApplication(), std::nullopt);
+}
+
+// ---- Overlay state over time ----
+
+TEST_F(DesktopTest, OverlayAlphaAndTintAreObservableMidAnimation) {
+  auto s = desktop.overlaySurfaces().createSurface(kMain);
+  const WindowNumber n = desktop.overlays().front();
+  EXPECT_EQ(desktop.overlay(n)->alpha, 1.0);  // the platform default
+  EXPECT_EQ(desktop.overlay(n)->tintOpacity, 0.0);
+
+  s->setAlpha(0, Animation::none());
+  s->setAlpha(0.8, Animation::fade());
+  desktop.advance(0.15);
+  EXPECT_NEAR(desktop.overlay(n)->alpha, 0.4, 1e-9);
+  EXPECT_EQ(desktop.overlay(n)->targetAlpha, 0.8);
+  s->setAlpha(0, Animation::fade());  // retarget from the on-screen 0.4
+  desktop.advance(0.15);
+  EXPECT_NEAR(desktop.overlay(n)->alpha, 0.2, 1e-9);
+  desktop.advance(0.15);
+  EXPECT_EQ(desktop.overlay(n)->alpha, 0.0);
+
+  const Color c = Color::deviceRGB(1, 0.5, 0);
+  s->setTint({c, c.withAlpha(0.4), c.withAlpha(0)}, 1.0f, Animation::fade());
+  desktop.advance(0.15);
+  EXPECT_NEAR(desktop.overlay(n)->tintOpacity, 0.5, 1e-9);
+  s->setTint({Color::deviceRGB(0, 0.5, 1), c, c}, 1.0f, Animation::fade());
+  desktop.advance(0.15);
+  const auto mid = desktop.overlay(n)->tintColors;
+  ASSERT_EQ(mid.size(), 3u);
+  EXPECT_NEAR(mid[0].red, 0.5, 1e-9);
+  EXPECT_NEAR(mid[0].blue, 0.5, 1e-9);
+  EXPECT_NEAR(mid[1].alpha, 0.7, 1e-9);
+  EXPECT_NEAR(desktop.overlay(n)->tintOpacity, 0.75, 1e-9);  // from 0.5 on screen
+  EXPECT_EQ(desktop.overlay(n)->tintAnimation, Animation::fade());
+  EXPECT_EQ(desktop.callCount(n, SurfaceCall::setTint), 2);
+  EXPECT_EQ(desktop.callCount(n, SurfaceCall::setAlpha), 3);
+}
+
+// ---- Hot keys, scripts, URLs, login items, updater ----
+
+TEST_F(DesktopTest, HotKeysDeliverTheirIdToTheNewestHandlerFirst) {
+  auto& hk = desktop.hotKeys();
+  const HotKeyID id{0x444E4C4F, 1};
+  std::vector<std::string> log;
+  auto passOn = hk.installPressHandler([&](const HotKeyID&) {
+    log.push_back("old");
+    return HotKeys::kHandled;
+  });
+  auto newest = hk.installPressHandler([&](const HotKeyID& got) {
+    log.push_back(got == id ? "new:id" : "new:?");
+    return HotKeys::kNotHandled;
+  });
+  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), std::nullopt);  // not registered
+
+  auto reg = hk.registerHotKey(2, kHotKeyModifierCommand, id);
+  ASSERT_TRUE(reg);
+  EXPECT_FALSE(hk.registerHotKey(2, kHotKeyModifierCommand, id));  // already held
+  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), HotKeys::kHandled);
+  EXPECT_THAT(log, ElementsAre("new:id", "old"));
+  passOn.cancel();
+  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), HotKeys::kNotHandled);
+  EXPECT_THAT(desktop.hotKeyStatuses(), ElementsAre(HotKeys::kHandled, HotKeys::kNotHandled));
+
+  reg.cancel();
+  EXPECT_THAT(desktop.registeredHotKeys(), IsEmpty());
+  desktop.refuseHotKey(3, 0);
+  EXPECT_FALSE(hk.registerHotKey(3, 0, id));
+  desktop.failPressHandlerInstall();
+  EXPECT_FALSE(hk.installPressHandler([](const HotKeyID&) { return HotKeys::kHandled; }));
+}
+
+TEST_F(DesktopTest, RecordsScriptsUrlsLoginItemsAndUpdatesWithTheirFailures) {
+  auto& scripts = desktop.scriptRunner();
+  desktop.setScriptResult("ok");
+  EXPECT_EQ(scripts.run("a")->result, "ok");
+  desktop.failScripts("Not authorised");
+  auto failed = scripts.run("b");
+  ASSERT_TRUE(failed && failed->error);
+  EXPECT_EQ(failed->error->at(kScriptErrorMessageKey), "Not authorised");
+  desktop.failScripts(std::nullopt);
+  EXPECT_TRUE(scripts.run("c")->error->empty());
+  desktop.failScriptCreation();
+  EXPECT_EQ(scripts.run("d"), std::nullopt);
+  EXPECT_THAT(desktop.scriptsRun(), ElementsAre("a", "b", "c"));
+
+  EXPECT_TRUE(desktop.workspace().openURL("x-settings:privacy"));
+  desktop.failOpenURL();
+  EXPECT_FALSE(desktop.workspace().openURL("x-settings:other"));
+  EXPECT_THAT(desktop.openedURLs(), ElementsAre("x-settings:privacy"));
+
+  EXPECT_TRUE(desktop.loginItems().registerApp());
+  desktop.failLoginItems();
+  EXPECT_FALSE(desktop.loginItems().unregisterApp());
+  EXPECT_TRUE(desktop.isLoginItemRegistered());
+  EXPECT_THAT(desktop.loginItemCalls(),
+              ElementsAre(LoginItemCall::registerApp, LoginItemCall::unregisterApp));
+
+  desktop.updater().start();
+  desktop.updater().checkForUpdates();
+  desktop.updater().checkForUpdates();
+  EXPECT_EQ(desktop.updaterStartCount(), 1);
+  EXPECT_EQ(desktop.updateCheckCount(), 2);
+}
+
+TEST(SimDesktopLifetime, TokensSurfacesAndObserversMayOutliveTheDesktop) {
+  std::unique_ptr<OverlaySurface> surface;
+  std::unique_ptr<WindowChangeObserver> observer;
+  Cancellable token;
+  {
+    SimDesktop desktop;
+    const ProcessID app = desktop.launchApp("a");
+    surface = desktop.overlaySurfaces().createSurface(kMain);
+    observer = desktop.accessibility().createObserver(app, [](std::string_view) {});
+    token = desktop.displays().observeChanges([] {});
+  }
+  surface->orderFront();
+  EXPECT_FALSE(observer->addNotification(kWindowMoved));
+  token.cancel();
+  surface.reset();
+  observer.reset();
+}
+
+}  // namespace
+}  // namespace dunelo::sim

@@ -1,0 +1,37 @@
+// A private X server, Dunelo's connection to it and the main loop that drives the connection,
+// as the program wires them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/x11/event_loop.h"
+#include "platform/x11/x11_connection.h"
+#include "x11/private_x_server.h"
+
+namespace dunelo::testing {
+
+struct X11Harness {
+  explicit X11Harness(PrivateXServer::Options options = {}) : server(options) {
+    if (!server.isRunning()) return;
+    connection = x11::X11Connection::open(server.display().c_str());
+    if (!connection) return;
+    watch = loop.watchFd(connection->fd(), [this] { connection->dispatchPendingEvents(); });
+    prepare = loop.addPrepareHook([this] {
+      connection->dispatchPendingEvents();
+      connection->flush();
+    });
+  }
+  bool isReady() const { return connection != nullptr; }
+  // Runs the loop until `done` or two seconds pass.
+  bool runUntil(const std::function<bool()>& done) { return loop.runUntil(done, 2.0); }
+
+  PrivateXServer server;
+  x11::EventLoop loop;
+  std::unique_ptr<x11::X11Connection> connection;
+  Cancellable watch;
+  Cancellable prepare;
+};
+
+}  // namespace dunelo::testing

@@ -1,0 +1,124 @@
+#include "platform/x11/x11_mouse_monitors.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include <xcb/xtest.h>
+
+#include "x11/fake_input.h"
+#include "x11/x11_harness.h"
+
+namespace dunelo::x11 {
+namespace {
+
+using testing::FakeInput;
+using testing::X11Harness;
+
+class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion*/> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(x.isReady()) << "no private X server";
+    ASSERT_TRUE(user.isConnected());
+    monitors = std::make_unique<X11MouseMonitors>(
+        *x.connection, x.loop, X11MouseMonitors::Options{.useRawMotion = GetParam()});
+    global = monitors->addGlobalMonitor([this](const MouseMovedEvent& e) {
+      deltas.push_back(e.deltaX);
+    });
+    local = monitors->addLocalMonitor([this](const MouseMovedEvent&) { ++localCalls; });
+    ASSERT_TRUE(global);
+    ASSERT_TRUE(local);
+    user.warpTo(640, 400);
+    settle();
+    deltas.clear();
+  }
+
+  // Lets polls and coalesced deliveries happen for everything sent so far.
+  void settle() {
+    user.sync();
+    x.connection->sync();
+    x.loop.runFor(0.1);
+  }
+  double total() const { return std::accumulate(deltas.begin(), deltas.end(), 0.0); }
+
+  X11Harness x;
+  FakeInput user{x.server.display()};
+  std::unique_ptr<X11MouseMonitors> monitors;
+  Cancellable global;
+  Cancellable local;
+  std::vector<double> deltas;
+  int localCalls = 0;
+};
+
+TEST_P(X11MouseMonitorsTest, ShakeArrivesAsAlternatingHorizontalDeltasOnceEach) {
+  EXPECT_EQ(monitors->source(), GetParam() ? X11MouseMonitors::Source::rawMotion
+                                           : X11MouseMonitors::Source::polling);
+  for (int dx : {40, -40, 40, -40}) {
+    user.moveBy(dx, 3);
+    settle();
+  }
+  ASSERT_EQ(deltas, (std::vector<double>{40, -40, 40, -40}));
+  EXPECT_EQ(localCalls, 0) << "movement must not be delivered twice";
+  user.moveBy(0, 25);  // vertical only
+  settle();
+  EXPECT_EQ(deltas.size(), 4u);
+}
+
+TEST_P(X11MouseMonitorsTest, WarpsAreNotMovement) {
+  user.warpTo(100, 100);
+  settle();
+  if (GetParam()) {
+    EXPECT_TRUE(deltas.empty());
+  } else {
+    // Polling sees positions only, so a warp is indistinguishable from a movement.
+    EXPECT_EQ(total(), -540);
+  }
+}
+
+TEST_P(X11MouseMonitorsTest, RawMotionKeepsReportingAtTheScreenEdge) {
+  user.warpTo(0, 400);
+  settle();
+  deltas.clear();
+  user.moveBy(-30, 0);
+  settle();
+  ASSERT_EQ(user.pointerX(), 0);
+  if (GetParam()) {
+    EXPECT_EQ(total(), -30);
+  } else {
+    EXPECT_TRUE(deltas.empty());
+  }
+}
+
+TEST_P(X11MouseMonitorsTest, BurstsOfSmallMovesAreCoalesced) {
+  // A high-rate mouse: twenty 1-pixel reports in quick succession.
+  for (int i = 0; i < 20; ++i) {
+    xcb_test_fake_input(user.connection(), XCB_MOTION_NOTIFY, 1, XCB_CURRENT_TIME, XCB_NONE, 1,
+                        0, 0);
+  }
+  settle();
+  EXPECT_EQ(total(), 20);
+  EXPECT_LE(deltas.size(), 2u);
+}
+
+TEST_P(X11MouseMonitorsTest, LastMonitorGoneStopsListening) {
+  global.cancel();
+  EXPECT_EQ(monitors->source(), X11MouseMonitors::Source::none);
+  user.moveBy(50, 0);
+  settle();
+  EXPECT_TRUE(deltas.empty());
+  // A new monitor starts over.
+  global = monitors->addGlobalMonitor([this](const MouseMovedEvent& e) {
+    deltas.push_back(e.deltaX);
+  });
+  settle();
+  user.moveBy(-50, 0);
+  settle();
+  EXPECT_EQ(total(), -50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, X11MouseMonitorsTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "RawMotion" : "Polling"; });
+
+}  // namespace
+}  // namespace dunelo::x11
