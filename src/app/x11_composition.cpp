@@ -39,9 +39,10 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options,
   if (!connection) return nullptr;
   std::unique_ptr<X11Composition> c(new X11Composition());
   c->connection_ = std::move(connection);
-  c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, c->loop_);
-  c->desktop_ = std::make_unique<x11::X11Desktop>(*c->connection_, c->loop_);
-  c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, c->loop_);
+  Scheduler& scheduler = options.scheduler ? *options.scheduler : c->loop_;
+  if (!options.scheduler) c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, c->loop_);
+  c->desktop_ = std::make_unique<x11::X11Desktop>(*c->connection_, scheduler);
+  c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, scheduler);
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
   c->dock_ = std::make_unique<DockScriptRunner>(DockScriptRunner::forThisProcess());
   c->updater_ = std::make_unique<PackageManagerUpdater>(CommandRunner::forThisProcess());
@@ -66,7 +67,7 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options,
   }
 
   c->platform_ = std::make_unique<Platform>(Platform{
-      .scheduler = c->loop_,
+      .scheduler = scheduler,
       .workspace = c->desktop_->workspace(),
       .accessibility = c->desktop_->accessibility(),
       .windowList = c->desktop_->windowList(),

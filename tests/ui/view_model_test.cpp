@@ -36,6 +36,8 @@ struct ExclusionCase {
   std::vector<bool> removable;
 };
 
+void PrintTo(const ExclusionCase& c, std::ostream* os) { *os << c.what; }
+
 class Exclusions : public testing::TestWithParam<ExclusionCase> {};
 
 TEST_P(Exclusions, PillAndCardSplitTheSortedSet) {

@@ -1,0 +1,108 @@
+// The dunelo program with its tray item: Dunelo on the X11 desktop it is started in, run by the
+// Qt event loop.
+//
+// Qt owns the thread: the coordinator's timers and delayed work are Qt timers, the backend's own X
+// connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
+// Quick. A second start opens the running instance's panel and exits. It takes no arguments of
+// its own and runs until "Quit Dunelo", SIGINT or SIGTERM, or until the X server goes away.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <string>
+
+#include "app/composition.h"
+#include "app/debug_log.h"
+#include "app/x11_composition.h"
+#include "platform/desktop/xdg_autostart.h"
+#include "ui/dunelo_ui.h"
+#include "ui/fd_event_pump.h"
+#include "ui/qt_scheduler.h"
+
+int main(int argc, char** argv) {
+  using namespace dunelo;
+
+  // SIGINT and SIGTERM end the loop like any other event, so teardown runs on the main thread.
+  // Blocked before Qt starts threads of its own, which inherit the mask.
+  sigset_t quitSignals;
+  sigemptyset(&quitSignals);
+  sigaddset(&quitSignals, SIGINT);
+  sigaddset(&quitSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
+
+  // The panel is small and mostly static: the software scene graph starts faster and uses far
+  // less memory than OpenGL on a software rasteriser.
+  useSoftwareRendering();
+  qputenv("QT_QUICK_CONTROLS_STYLE", "Basic");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Dunelo"));
+  QApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  SingleInstance instance;
+  if (!instance.claim()) {
+    std::fprintf(stderr, "dunelo: already running; its panel was asked to open\n");
+    return 0;
+  }
+
+  QtScheduler scheduler;
+  X11Composition::Options options;
+  options.scheduler = &scheduler;
+  std::string failure;
+  auto composition = X11Composition::open(options, &failure);
+  if (!composition) {
+    std::fprintf(stderr,
+                 "dunelo: %s\nDunelo runs in an X11 desktop session; start it from one (or set "
+                 "DISPLAY to an X server you may use).\n",
+                 failure.c_str());
+    return 1;
+  }
+  auto& connection = composition->connection();
+  auto pump = std::make_unique<FdEventPump>(connection.fd(), [&connection] {
+    connection.dispatchPendingEvents();
+    connection.flush();
+  });
+
+  const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  std::unique_ptr<QSocketNotifier> signalWatch;
+  if (signalFd >= 0) {
+    signalWatch = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
+    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &app, [signalFd] {
+      signalfd_siginfo info{};
+      while (read(signalFd, &info, sizeof info) == sizeof info) {
+      }
+      QApplication::quit();
+    });
+  }
+
+  bool serverGone = false;
+  Cancellable lostWatch = connection.addConnectionLostHandler([&] {
+    serverGone = true;
+    debugLog("[Dunelo] the X server went away; quitting");
+    QApplication::quit();
+  });
+
+  auto coordinator = makeAppCoordinator(composition->platform());
+  AppCoordinator* c = coordinator.get();
+  auto ui = std::make_unique<DuneloUi>(c->settings, c->permissions,
+                                       composition->platform().workspace,
+                                       [c] { c->updater.checkForUpdates(); }, &instance);
+  connection.flush();
+  if (!serverGone) app.exec();
+
+  ui.reset();
+  coordinator.reset();
+  lostWatch.cancel();
+  pump.reset();
+  signalWatch.reset();
+  composition.reset();
+  if (signalFd >= 0) close(signalFd);
+  if (serverGone) {
+    std::fprintf(stderr, "dunelo: the X server went away\n");
+    return 1;
+  }
+  return 0;
+}
