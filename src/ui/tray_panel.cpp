@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QQmlEngine>
 #include <QQuickView>
@@ -21,10 +22,12 @@ namespace {
 
 constexpr int kGap = 4;  // between the icon and the panel
 
+// Drawn in the palette's text colour, which trays draw their own labels in.
 QIcon symbolIcon(const QString& name) {
+  const QColor color = QGuiApplication::palette().color(QPalette::WindowText);
   QIcon icon;
   for (int px : {16, 22, 24, 32, 44, 64})
-    icon.addPixmap(QPixmap::fromImage(renderSymbol(name, QColor(Qt::white), QSize(px, px))));
+    icon.addPixmap(QPixmap::fromImage(renderSymbol(name, color, QSize(px, px))));
   return icon;
 }
 
@@ -50,7 +53,8 @@ void addImageProviders(QQmlEngine& engine) {
 std::unique_ptr<QQuickView> createPanelView(PopoverModel& model) {
   auto view = std::make_unique<QQuickView>();
   view->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-  view->setColor(Qt::transparent);
+  // Opaque: without a compositor a transparent window shows black where it is not drawn.
+  view->setColor(QColor(41, 41, 43));
   view->setTitle(QStringLiteral("Dunelo"));
   view->setResizeMode(QQuickView::SizeViewToRootObject);
   addImageProviders(*view->engine());
@@ -61,15 +65,6 @@ std::unique_ptr<QQuickView> createPanelView(PopoverModel& model) {
 
 TrayPanel::TrayPanel(SettingsManager& settings, PopoverModel& model, QObject* parent)
     : QObject(parent), model_(model) {
-  panel_ = createPanelView(model_);
-  connect(panel_.get(), &QWindow::activeChanged, this, [this] {
-    if (!panel_->isActive() && panel_->isVisible()) hidePanel();
-  });
-  // The height follows the content (the screen shown, the open sheet): keep the panel on screen.
-  connect(panel_.get(), &QWindow::heightChanged, this, [this] {
-    if (panel_->isVisible()) place();
-  });
-
   tray_ = std::make_unique<QSystemTrayIcon>();
   tray_->setToolTip(QStringLiteral("Dunelo"));
   connect(tray_.get(), &QSystemTrayIcon::activated, this,
@@ -85,6 +80,20 @@ TrayPanel::TrayPanel(SettingsManager& settings, PopoverModel& model, QObject* pa
 
 TrayPanel::~TrayPanel() = default;
 
+QQuickView& TrayPanel::ensurePanel() {
+  // Built on first use: the tray icon appears sooner and a panel never opened costs nothing.
+  if (panel_) return *panel_;
+  panel_ = createPanelView(model_);
+  connect(panel_.get(), &QWindow::activeChanged, this, [this] {
+    if (!panel_->isActive() && panel_->isVisible()) hidePanel();
+  });
+  // The height follows the content (the screen shown, the open sheet): keep the panel on screen.
+  connect(panel_.get(), &QWindow::heightChanged, this, [this] {
+    if (panel_->isVisible()) place();
+  });
+  return *panel_;
+}
+
 void TrayPanel::updateIcon(bool active) {
   const QString name = active ? QStringLiteral("circle-fill") : QStringLiteral("circle-dashed");
   if (name == symbol_) return;
@@ -93,7 +102,7 @@ void TrayPanel::updateIcon(bool active) {
 }
 
 bool TrayPanel::hasTray() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
-bool TrayPanel::isPanelVisible() const { return panel_->isVisible(); }
+bool TrayPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
 
 void TrayPanel::place() {
   QRect anchor = tray_->geometry();
@@ -106,6 +115,7 @@ void TrayPanel::place() {
 }
 
 void TrayPanel::showPanel() {
+  ensurePanel();
   place();
   panel_->show();
   panel_->raise();
@@ -113,7 +123,7 @@ void TrayPanel::showPanel() {
 }
 
 void TrayPanel::hidePanel() {
-  if (!panel_->isVisible()) return;
+  if (!isPanelVisible()) return;
   hiddenAtMs_ = QDateTime::currentMSecsSinceEpoch();
   model_.closeAppPicker();
   panel_->hide();
@@ -122,7 +132,7 @@ void TrayPanel::hidePanel() {
 void TrayPanel::togglePanel() {
   // A click on the icon first takes focus from the panel (which hides it); that same click must
   // not open it again.
-  if (panel_->isVisible()) {
+  if (isPanelVisible()) {
     hidePanel();
     return;
   }

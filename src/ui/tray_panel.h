@@ -50,13 +50,14 @@ class TrayPanel final : public QObject {
   void togglePanel();
   bool isPanelVisible() const;
   bool hasTray() const;
-  QQuickView* panel() const { return panel_.get(); }
+  QQuickView* panel() const { return panel_.get(); }  // null until first shown
   QSystemTrayIcon* trayIcon() const { return tray_.get(); }
   // The name of the symbol the tray shows now (for tests).
   QString currentSymbol() const { return symbol_; }
 
  private:
   void updateIcon(bool active);
+  QQuickView& ensurePanel();
   void place();
 
   PopoverModel& model_;

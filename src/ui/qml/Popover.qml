@@ -12,7 +12,6 @@ Rectangle {
                              root.popover.showingAppPicker ? 400 : 0)
     height: implicitHeight
     color: root.theme.background
-    radius: 10
     border.width: 0.5
     border.color: root.theme.panelBorder
 
@@ -34,7 +33,6 @@ Rectangle {
         anchors.fill: parent
         visible: root.popover.showingAppPicker
         color: Qt.rgba(0, 0, 0, 0.35)
-        radius: root.radius
         MouseArea { anchors.fill: parent }
     }
     Loader {
