@@ -68,8 +68,14 @@ TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
   EXPECT_EQ(tray.currentSymbol(), "circle-dashed");
   ASSERT_TRUE(waitFor([&] { return tray.trayIcon()->geometry().isValid(); }))
       << "the tray embeds the icon and reports where";
-  QTest::qWait(500);  // trayer places the icon after embedding it
-  const QRect icon = tray.trayIcon()->geometry();
+  // trayer moves the icon into place after embedding it: wait until it stays put.
+  QRect icon;
+  for (int stable = 0, i = 0; stable < 5 && i < 200; ++i) {
+    QTest::qWait(60);
+    const QRect now = tray.trayIcon()->geometry();
+    stable = now == icon ? stable + 1 : 0;
+    icon = now;
+  }
 
   desk.settings->isActive = true;
   EXPECT_EQ(tray.currentSymbol(), "circle-fill") << "the symbol follows the setting";
