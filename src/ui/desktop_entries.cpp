@@ -64,6 +64,8 @@ void DesktopEntries::refreshIfStale() const {
 
 void DesktopEntries::scan() const {
   byId_.clear();
+  lowerId_.clear();
+  byWMClass_.clear();
   for (const QString& dir : dirs_) {
     const QDir root(dir);
     QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
@@ -79,7 +81,10 @@ void DesktopEntries::scan() const {
       std::string cls;
       auto app = parseDesktopEntry(QString::fromUtf8(file.readAll()), id, &cls);
       if (!app) continue;
-      byId_.emplace(id.toStdString(), Entry{std::move(*app), lower(cls)});
+      const std::string key = id.toStdString();
+      byId_.emplace(key, Entry{std::move(*app)});
+      lowerId_.emplace(lower(key), key);  // the first (by precedence) wins
+      if (!cls.empty()) byWMClass_.emplace(lower(cls), key);
     }
   }
 }
@@ -89,10 +94,8 @@ std::optional<InstalledApp> DesktopEntries::find(const std::string& bundleID) co
   refreshIfStale();
   if (auto it = byId_.find(bundleID); it != byId_.end()) return it->second.app;
   const std::string wanted = lower(bundleID);
-  for (const auto& [id, entry] : byId_)
-    if (lower(id) == wanted) return entry.app;
-  for (const auto& [id, entry] : byId_)
-    if (!entry.wmClassLower.empty() && entry.wmClassLower == wanted) return entry.app;
+  if (auto it = lowerId_.find(wanted); it != lowerId_.end()) return byId_.at(it->second).app;
+  if (auto it = byWMClass_.find(wanted); it != byWMClass_.end()) return byId_.at(it->second).app;
   return std::nullopt;
 }
 

@@ -39,7 +39,6 @@ class DesktopEntries final : public ApplicationLookup {
  private:
   struct Entry {
     InstalledApp app;
-    std::string wmClassLower;
   };
   // Rescans when a directory changed since the last scan; the desktop installs and removes
   // applications while Dunelo runs, and the lists are rebuilt on every redraw anyway.
@@ -48,7 +47,9 @@ class DesktopEntries final : public ApplicationLookup {
 
   QStringList dirs_;
   mutable QStringList stamps_;
-  mutable std::map<std::string, Entry> byId_;  // desktop id -> entry
+  mutable std::map<std::string, Entry> byId_;             // desktop id -> entry
+  mutable std::map<std::string, std::string> lowerId_;    // lower-cased id -> id
+  mutable std::map<std::string, std::string> byWMClass_;  // lower-cased StartupWMClass -> id
 };
 
 // Parses one desktop entry file's text; none when it is not a visible application entry.
