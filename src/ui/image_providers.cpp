@@ -24,10 +24,14 @@ QImage renderSymbol(const QString& name, const QColor& color, QSize size) {
   if (!size.isValid() || size.isEmpty()) size = QSize(24, 24);
   QImage image(size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  renderer.render(&painter);
-  return image;
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter);
+  }
+  // A copy without the raster engine that painting attached to the image: the views cache what
+  // they are given for the life of the process, and the engine is large.
+  return image.copy();
 }
 
 QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {
