@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DDUNELO_BUILD_TESTS=OFF -DDUNELO_BUILD_BENCHMARKS=OFF >/dev/null
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target dunelo -j "$(nproc)"
 dunelo="$root/build/src/app/dunelo"
 
@@ -101,8 +101,11 @@ sleep 0.5
 say "clicked the desktop: the panel closes as it loses the focus"
 
 xsetroot -solid '#35618f'
-xterm -geometry 90x28+40+40 -bg '#fdf6e3' -fg '#073642' -title 'xterm (focused)' \
+xterm -geometry 90x28+40+40 -bg '#fdf6e3' -fg '#073642' -title 'first xterm' \
   -e sh -c 'echo "This window has the focus and stays sharp."; exec sleep 100000' &
+pids+=($!)
+xterm -geometry 60x10+560+620 -bg '#eee8d5' -fg '#073642' -title 'second xterm' \
+  -e sh -c 'echo "Activated later: the overlay moves below this window."; exec sleep 100000' &
 pids+=($!)
 xclock -geometry 220x220+760+60 -update 1 &
 pids+=($!)
@@ -112,7 +115,7 @@ xlogo -geometry 220x220+300+520 &
 pids+=($!)
 for class in XTerm XClock XEyes XLogo; do xdotool search --sync --class "$class" >/dev/null; done
 xdotool windowactivate --sync "$(xdotool search --class XTerm | head -n1)"
-say "windows open: xterm (active), xclock, xeyes, xlogo"
+say "windows open: xterm (active), a second xterm, xclock, xeyes, xlogo"
 
 say "isActive=$(isActive)"
 shot 01-started "Dunelo running, off"
@@ -138,10 +141,10 @@ sleep 1.5
 say "pressed Ctrl+Alt+D again; isActive=$(isActive)"
 shot 04-hotkey-on "after the hot key again: on"
 
-xdotool windowactivate --sync "$(xdotool search --class XClock | head -n1)"
+xdotool windowactivate "$(xdotool search --name 'second xterm' | head -n1)"
 sleep 1
-say "activated xclock"
-shot 05-other-window "overlay follows the newly focused xclock"
+say "activated the second xterm"
+shot 05-other-window "the overlay follows: now directly below the second xterm"
 
 kill -TERM "$dunelo_pid"
 status=0

@@ -27,11 +27,10 @@ AppCoordinator::AppCoordinator(Platform& platform)
   blurEngine.setFocusTracker(focusTracker.getWeakPtr());
   permissions.refresh();
 
-  permissionTimer_ = scheduler_.scheduleRepeating(kPermissionPollFirstDelay,
-                                                  kPermissionPollInterval, 0, [weak] {
-                                                    if (AppCoordinator* self = weak.get())
-                                                      self->pollPermissions();
-                                                  });
+  permissionTimer_ =
+      scheduler_.scheduleRepeating(kPermissionPollFirstDelay, kPermissionPollInterval, 0, [weak] {
+        if (AppCoordinator* self = weak.get()) self->pollPermissions();
+      });
 
   shakeDetector.onShake = [weak] {
     AppCoordinator* self = weak.get();
@@ -60,13 +59,12 @@ AppCoordinator::AppCoordinator(Platform& platform)
   bag.push_back(settings.blurMode.publisher().sink([weak](const BlurMode& mode) {
     if (AppCoordinator* self = weak.get()) self->blurEngine.setBlurMode(mode);
   }));
-  bag.push_back(
-      combineLatest(settings.globalShortcutKeyCode.publisher(),
-                    settings.globalShortcutModifiers.publisher())
-          .sink([weak](const std::pair<std::optional<uint32_t>, uint32_t>& shortcut) {
-            if (AppCoordinator* self = weak.get())
-              self->updateGlobalShortcut(shortcut.first, shortcut.second);
-          }));
+  bag.push_back(combineLatest(settings.globalShortcutKeyCode.publisher(),
+                              settings.globalShortcutModifiers.publisher())
+                    .sink([weak](const std::pair<std::optional<uint32_t>, uint32_t>& shortcut) {
+                      if (AppCoordinator* self = weak.get())
+                        self->updateGlobalShortcut(shortcut.first, shortcut.second);
+                    }));
   bag.push_back(settings.grainIntensity.publisher().sink([weak](const double& intensity) {
     if (AppCoordinator* self = weak.get()) self->blurEngine.setGrainIntensity(intensity);
   }));
@@ -98,7 +96,9 @@ AppCoordinator::AppCoordinator(Platform& platform)
   updateGlobalShortcut();
 }
 
-void AppCoordinator::toggleActive() { settings.isActive = !settings.isActive.get(); }
+void AppCoordinator::toggleActive() {
+  settings.isActive = !settings.isActive.get();
+}
 
 bool AppCoordinator::isExcluded(const std::optional<std::string>& bundleID) const {
   return bundleID && settings.excludedAppBundleIDs->contains(*bundleID);
@@ -113,7 +113,11 @@ void AppCoordinator::setOverlaysShown(bool shown) {
 }
 
 void AppCoordinator::applyActiveState(bool active) {
-  if (!permissions.hasScreenRecording.get() || !permissions.hasAccessibility.get()) return;
+  // Without both permissions the overlays cannot be kept below the focused window, so switching
+  // on waits for them. Switching off never waits: overlays that came up through the focus
+  // handlers (or before a permission was revoked) must go when the user says so.
+  const bool permitted = permissions.hasScreenRecording.get() && permissions.hasAccessibility.get();
+  if (active && !permitted) return;
 
   if (active) {
     if (auto app = workspace_.frontmostApplication()) focusTracker.trackApplication(*app);

@@ -5,7 +5,7 @@
 // shake, the hot key or the popover), changes of the frontmost application and its full-screen
 // state, and changes of the appearance settings. The coordinator turns them into calls on the
 // blur engine, the shake detector, the global shortcut and the dock control, and polls the two
-// permissions until both are granted. Overlays only come up through `applyActiveState` while both
+// permissions until both are granted. Switching on brings the overlays up only while both
 // permissions are granted; the focus handlers do not look at the permissions, so a persisted on
 // state still follows the frontmost application.
 #pragma once
@@ -53,8 +53,9 @@ class AppCoordinator {
   UpdaterController updater;
   ShakeDetector shakeDetector;
 
-  // The handler of `settings.isActive`: shows or hides the overlays when both permissions are
-  // granted, and checks the dock one second later.
+  // The handler of `settings.isActive`: shows the overlays when both permissions are granted (and
+  // the frontmost application allows it), hides them in any case, and checks the dock one second
+  // later.
   void applyActiveState(bool active);
   // The handler of `focusTracker.focusedAppBundleID`.
   void handleFocusedAppChange(const std::optional<std::string>& bundleID);

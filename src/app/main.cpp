@@ -3,16 +3,32 @@
 // It takes no arguments and reads no environment of its own (the display, the desktop and the
 // settings location come from the usual X and XDG variables). It runs until SIGINT or SIGTERM, or
 // until the X server goes away.
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "app/composition.h"
 #include "app/debug_log.h"
 #include "app/x11_composition.h"
+
+namespace {
+
+int quitPipeWriteEnd = -1;
+
+// Wakes the main loop through a pipe. The signal mask stays as it was, so nothing Dunelo starts
+// (a dock tool, a browser opened for a settings page) inherits blocked signals.
+extern "C" void onQuitSignal(int) {
+  const int savedErrno = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(quitPipeWriteEnd, &byte, 1);
+  errno = savedErrno;
+}
+
+}  // namespace
 
 int main() {
   using namespace dunelo;
@@ -29,17 +45,19 @@ int main() {
   auto& loop = composition->loop();
 
   // SIGINT and SIGTERM end the loop like any other event, so teardown runs on the main thread.
-  sigset_t quitSignals;
-  sigemptyset(&quitSignals);
-  sigaddset(&quitSignals, SIGINT);
-  sigaddset(&quitSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
-  const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  int quitPipe[2] = {-1, -1};
   Cancellable signalWatch;
-  if (signalFd >= 0) {
-    signalWatch = loop.watchFd(signalFd, [&loop, signalFd] {
-      signalfd_siginfo info{};
-      while (read(signalFd, &info, sizeof info) == sizeof info) {
+  if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    quitPipeWriteEnd = quitPipe[1];
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signalWatch = loop.watchFd(quitPipe[0], [&loop, fd = quitPipe[0]] {
+      char buffer[16];
+      while (read(fd, buffer, sizeof buffer) > 0) {
       }
       loop.quit();
     });
@@ -59,7 +77,7 @@ int main() {
   lostWatch.cancel();
   signalWatch.cancel();
   composition.reset();
-  if (signalFd >= 0) close(signalFd);
+  // The pipe stays open: a late signal may still write to it until the process ends.
   if (serverGone) {
     std::fprintf(stderr, "dunelo: the X server went away\n");
     return 1;

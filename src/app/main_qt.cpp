@@ -5,12 +5,13 @@
 // connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
 // Quick. A second start opens the running instance's panel and exits. It takes no arguments of
 // its own and runs until "Quit Dunelo", SIGINT or SIGTERM, or until the X server goes away.
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -22,16 +23,23 @@
 #include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
 
+namespace {
+
+int quitPipeWriteEnd = -1;
+
+// Wakes the Qt loop through a pipe. The signal mask stays as it was, so nothing Dunelo starts
+// (a dock tool, a browser opened for a settings page) inherits blocked signals.
+extern "C" void onQuitSignal(int) {
+  const int savedErrno = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(quitPipeWriteEnd, &byte, 1);
+  errno = savedErrno;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace dunelo;
-
-  // SIGINT and SIGTERM end the loop like any other event, so teardown runs on the main thread.
-  // Blocked before Qt starts threads of its own, which inherit the mask.
-  sigset_t quitSignals;
-  sigemptyset(&quitSignals);
-  sigaddset(&quitSignals, SIGINT);
-  sigaddset(&quitSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
 
   // The panel is small and mostly static: the software scene graph starts faster and uses far
   // less memory than OpenGL on a software rasteriser.
@@ -66,13 +74,21 @@ int main(int argc, char** argv) {
     connection.flush();
   });
 
-  const int signalFd = signalfd(-1, &quitSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  // SIGINT and SIGTERM end the loop like any other event, so teardown runs on the main thread.
+  int quitPipe[2] = {-1, -1};
   std::unique_ptr<QSocketNotifier> signalWatch;
-  if (signalFd >= 0) {
-    signalWatch = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
-    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &app, [signalFd] {
-      signalfd_siginfo info{};
-      while (read(signalFd, &info, sizeof info) == sizeof info) {
+  if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    quitPipeWriteEnd = quitPipe[1];
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signalWatch = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &app, [fd = quitPipe[0]] {
+      char buffer[16];
+      while (read(fd, buffer, sizeof buffer) > 0) {
       }
       QApplication::quit();
     });
@@ -99,7 +115,7 @@ int main(int argc, char** argv) {
   pump.reset();
   signalWatch.reset();
   composition.reset();
-  if (signalFd >= 0) close(signalFd);
+  // The pipe stays open: a late signal may still write to it until the process ends.
   if (serverGone) {
     std::fprintf(stderr, "dunelo: the X server went away\n");
     return 1;

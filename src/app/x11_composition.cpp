@@ -33,8 +33,7 @@ std::string programPath() {
 
 }  // namespace
 
-std::unique_ptr<X11Composition> X11Composition::open(const Options& options,
-                                                     std::string* failure) {
+std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std::string* failure) {
   auto connection = x11::X11Connection::open(options.displayName, failure);
   if (!connection) return nullptr;
   std::unique_ptr<X11Composition> c(new X11Composition());
@@ -56,9 +55,9 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options,
     c->defaults_ = std::make_unique<InMemoryDefaultsStore>();
   }
 
-  const std::string autostartDir =
-      options.autostartDir ? *options.autostartDir
-                           : (configHome().empty() ? "" : configHome() + "/autostart");
+  const std::string autostartDir = options.autostartDir
+                                       ? *options.autostartDir
+                                       : (configHome().empty() ? "" : configHome() + "/autostart");
   const std::string program = programPath();
   if (!autostartDir.empty() && !program.empty()) {
     c->loginItems_ = std::make_unique<XdgAutostart>(autostartDir, kDesktopId, program);

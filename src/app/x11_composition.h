@@ -22,7 +22,7 @@ namespace dunelo {
 class X11Composition {
  public:
   struct Options {
-    const char* displayName = nullptr;       // null: $DISPLAY
+    const char* displayName = nullptr;        // null: $DISPLAY
     std::optional<std::string> defaultsPath;  // none: $XDG_CONFIG_HOME/dunelo/defaults.json
     std::optional<std::string> autostartDir;  // none: $XDG_CONFIG_HOME/autostart
     // The main loop when a toolkit runs the thread; null: the composition's own poll() loop. With

@@ -58,6 +58,11 @@ OverlayWindow::OverlayWindow(OverlaySurfaceFactory& factory, const ScreenInfo& s
   const double scale = screen.backingScaleFactor;
   auto grain = makeGrainImage(width * scale, height * scale);
   hasGrainImage_ = grain != nullptr;
+  if (!hasGrainImage_) {
+    debugLog("[OverlayWindow] no grain texture for a screen of " + formatDecimal(width) + " x " +
+             formatDecimal(height) + " points at scale " + formatDecimal(scale) +
+             "; grain shows nothing there");
+  }
   surface_->setGrainLayer(std::move(grain), scale, BlendMode::overlay);
   surface_->setGrainOpacity(0);
 }

@@ -3,58 +3,83 @@
 #include <limits>
 #include <vector>
 
+#include "app/debug_log.h"
 #include "settings/color_archive.h"
 
 namespace dunelo {
 namespace keys = settings_keys;
 namespace {
 
+// A value that is there but cannot be used is replaced by the default without touching the store;
+// the log says so, since the user (or another program) put it there.
+void logUnusable(const char* key, const char* fallback) {
+  debugLog(std::string("[Settings] stored \"") + key + "\" is not usable; using " + fallback);
+}
+
 double loadBlurRadius(const DefaultsStore& d) {
   const auto v = d.objectForKey(keys::kBlurRadius);
   if (!v) return kDefaultBlurRadius;
-  return v->asNumber().value_or(kDefaultBlurRadius);
+  if (const auto n = v->asNumber()) return *n;
+  logUnusable(keys::kBlurRadius, "70.0");
+  return kDefaultBlurRadius;
 }
 
 ShakeSensitivity loadShakeSensitivity(const DefaultsStore& d) {
+  if (!d.objectForKey(keys::kShakeSensitivity)) return ShakeSensitivity::medium;
   const auto s = d.stringForKey(keys::kShakeSensitivity);
-  if (!s) return ShakeSensitivity::medium;
-  return shakeSensitivityFromRaw(*s).value_or(ShakeSensitivity::medium);
+  if (const auto parsed = s ? shakeSensitivityFromRaw(*s) : std::nullopt) return *parsed;
+  logUnusable(keys::kShakeSensitivity, "medium");
+  return ShakeSensitivity::medium;
 }
 
 std::set<std::string> loadExcluded(const DefaultsStore& d) {
   const std::set<std::string> fallback{kDefaultExcludedBundleID};
+  if (!d.objectForKey(keys::kExcludedAppBundleIDs)) return fallback;
   const auto array = d.arrayForKey(keys::kExcludedAppBundleIDs);
-  if (!array) return fallback;
+  bool usable = array.has_value();
   std::set<std::string> ids;
-  for (const auto& element : *array) {
-    const auto* s = element.getIf<std::string>();
-    if (!s) return fallback;
-    ids.insert(*s);
+  for (size_t i = 0; usable && i < array->size(); ++i) {
+    const auto* id = (*array)[i].getIf<std::string>();
+    usable = id != nullptr;
+    if (usable) ids.insert(*id);
+  }
+  if (!usable) {
+    logUnusable(keys::kExcludedAppBundleIDs, "the default list");
+    return fallback;
   }
   return ids;
 }
 
 BlurMode loadBlurMode(const DefaultsStore& d) {
+  if (!d.objectForKey(keys::kBlurMode)) return BlurMode::deep;
   const auto s = d.stringForKey(keys::kBlurMode);
-  if (!s) return BlurMode::deep;
-  return blurModeFromRaw(*s).value_or(BlurMode::deep);
+  if (const auto parsed = s ? blurModeFromRaw(*s) : std::nullopt) return *parsed;
+  logUnusable(keys::kBlurMode, "deep");
+  return BlurMode::deep;
 }
 
 Color loadTintColor(const DefaultsStore& d) {
+  if (!d.objectForKey(keys::kTintColor)) return accentColor();
   const auto data = d.dataForKey(keys::kTintColor);
-  if (!data) return accentColor();
-  return unarchiveColor(*data).value_or(accentColor());
+  if (const auto color = data ? unarchiveColor(*data) : std::nullopt) return *color;
+  logUnusable(keys::kTintColor, "the accent colour");
+  return accentColor();
 }
 
 std::optional<uint32_t> loadKeyCode(const DefaultsStore& d) {
   const int64_t code = d.integerForKey(keys::kGlobalShortcutKeyCode);
+  if (code > std::numeric_limits<uint32_t>::max())
+    logUnusable(keys::kGlobalShortcutKeyCode, "none");
   if (code < 1 || code > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   return static_cast<uint32_t>(code);
 }
 
 uint32_t loadModifiers(const DefaultsStore& d) {
   const int64_t bits = d.integerForKey(keys::kGlobalShortcutModifiers);
-  if (bits < 0 || bits > std::numeric_limits<uint32_t>::max()) return 0;
+  if (bits < 0 || bits > std::numeric_limits<uint32_t>::max()) {
+    logUnusable(keys::kGlobalShortcutModifiers, "no modifiers");
+    return 0;
+  }
   return static_cast<uint32_t>(bits);
 }
 

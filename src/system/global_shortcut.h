@@ -40,9 +40,6 @@ class GlobalShortcut {
   // Removes the hot key and the press handler, if present.
   void unregister();
 
-  // Whether a hot key registration is held (false also when the service refused it).
-  bool isRegistered() const { return static_cast<bool>(hotKeyRef_); }
-
   // Called once per press, on the main thread.
   std::function<void()> onTrigger;
 

@@ -2,97 +2,68 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "support/log_capture.h"
-#include "app/updater_controller.h"
 
 namespace dunelo {
 namespace {
 
 using ::dunelo::testing::LogCapture;
+using Error = std::map<std::string, std::string>;
 
-class ScriptedRunner : public ScriptRunner {
+// The dock scripts are an external interface: System Events must receive exactly these texts.
+static_assert(kHideDockScript ==
+              "tell application \"System Events\" to set autohide of dock preferences to true");
+static_assert(kShowDockScript ==
+              "tell application \"System Events\" to set autohide of dock preferences to false");
+
+class OneOutcomeRunner : public ScriptRunner {
  public:
-  std::optional<ScriptOutcome> run(std::string_view source) override {
-    sources.emplace_back(source);
-    if (outcomes.empty()) return ScriptOutcome{};
-    auto next = outcomes.front();
-    outcomes.pop_front();
-    return next;
-  }
-  std::deque<std::optional<ScriptOutcome>> outcomes;
-  std::vector<std::string> sources;
+  explicit OneOutcomeRunner(std::optional<ScriptOutcome> outcome) : outcome_(std::move(outcome)) {}
+  std::optional<ScriptOutcome> run(std::string_view) override { return outcome_; }
+
+ private:
+  std::optional<ScriptOutcome> outcome_;
 };
 
-TEST(RunAppleScript, PassesSourceAndResultThroughWithoutLogging) {
-  LogCapture log;
-  ScriptedRunner runner;
-  runner.outcomes = {ScriptOutcome{"done", std::nullopt}, ScriptOutcome{}, std::nullopt};
-
-  EXPECT_EQ(runAppleScript(runner, kHideDockScript), "done");
-  EXPECT_EQ(runAppleScript(runner, kShowDockScript), std::nullopt);
-  // A script that cannot be created yields nothing and is not an error worth a line.
-  EXPECT_EQ(runAppleScript(runner, "garbage"), std::nullopt);
-
-  EXPECT_EQ(runner.sources[0],
-            "tell application \"System Events\" to set autohide of dock preferences to true");
-  EXPECT_EQ(runner.sources[1],
-            "tell application \"System Events\" to set autohide of dock preferences to false");
-  EXPECT_TRUE(log.messages().empty());
-}
-
-TEST(RunAppleScript, LogsMessageOrWholeErrorAndStillReturnsResult) {
-  LogCapture log;
-  ScriptedRunner runner;
-  runner.outcomes = {
-      ScriptOutcome{std::nullopt,
-                    std::map<std::string, std::string>{
-                        {kScriptErrorMessageKey, "System Events got an error: Access not allowed."},
-                        {"NSAppleScriptErrorNumber", "-1743"}}},
-      ScriptOutcome{"partial",
-                    std::map<std::string, std::string>{
-                        {"NSAppleScriptErrorNumber", "-1728"},
-                        {"NSAppleScriptErrorBriefMessage", "Can't get \"dock\"."}}},
-      ScriptOutcome{std::nullopt, std::map<std::string, std::string>{}},
-      // A message spanning lines stays on one log line.
-      ScriptOutcome{std::nullopt,
-                    std::map<std::string, std::string>{{kScriptErrorMessageKey, "one\ntwo"}}},
+TEST(RunAppleScript, ReturnsTheResultAndLogsOnlyFailures) {
+  struct Case {
+    const char* name;
+    std::optional<ScriptOutcome> outcome;  // none: the script cannot be created
+    std::optional<std::string> result;
+    std::optional<std::string> logged;
   };
-
-  EXPECT_EQ(runAppleScript(runner, kHideDockScript), std::nullopt);
-  EXPECT_EQ(runAppleScript(runner, kHideDockScript), "partial");
-  runAppleScript(runner, kHideDockScript);
-  runAppleScript(runner, kHideDockScript);
-
-  EXPECT_EQ(
-      log.messages(),
-      (std::vector<std::string>{
-          "[AppleScript] ERROR: System Events got an error: Access not allowed.",
-          "[AppleScript] ERROR: {NSAppleScriptErrorBriefMessage = \"Can't get \\\"dock\\\".\"; "
-          "NSAppleScriptErrorNumber = \"-1728\";}",
-          "[AppleScript] ERROR: {}",
-          "[AppleScript] ERROR: one\\ntwo",
-      }));
-}
-
-class CountingUpdater : public Updater {
- public:
-  void start() override { ++starts; }
-  void checkForUpdates() override { ++checks; }
-  int starts = 0;
-  int checks = 0;
-};
-
-TEST(UpdaterController, StartsOnceAtCreationAndForwardsChecks) {
-  CountingUpdater updater;
-  UpdaterController controller(updater);
-  EXPECT_EQ(updater.starts, 1);
-  EXPECT_EQ(updater.checks, 0);
-  controller.checkForUpdates();
-  controller.checkForUpdates();
-  EXPECT_EQ(updater.starts, 1);
-  EXPECT_EQ(updater.checks, 2);
+  const Case cases[] = {
+      {"success", ScriptOutcome{"done", std::nullopt}, "done", std::nullopt},
+      {"no result text", ScriptOutcome{}, std::nullopt, std::nullopt},
+      {"cannot be created", std::nullopt, std::nullopt, std::nullopt},
+      {"message entry",
+       ScriptOutcome{std::nullopt, Error{{kScriptErrorMessageKey, "Access not allowed."},
+                                         {"NSAppleScriptErrorNumber", "-1743"}}},
+       std::nullopt, "[AppleScript] ERROR: Access not allowed."},
+      {"no message: the whole error, and the result still comes back",
+       ScriptOutcome{"partial", Error{{"NSAppleScriptErrorNumber", "-1728"},
+                                      {"NSAppleScriptErrorBriefMessage", "Can't get \"dock\"."}}},
+       "partial",
+       "[AppleScript] ERROR: {NSAppleScriptErrorBriefMessage = \"Can't get \\\"dock\\\".\"; "
+       "NSAppleScriptErrorNumber = \"-1728\";}"},
+      {"empty error", ScriptOutcome{std::nullopt, Error{}}, std::nullopt,
+       "[AppleScript] ERROR: {}"},
+      {"line breaks stay on one log line",
+       ScriptOutcome{std::nullopt, Error{{kScriptErrorMessageKey, "one\ntwo\r"}}}, std::nullopt,
+       "[AppleScript] ERROR: one\\ntwo\\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    OneOutcomeRunner runner(c.outcome);
+    EXPECT_EQ(runAppleScript(runner, kHideDockScript), c.result);
+    const auto messages = log.messages();
+    if (c.logged) {
+      EXPECT_EQ(messages, std::vector<std::string>{*c.logged});
+    } else {
+      EXPECT_TRUE(messages.empty());
+    }
+  }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QQuickView>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -16,7 +15,7 @@
 
 #include "ui/tray_panel.h"
 #include "ui_test_support.h"
-#include "x11/private_x_server.h"
+#include "x11/x_server.h"
 
 extern char** environ;
 
@@ -31,15 +30,10 @@ bool waitFor(Pred done, int ms = 5000) {
   return done();
 }
 
-void xdotool(const QStringList& args) {
-  QProcess p;
-  p.start(QStringLiteral("xdotool"), args);
-  p.waitForFinished(5000);
-}
 
 TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
-  dunelo::testing::PrivateXServer server({.withWindowManager = true});
-  ASSERT_TRUE(server.isRunning());
+  x11::testing::XServer server(/*withWindowManager=*/true);
+  ASSERT_TRUE(server.ok());
   setenv("DISPLAY", server.display().c_str(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
 
@@ -80,8 +74,8 @@ TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
   desk.settings->isActive = true;
   EXPECT_EQ(tray.currentSymbol(), "circle-fill") << "the symbol follows the setting";
 
-  xdotool({"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y()),
-           "click", "1"});
+  x11::testing::TestClient input(server.display());
+  input.click(icon.center().x(), icon.center().y());
   ASSERT_TRUE(waitFor([&] { return tray.isPanelVisible(); }));
   ASSERT_TRUE(waitFor([&] { return tray.panel()->position().y() > 0; }));
   QTest::qWait(300);  // the window manager settles the position
@@ -92,7 +86,7 @@ TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
   EXPECT_LE(panel.top(), icon.bottom() + 40);
   EXPECT_GE(panel.right(), icon.left() - 2) << "horizontally next to the icon";
 
-  xdotool({"mousemove", "100", "600", "click", "1"});
+  input.click(100, 600);
   EXPECT_TRUE(waitFor([&] { return !tray.isPanelVisible(); })) << "focus elsewhere closes it";
 }
 

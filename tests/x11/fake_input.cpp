@@ -2,7 +2,9 @@
 
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace dunelo::testing {
 
@@ -30,14 +32,14 @@ xcb_keycode_t FakeInput::keycode(uint32_t keysym) const {
 }
 
 void FakeInput::keyDown(uint32_t keysym) {
-  xcb_test_fake_input(connection_, XCB_KEY_PRESS, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0,
-                      0, 0);
+  xcb_test_fake_input(connection_, XCB_KEY_PRESS, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                      0);
   sync();
 }
 
 void FakeInput::keyUp(uint32_t keysym) {
-  xcb_test_fake_input(connection_, XCB_KEY_RELEASE, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE,
-                      0, 0, 0);
+  xcb_test_fake_input(connection_, XCB_KEY_RELEASE, keycode(keysym), XCB_CURRENT_TIME, XCB_NONE, 0,
+                      0, 0);
   sync();
 }
 
@@ -46,6 +48,33 @@ void FakeInput::tap(uint32_t keysym, std::initializer_list<uint32_t> modifiers) 
   keyDown(keysym);
   keyUp(keysym);
   for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it) keyUp(*it);
+}
+
+void FakeInput::tapKeycode(xcb_keycode_t keycode, std::initializer_list<uint32_t> modifiers) {
+  for (uint32_t m : modifiers) keyDown(m);
+  xcb_test_fake_input(connection_, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  xcb_test_fake_input(connection_, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+  for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it) keyUp(*it);
+}
+
+void FakeInput::swapKeys(xcb_keycode_t a, xcb_keycode_t b) {
+  const xcb_keycode_t first = std::min(a, b);
+  const uint8_t count = static_cast<uint8_t>(std::max(a, b) - first + 1);
+  auto* reply = xcb_get_keyboard_mapping_reply(
+      connection_, xcb_get_keyboard_mapping(connection_, first, count), nullptr);
+  if (!reply) return;
+  const int perKey = reply->keysyms_per_keycode;
+  std::vector<xcb_keysym_t> syms(xcb_get_keyboard_mapping_keysyms(reply),
+                                 xcb_get_keyboard_mapping_keysyms(reply) + perKey * count);
+  free(reply);
+  std::swap_ranges(syms.begin() + (a - first) * perKey, syms.begin() + (a - first + 1) * perKey,
+                   syms.begin() + (b - first) * perKey);
+  xcb_change_keyboard_mapping(connection_, count, first, static_cast<uint8_t>(perKey), syms.data());
+  sync();
+  // Our own lookups follow the new mapping too.
+  xcb_key_symbols_free(symbols_);
+  symbols_ = xcb_key_symbols_alloc(connection_);
 }
 
 void FakeInput::moveBy(int dx, int dy) {
@@ -69,6 +98,8 @@ int16_t FakeInput::pointerX() const {
   return x;
 }
 
-void FakeInput::sync() const { free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+void FakeInput::sync() const {
+  free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
 
 }  // namespace dunelo::testing

@@ -23,6 +23,10 @@ class FakeInput {
   xcb_keycode_t keycode(uint32_t keysym) const;
 
   void keyDown(uint32_t keysym);
+  // Presses and releases a key by its keycode, whatever it is mapped to.
+  void tapKeycode(xcb_keycode_t keycode, std::initializer_list<uint32_t> modifiers = {});
+  // Swaps what two keys produce, as a keyboard layout change does (every client is told).
+  void swapKeys(xcb_keycode_t a, xcb_keycode_t b);
   void keyUp(uint32_t keysym);
   // Presses the modifiers, taps the key and lets go of everything, in reverse order.
   void tap(uint32_t keysym, std::initializer_list<uint32_t> modifiers = {});

@@ -8,13 +8,13 @@
 
 #include "platform/x11/event_loop.h"
 #include "platform/x11/x11_connection.h"
-#include "x11/private_x_server.h"
+#include "x11/x_server.h"
 
 namespace dunelo::testing {
 
 struct X11Harness {
-  explicit X11Harness(PrivateXServer::Options options = {}) : server(options) {
-    if (!server.isRunning()) return;
+  explicit X11Harness(bool withWindowManager = false) : server(withWindowManager) {
+    if (!server.ok()) return;
     connection = x11::X11Connection::open(server.display().c_str());
     if (!connection) return;
     watch = loop.watchFd(connection->fd(), [this] { connection->dispatchPendingEvents(); });
@@ -27,7 +27,7 @@ struct X11Harness {
   // Runs the loop until `done` or two seconds pass.
   bool runUntil(const std::function<bool()>& done) { return loop.runUntil(done, 2.0); }
 
-  PrivateXServer server;
+  x11::testing::XServer server;
   x11::EventLoop loop;
   std::unique_ptr<x11::X11Connection> connection;
   Cancellable watch;

@@ -1,11 +1,10 @@
 #include "platform/x11/x11_mouse_monitors.h"
 
 #include <gtest/gtest.h>
+#include <xcb/xtest.h>
 
 #include <numeric>
 #include <vector>
-
-#include <xcb/xtest.h>
 
 #include "x11/fake_input.h"
 #include "x11/x11_harness.h"
@@ -13,8 +12,8 @@
 namespace dunelo::x11 {
 namespace {
 
-using testing::FakeInput;
-using testing::X11Harness;
+using dunelo::testing::FakeInput;
+using dunelo::testing::X11Harness;
 
 class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion*/> {
  protected:
@@ -23,9 +22,8 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
     ASSERT_TRUE(user.isConnected());
     monitors = std::make_unique<X11MouseMonitors>(
         *x.connection, x.loop, X11MouseMonitors::Options{.useRawMotion = GetParam()});
-    global = monitors->addGlobalMonitor([this](const MouseMovedEvent& e) {
-      deltas.push_back(e.deltaX);
-    });
+    global = monitors->addGlobalMonitor(
+        [this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
     local = monitors->addLocalMonitor([this](const MouseMovedEvent&) { ++localCalls; });
     ASSERT_TRUE(global);
     ASSERT_TRUE(local);
@@ -52,8 +50,8 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
 };
 
 TEST_P(X11MouseMonitorsTest, ShakeArrivesAsAlternatingHorizontalDeltasOnceEach) {
-  EXPECT_EQ(monitors->source(), GetParam() ? X11MouseMonitors::Source::rawMotion
-                                           : X11MouseMonitors::Source::polling);
+  EXPECT_EQ(monitors->source(),
+            GetParam() ? X11MouseMonitors::Source::rawMotion : X11MouseMonitors::Source::polling);
   for (int dx : {40, -40, 40, -40}) {
     user.moveBy(dx, 3);
     settle();
@@ -93,8 +91,8 @@ TEST_P(X11MouseMonitorsTest, RawMotionKeepsReportingAtTheScreenEdge) {
 TEST_P(X11MouseMonitorsTest, BurstsOfSmallMovesAreCoalesced) {
   // A high-rate mouse: twenty 1-pixel reports in quick succession.
   for (int i = 0; i < 20; ++i) {
-    xcb_test_fake_input(user.connection(), XCB_MOTION_NOTIFY, 1, XCB_CURRENT_TIME, XCB_NONE, 1,
-                        0, 0);
+    xcb_test_fake_input(user.connection(), XCB_MOTION_NOTIFY, 1, XCB_CURRENT_TIME, XCB_NONE, 1, 0,
+                        0);
   }
   settle();
   EXPECT_EQ(total(), 20);
@@ -108,9 +106,8 @@ TEST_P(X11MouseMonitorsTest, LastMonitorGoneStopsListening) {
   settle();
   EXPECT_TRUE(deltas.empty());
   // A new monitor starts over.
-  global = monitors->addGlobalMonitor([this](const MouseMovedEvent& e) {
-    deltas.push_back(e.deltaX);
-  });
+  global =
+      monitors->addGlobalMonitor([this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
   settle();
   user.moveBy(-50, 0);
   settle();

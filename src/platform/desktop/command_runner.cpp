@@ -31,7 +31,8 @@ bool drain(int fd, std::string& into) {
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n > 0) {
-      const size_t room = CommandRunner::kMaxOutput - std::min(into.size(), CommandRunner::kMaxOutput);
+      const size_t room =
+          CommandRunner::kMaxOutput - std::min(into.size(), CommandRunner::kMaxOutput);
       into.append(buffer, std::min(static_cast<size_t>(n), room));
       continue;
     }
@@ -57,7 +58,7 @@ std::optional<std::string> CommandRunner::find(std::string_view program) const {
     start = end + 1;
     if (dir.empty() || dir[0] != '/') continue;  // relative entries would depend on the cwd
     std::string candidate = dir + "/" + std::string(program);
-    struct stat info{};
+    struct stat info {};
     if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
         access(candidate.c_str(), X_OK) == 0) {
       return candidate;
@@ -83,11 +84,21 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  // The main thread blocks SIGINT and SIGTERM to read them through its loop; a tool must not
+  // inherit that, or it could not be stopped.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   std::vector<std::string> args = argv;
   args[0] = *program;
   auto cargv = argvOf(args);
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program->c_str(), &actions, nullptr, cargv.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, program->c_str(), &actions, &attributes, cargv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);
@@ -141,11 +152,14 @@ bool CommandRunner::spawnDetached(const std::vector<std::string>& argv) const {
   std::vector<std::string> args = argv;
   args[0] = *program;
   auto cargv = argvOf(args);
+  sigset_t none;
+  sigemptyset(&none);
   // Everything the children need is prepared before fork: they only call async-signal-safe
   // functions.
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
+    sigprocmask(SIG_SETMASK, &none, nullptr);  // see run()
     setsid();
     const int null = open("/dev/null", O_RDWR);
     if (null >= 0) {

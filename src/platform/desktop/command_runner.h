@@ -11,7 +11,7 @@
 namespace dunelo {
 
 struct CommandResult {
-  int exitCode = -1;     // the exit status; -1 when killed by a signal or timed out
+  int exitCode = -1;  // the exit status; -1 when killed by a signal or timed out
   bool timedOut = false;
   std::string output;       // standard output, at most kMaxOutput bytes
   std::string errorOutput;  // standard error, at most kMaxOutput bytes

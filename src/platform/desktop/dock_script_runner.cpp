@@ -75,9 +75,10 @@ std::optional<ScriptOutcome> DockScriptRunner::run(std::string_view source) {
     break;
   }
   if (!supported) {
-    return failure("no dock or panel that Dunelo can auto-hide on this desktop (XDG_CURRENT_DESKTOP=" +
-                   (currentDesktop_.empty() ? std::string("unset") : currentDesktop_) +
-                   "); supported are GNOME's dock, KDE Plasma's and Xfce's panels");
+    return failure(
+        "no dock or panel that Dunelo can auto-hide on this desktop (XDG_CURRENT_DESKTOP=" +
+        (currentDesktop_.empty() ? std::string("unset") : currentDesktop_) +
+        "); supported are GNOME's dock, KDE Plasma's and Xfce's panels");
   }
   if (error) return failure(*error);
   return ScriptOutcome{};
@@ -89,7 +90,8 @@ std::optional<std::string> DockScriptRunner::runChecked(const std::vector<std::s
   if (!result) return argv[0] + " is not installed or cannot be started";
   if (result->timedOut) return argv[0] + " did not finish in time";
   if (result->exitCode != 0) {
-    std::string message = argv[0] + " failed (exit status " + std::to_string(result->exitCode) + ")";
+    std::string message =
+        argv[0] + " failed (exit status " + std::to_string(result->exitCode) + ")";
     if (!result->errorOutput.empty()) message += ": " + firstLine(result->errorOutput);
     return message;
   }
@@ -126,16 +128,15 @@ std::optional<std::string> DockScriptRunner::setXfcePanels(bool autohide) {
   std::vector<std::string> panels;
   std::istringstream in(listing);
   for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && std::all_of(line.begin(), line.end(), [](unsigned char c) {
-          return std::isdigit(c);
-        }))
+    if (!line.empty() &&
+        std::all_of(line.begin(), line.end(), [](unsigned char c) { return std::isdigit(c); }))
       panels.push_back(line);
   }
   if (panels.empty()) return std::string("Xfce has no panels to auto-hide");
   for (const auto& panel : panels) {
     if (auto error = runChecked({"xfconf-query", "-c", "xfce4-panel", "-p",
-                                 "/panels/panel-" + panel + "/autohide-behavior", "-n", "-t",
-                                 "int", "-s", autohide ? "2" : "0"}))
+                                 "/panels/panel-" + panel + "/autohide-behavior", "-n", "-t", "int",
+                                 "-s", autohide ? "2" : "0"}))
       return error;
   }
   return std::nullopt;

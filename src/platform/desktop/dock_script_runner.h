@@ -28,8 +28,7 @@ namespace dunelo {
 class DockScriptRunner final : public ScriptRunner {
  public:
   // `currentDesktop` is an XDG_CURRENT_DESKTOP value ("ubuntu:GNOME", "KDE", "XFCE", ...).
-  DockScriptRunner(CommandRunner commands, std::string currentDesktop,
-                   double commandTimeout = 5.0);
+  DockScriptRunner(CommandRunner commands, std::string currentDesktop, double commandTimeout = 5.0);
   // For this process's PATH and XDG_CURRENT_DESKTOP.
   static DockScriptRunner forThisProcess();
 

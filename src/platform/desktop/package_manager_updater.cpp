@@ -8,9 +8,8 @@ namespace dunelo {
 
 void PackageManagerUpdater::checkForUpdates() {
   // Detached: notify-send can wait a long time for a notification service that is not there.
-  if (commands_.spawnDetached(
-          {"notify-send", "--app-name=Dunelo", "--icon=system-software-update",
-           "Updates for Dunelo", kUpdatesMessage})) {
+  if (commands_.spawnDetached({"notify-send", "--app-name=Dunelo", "--icon=system-software-update",
+                               "Updates for Dunelo", kUpdatesMessage})) {
     return;
   }
   debugLog(std::string("[Updater] ") + kUpdatesMessage);

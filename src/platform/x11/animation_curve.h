@@ -53,7 +53,9 @@ struct Animated {
   }
 };
 
-inline double lerpDouble(const double& a, const double& b, double p) { return a + (b - a) * p; }
+inline double lerpDouble(const double& a, const double& b, double p) {
+  return a + (b - a) * p;
+}
 Color lerpColor(const Color& a, const Color& b, double p);
 // Colour lists of different lengths cannot be paired: the target list fades in from its own
 // colours at alpha 0.

@@ -40,12 +40,11 @@ class DesktopFileIndex {
 
  private:
   std::optional<DesktopEntry> find(const std::optional<std::string>& gtkApplicationID,
-                                   const std::string& wmInstance,
-                                   const std::string& wmClass) const;
+                                   const std::string& wmInstance, const std::string& wmClass) const;
 
   std::vector<std::string> dataDirs_;
-  std::map<std::string, DesktopEntry> byID_;  // exact ids
-  std::map<std::string, std::string> lowerID_;  // lower-cased id -> id
+  std::map<std::string, DesktopEntry> byID_;      // exact ids
+  std::map<std::string, std::string> lowerID_;    // lower-cased id -> id
   std::map<std::string, std::string> byWMClass_;  // StartupWMClass -> id
   std::chrono::steady_clock::time_point lastScan_{};
 };

@@ -10,13 +10,17 @@
 
 namespace dunelo::x11 {
 
-EventLoop::~EventLoop() { *alive_ = false; }
+EventLoop::~EventLoop() {
+  *alive_ = false;
+}
 
 double EventLoop::uptime() const {
   return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-void EventLoop::post(Task task) { postDelayed(0, std::move(task)); }
+void EventLoop::post(Task task) {
+  postDelayed(0, std::move(task));
+}
 
 void EventLoop::postDelayed(double delay, Task task) {
   queue_.emplace(Key{uptime() + std::max(0.0, delay), nextSeq_++}, Item{std::move(task), nullptr});
@@ -38,25 +42,27 @@ Cancellable EventLoop::scheduleRepeating(double firstDelay, double interval, dou
 Cancellable EventLoop::watchFd(int fd, std::function<void()> onReady) {
   auto watch = std::make_shared<Watch>(Watch{fd, std::move(onReady), true});
   watches_.push_back(watch);
-  return Cancellable([this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(watch)] {
-    auto w = weak.lock();
-    auto a = alive.lock();
-    if (!w || !a || !*a) return;
-    w->active = false;
-    std::erase(watches_, w);
-  });
+  return Cancellable(
+      [this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(watch)] {
+        auto w = weak.lock();
+        auto a = alive.lock();
+        if (!w || !a || !*a) return;
+        w->active = false;
+        std::erase(watches_, w);
+      });
 }
 
 Cancellable EventLoop::addPrepareHook(std::function<void()> hook) {
   auto entry = std::make_shared<Watch>(Watch{-1, std::move(hook), true});
   hooks_.push_back(entry);
-  return Cancellable([this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(entry)] {
-    auto w = weak.lock();
-    auto a = alive.lock();
-    if (!w || !a || !*a) return;
-    w->active = false;
-    std::erase(hooks_, w);
-  });
+  return Cancellable(
+      [this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(entry)] {
+        auto w = weak.lock();
+        auto a = alive.lock();
+        if (!w || !a || !*a) return;
+        w->active = false;
+        std::erase(hooks_, w);
+      });
 }
 
 void EventLoop::runDue() {

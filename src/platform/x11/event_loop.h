@@ -37,6 +37,9 @@ class EventLoop final : public Scheduler {
   // input that was already read into user-space queues).
   [[nodiscard]] Cancellable addPrepareHook(std::function<void()> hook);
 
+  // File descriptors watched now.
+  size_t watchedFdCount() const { return watches_.size(); }
+
   // Runs until `quit()`.
   void run();
   // Makes `run()` return after the current work item; the pending work stays queued.

@@ -68,8 +68,8 @@ class StippleVeilPainter final : public OverlayPainter {
   StippleVeilPainter(X11Connection& connection, xcb_window_t window)
       : conn_(connection), window_(window), gc_(xcb_generate_id(connection.xcb())) {
     xcb_create_gc(conn_.xcb(), gc_, window_, 0, nullptr);
-    static constexpr std::array<int, 16> bayer = {0, 8, 2, 10, 12, 4, 14, 6,
-                                                  3, 11, 1, 9, 15, 7, 13, 5};
+    static constexpr std::array<int, 16> bayer = {0, 8,  2, 10, 12, 4, 14, 6,
+                                                  3, 11, 1, 9,  15, 7, 13, 5};
     for (int level = 0; level <= 16; ++level) {
       xcb_pixmap_t pixmap = xcb_generate_id(conn_.xcb());
       xcb_create_pixmap(conn_.xcb(), 1, pixmap, window_, 4, 4);
@@ -103,11 +103,10 @@ class StippleVeilPainter final : public OverlayPainter {
     const int level = static_cast<int>(std::lround(strength * 16));
     if (level == 0) return;
     const Color c = veilColor(s);
-    const uint32_t values[] = {channel(c.red, 1) << 16 | channel(c.green, 1) << 8 |
-                                   channel(c.blue, 1),
-                               XCB_FILL_STYLE_STIPPLED, stipples_[static_cast<size_t>(level)]};
-    xcb_change_gc(conn_.xcb(), gc_, XCB_GC_FOREGROUND | XCB_GC_FILL_STYLE | XCB_GC_STIPPLE,
-                  values);
+    const uint32_t values[] = {
+        channel(c.red, 1) << 16 | channel(c.green, 1) << 8 | channel(c.blue, 1),
+        XCB_FILL_STYLE_STIPPLED, stipples_[static_cast<size_t>(level)]};
+    xcb_change_gc(conn_.xcb(), gc_, XCB_GC_FOREGROUND | XCB_GC_FILL_STYLE | XCB_GC_STIPPLE, values);
     const xcb_rectangle_t r{0, 0, s.frame.width, s.frame.height};
     xcb_poly_fill_rectangle(conn_.xcb(), window_, gc_, 1, &r);
   }
@@ -148,8 +147,8 @@ OverlayWindowFormat FlatVeilPainterFactory::windowFormat(X11Connection& connecti
   format.depth = 32;
   format.visual = visual;
   format.colormap = xcb_generate_id(connection.xcb());
-  xcb_create_colormap(connection.xcb(), XCB_COLORMAP_ALLOC_NONE, format.colormap,
-                      connection.root(), visual);
+  xcb_create_colormap(connection.xcb(), XCB_COLORMAP_ALLOC_NONE, format.colormap, connection.root(),
+                      visual);
   return format;
 }
 

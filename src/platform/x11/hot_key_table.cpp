@@ -14,6 +14,7 @@ constexpr uint16_t kControlMask = 1 << 2;
 
 // Mac virtual key code → keysym. The letter and punctuation keys are named by their position on
 // an ANSI keyboard (the same physical key on a US layout).
+// clang-format off
 constexpr std::pair<uint32_t, KeySym> kKeys[] = {
     // letters
     {0x00, XK_a}, {0x0B, XK_b}, {0x08, XK_c}, {0x02, XK_d}, {0x0E, XK_e}, {0x03, XK_f},
@@ -47,6 +48,7 @@ constexpr std::pair<uint32_t, KeySym> kKeys[] = {
     {0x41, XK_KP_Decimal}, {0x43, XK_KP_Multiply}, {0x45, XK_KP_Add}, {0x4B, XK_KP_Divide},
     {0x4C, XK_KP_Enter}, {0x4E, XK_KP_Subtract}, {0x51, XK_KP_Equal},
 };
+// clang-format on
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 // Translates the hot key as the settings store it (a Mac virtual key code and the Carbon modifier
 // mask the shortcut passes in) into what the X server grabs: a keysym and a core modifier mask.
 //
-// The stored values come from the same defaults keys on every platform, so a key code keeps
-// naming the same physical key: 0x00 is the key labelled A, 0x7A is F1, 0x7E the up arrow.
+// The stored values come from the same defaults keys on every platform. A key code stands for
+// the key that types its character on a US layout (0x00 is A, 0x7A is F1, 0x7E the up arrow);
+// the keysym is then found wherever the current keyboard layout puts it.
 // Keys the table does not know (the modifier keys themselves, media keys, keys whose meaning
 // depends on the Mac keyboard layout such as the ISO section key) translate to nothing.
 #pragma once

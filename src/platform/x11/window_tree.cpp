@@ -10,8 +10,7 @@ namespace {
 
 constexpr uint32_t kRootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
                                  XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-constexpr uint32_t kClientEvents =
-    XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+constexpr uint32_t kClientEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
 std::vector<xcb_window_t> windowsOf(const xcb_get_property_reply_t* reply) {
   if (!reply || reply->format != 32) return {};
@@ -170,8 +169,8 @@ void WindowTree::readWmCheck() {
   xcb_connection_t* c = conn_.xcb();
   const Atoms& a = conn_.atoms();
   wmPublishesActive_ = false;
-  auto check = replyOf(c, xcb_get_property_reply,
-                       getProperty(c, conn_.root(), a.NET_SUPPORTING_WM_CHECK));
+  auto check =
+      replyOf(c, xcb_get_property_reply, getProperty(c, conn_.root(), a.NET_SUPPORTING_WM_CHECK));
   auto windows = windowsOf(check.get());
   if (windows.empty() || windows.front() == XCB_NONE) return;
   // A stale check window (the manager died) no longer exists or no longer points at itself.
@@ -221,9 +220,8 @@ void WindowTree::readClientList() {
 void WindowTree::addClients(const std::vector<xcb_window_t>& ids) {
   xcb_connection_t* c = conn_.xcb();
   const Atoms& a = conn_.atoms();
-  const xcb_atom_t props[] = {XCB_ATOM_WM_CLASS, a.GTK_APPLICATION_ID, a.NET_WM_PID,
-                              a.NET_WM_NAME,     XCB_ATOM_WM_NAME,     a.NET_WM_WINDOW_TYPE,
-                              a.NET_WM_STATE};
+  const xcb_atom_t props[] = {XCB_ATOM_WM_CLASS, a.GTK_APPLICATION_ID, a.NET_WM_PID,  a.NET_WM_NAME,
+                              XCB_ATOM_WM_NAME,  a.NET_WM_WINDOW_TYPE, a.NET_WM_STATE};
   constexpr size_t kProps = std::size(props);
   // Pipelined: every request for every new client first, then the replies.
   std::vector<xcb_get_property_cookie_t> cookies;
@@ -386,8 +384,7 @@ void WindowTree::onConfigure(const xcb_configure_notify_event_t& e) {
   if (index < 0) return;
   TopLevel t = stack_[static_cast<size_t>(index)];
   const bool moved = t.x != e.x || t.y != e.y;
-  const bool resized =
-      t.width != e.width || t.height != e.height || t.border != e.border_width;
+  const bool resized = t.width != e.width || t.height != e.height || t.border != e.border_width;
   t.x = e.x;
   t.y = e.y;
   t.width = e.width;
@@ -412,8 +409,8 @@ void WindowTree::onReparent(const xcb_reparent_notify_event_t& e) {
       if (topLevel(e.window)) return;
       auto attrs = replyOf(conn_.xcb(), xcb_get_window_attributes_reply,
                            xcb_get_window_attributes(conn_.xcb(), e.window));
-      auto geom = replyOf(conn_.xcb(), xcb_get_geometry_reply,
-                          xcb_get_geometry(conn_.xcb(), e.window));
+      auto geom =
+          replyOf(conn_.xcb(), xcb_get_geometry_reply, xcb_get_geometry(conn_.xcb(), e.window));
       if (!attrs || !geom) return;
       TopLevel t;
       t.id = e.window;

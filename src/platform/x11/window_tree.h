@@ -36,8 +36,8 @@ struct TopLevel {
   uint16_t height = 0;
   uint16_t border = 0;
   bool overrideRedirect = false;
-  bool mapped = false;                // viewable, as far as a child of the root can be
-  xcb_window_t client = XCB_NONE;     // the managed client it frames (or is), if any
+  bool mapped = false;             // viewable, as far as a child of the root can be
+  xcb_window_t client = XCB_NONE;  // the managed client it frames (or is), if any
   // Outer size including the border, the window's extent on screen.
   uint32_t outerWidth() const { return width + 2u * border; }
   uint32_t outerHeight() const { return height + 2u * border; }
@@ -59,13 +59,13 @@ struct ClientInfo {
 // What changed, for observers.
 struct TreeChange {
   enum class Kind {
-    activeWindow,  // _NET_ACTIVE_WINDOW changed (also to none)
-    clientList,    // clients came or went
+    activeWindow,    // _NET_ACTIVE_WINDOW changed (also to none)
+    clientList,      // clients came or went
     clientProperty,  // a property of `window` (a client) changed and was re-read
-    geometry,      // `window` (a top-level) moved or was resized; `moved`/`resized` say which
-    stacking,      // the stacking order or the mapped state of a top-level changed
-    rootResized,   // the root window's size changed
-    rootProperty,  // a property of the root changed (`atom`)
+    geometry,        // `window` (a top-level) moved or was resized; `moved`/`resized` say which
+    stacking,        // the stacking order or the mapped state of a top-level changed
+    rootResized,     // the root window's size changed
+    rootProperty,    // a property of the root changed (`atom`)
   };
   Kind kind;
   xcb_window_t window = XCB_NONE;

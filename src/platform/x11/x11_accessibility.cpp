@@ -15,12 +15,13 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
     focused_ = owner_->focusedWindow(pid_);
   }
   ~Observer() override {
+    *alive_ = false;
     if (owner_) std::erase(owner_->observers_, this);
   }
 
   bool addNotification(std::string_view name) override {
-    for (std::string_view known : {kFocusedWindowChanged, kWindowMoved, kWindowResized,
-                                   kMainWindowChanged}) {
+    for (std::string_view known :
+         {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged}) {
       if (name == known) {
         names_.push_back(known);
         return true;
@@ -33,20 +34,23 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
 
   void onTreeChange(const TreeChange& change) {
     if (!owner_) return;
-    if (change.kind == TreeChange::Kind::activeWindow) {
+    if (change.kind == TreeChange::Kind::activeWindow ||
+        change.kind == TreeChange::Kind::clientList) {
       auto now = owner_->focusedWindow(pid_);
       if (now == focused_) return;
       focused_ = now;
       if (!now) return;
+      auto alive = alive_;  // a callback may destroy this observer
       deliver(kFocusedWindowChanged);
-      deliver(kMainWindowChanged);
+      if (*alive) deliver(kMainWindowChanged);
       return;
     }
     if (change.kind == TreeChange::Kind::geometry && focused_) {
       const ClientInfo* info = owner_->tree_.client(static_cast<xcb_window_t>(*focused_));
       if (!info || info->frame != change.window) return;
+      auto alive = alive_;
       if (change.moved) deliver(kWindowMoved);
-      if (change.resized) deliver(kWindowResized);
+      if (*alive && change.resized) deliver(kWindowResized);
     }
   }
 
@@ -62,6 +66,7 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
   std::function<void(std::string_view)> callback_;
   std::vector<std::string_view> names_;
   std::optional<WindowRef> focused_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 X11Accessibility::X11Accessibility(X11Connection& connection, WindowTree& tree,
@@ -77,7 +82,8 @@ X11Accessibility::~X11Accessibility() {
 }
 
 void X11Accessibility::onTreeChange(const TreeChange& change) {
-  if (change.kind == TreeChange::Kind::activeWindow) {
+  if (change.kind == TreeChange::Kind::activeWindow ||
+      change.kind == TreeChange::Kind::clientList) {
     if (const ClientInfo* info = tree_.client(tree_.activeWindow()); info && info->pid)
       lastActiveByPID_[*info->pid] = info->id;
   }
@@ -95,7 +101,8 @@ void X11Accessibility::onTreeChange(const TreeChange& change) {
 std::optional<WindowRef> X11Accessibility::focusedWindow(ProcessID pid) {
   if (const ClientInfo* active = tree_.client(tree_.activeWindow()); active && active->pid == pid)
     return active->id;
-  if (auto it = lastActiveByPID_.find(pid); it != lastActiveByPID_.end() && tree_.client(it->second))
+  if (auto it = lastActiveByPID_.find(pid);
+      it != lastActiveByPID_.end() && tree_.client(it->second))
     return it->second;
   // The topmost mapped client of that pid.
   const auto& stack = tree_.stack();

@@ -57,15 +57,17 @@ std::unique_ptr<X11Connection> X11Connection::open(const char* displayName, std:
   xcb_connection_t* conn = xcb_connect(displayName, &screenNumber);
   if (int code = xcb_connection_has_error(conn)) {
     if (failure) {
-      *failure = std::string("cannot open X display \"") + shown + "\": " + connectionErrorText(code);
+      *failure =
+          std::string("cannot open X display \"") + shown + "\": " + connectionErrorText(code);
     }
     xcb_disconnect(conn);
     return nullptr;
   }
   auto connection = std::unique_ptr<X11Connection>(new X11Connection(conn, screenNumber));
   if (!connection->screen_) {
-    if (failure) *failure = std::string("X display \"") + shown + "\" has no screen " +
-                            std::to_string(screenNumber);
+    if (failure)
+      *failure =
+          std::string("X display \"") + shown + "\" has no screen " + std::to_string(screenNumber);
     return nullptr;
   }
   return connection;
@@ -139,10 +141,10 @@ void X11Connection::queryExtensions() {
     Extensions::Info* info;
   };
   const std::array exts = {
-      Ext{&xcb_randr_id, &extensions_.randr},       Ext{&xcb_render_id, &extensions_.render},
+      Ext{&xcb_randr_id, &extensions_.randr},         Ext{&xcb_render_id, &extensions_.render},
       Ext{&xcb_composite_id, &extensions_.composite}, Ext{&xcb_xfixes_id, &extensions_.xfixes},
-      Ext{&xcb_damage_id, &extensions_.damage},     Ext{&xcb_res_id, &extensions_.res},
-      Ext{&xcb_shape_id, &extensions_.shape},       Ext{&xcb_input_id, &extensions_.xinput},
+      Ext{&xcb_damage_id, &extensions_.damage},       Ext{&xcb_res_id, &extensions_.res},
+      Ext{&xcb_shape_id, &extensions_.shape},         Ext{&xcb_input_id, &extensions_.xinput},
       Ext{&xcb_test_id, &extensions_.xtest},
   };
   for (const Ext& e : exts) xcb_prefetch_extension_data(conn_, e.id);
@@ -156,8 +158,8 @@ void X11Connection::queryExtensions() {
   }
   // Version negotiation; XFixes and Damage refuse requests from clients that skip it.
   auto& x = extensions_;
-  auto randrC = x.randr.present ? xcb_randr_query_version(conn_, 1, 5)
-                                : xcb_randr_query_version_cookie_t{};
+  auto randrC =
+      x.randr.present ? xcb_randr_query_version(conn_, 1, 5) : xcb_randr_query_version_cookie_t{};
   auto renderC = x.render.present ? xcb_render_query_version(conn_, 0, 11)
                                   : xcb_render_query_version_cookie_t{};
   auto compositeC = x.composite.present ? xcb_composite_query_version(conn_, 0, 4)
@@ -167,10 +169,12 @@ void X11Connection::queryExtensions() {
   auto damageC = x.damage.present ? xcb_damage_query_version(conn_, 1, 1)
                                   : xcb_damage_query_version_cookie_t{};
   auto resC = x.res.present ? xcb_res_query_version(conn_, 1, 2) : xcb_res_query_version_cookie_t{};
-  auto shapeC = x.shape.present ? xcb_shape_query_version(conn_) : xcb_shape_query_version_cookie_t{};
+  auto shapeC =
+      x.shape.present ? xcb_shape_query_version(conn_) : xcb_shape_query_version_cookie_t{};
   auto inputC = x.xinput.present ? xcb_input_xi_query_version(conn_, 2, 2)
                                  : xcb_input_xi_query_version_cookie_t{};
-  auto xtestC = x.xtest.present ? xcb_test_get_version(conn_, 2, 2) : xcb_test_get_version_cookie_t{};
+  auto xtestC =
+      x.xtest.present ? xcb_test_get_version(conn_, 2, 2) : xcb_test_get_version_cookie_t{};
 
   auto take = [](Extensions::Info& info, auto&& reply, auto major, auto minor) {
     if (!reply) {
@@ -181,32 +185,41 @@ void X11Connection::queryExtensions() {
     info.minor = static_cast<uint32_t>(minor(*reply));
   };
   if (x.randr.present)
-    take(x.randr, replyOf(conn_, xcb_randr_query_version_reply, randrC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.randr, replyOf(conn_, xcb_randr_query_version_reply, randrC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.render.present)
-    take(x.render, replyOf(conn_, xcb_render_query_version_reply, renderC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.render, replyOf(conn_, xcb_render_query_version_reply, renderC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.composite.present)
-    take(x.composite, replyOf(conn_, xcb_composite_query_version_reply, compositeC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.composite, replyOf(conn_, xcb_composite_query_version_reply, compositeC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.xfixes.present)
-    take(x.xfixes, replyOf(conn_, xcb_xfixes_query_version_reply, xfixesC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.xfixes, replyOf(conn_, xcb_xfixes_query_version_reply, xfixesC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.damage.present)
-    take(x.damage, replyOf(conn_, xcb_damage_query_version_reply, damageC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.damage, replyOf(conn_, xcb_damage_query_version_reply, damageC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.res.present)
-    take(x.res, replyOf(conn_, xcb_res_query_version_reply, resC),
-         [](auto& r) { return r.server_major; }, [](auto& r) { return r.server_minor; });
+    take(
+        x.res, replyOf(conn_, xcb_res_query_version_reply, resC),
+        [](auto& r) { return r.server_major; }, [](auto& r) { return r.server_minor; });
   if (x.shape.present)
-    take(x.shape, replyOf(conn_, xcb_shape_query_version_reply, shapeC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.shape, replyOf(conn_, xcb_shape_query_version_reply, shapeC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.xinput.present)
-    take(x.xinput, replyOf(conn_, xcb_input_xi_query_version_reply, inputC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.xinput, replyOf(conn_, xcb_input_xi_query_version_reply, inputC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
   if (x.xtest.present)
-    take(x.xtest, replyOf(conn_, xcb_test_get_version_reply, xtestC),
-         [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+    take(
+        x.xtest, replyOf(conn_, xcb_test_get_version_reply, xtestC),
+        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
 }
 
 xcb_atom_t X11Connection::atom(std::string_view name) {
@@ -240,8 +253,7 @@ void X11Connection::ignoreErrors(xcb_void_cookie_t checkedCookie) {
 
 void X11Connection::logError(const xcb_generic_error_t& error, std::string_view what) {
   char line[256];
-  std::snprintf(line, sizeof line,
-                "%s: X error %u (%s), request %u.%u, resource 0x%x, sequence %u",
+  std::snprintf(line, sizeof line, "%s: X error %u (%s), request %u.%u, resource 0x%x, sequence %u",
                 std::string(what).c_str(), error.error_code,
                 describeXError(extensions_, error.error_code).c_str(), error.major_code,
                 error.minor_code, error.resource_id, error.full_sequence);
@@ -251,19 +263,18 @@ void X11Connection::logError(const xcb_generic_error_t& error, std::string_view 
 Cancellable X11Connection::addTo(uint32_t key, EventHandler handler) {
   auto entry = std::make_shared<HandlerEntry>(HandlerEntry{std::move(handler), true});
   (*handlers_)[key].push_back(entry);
-  return Cancellable(
-      [weakMap = std::weak_ptr<std::map<uint32_t, HandlerList>>(handlers_), key,
-       weakEntry = std::weak_ptr<HandlerEntry>(entry)] {
-        auto e = weakEntry.lock();
-        if (!e) return;
-        e->active = false;
-        auto map = weakMap.lock();
-        if (!map) return;
-        auto it = map->find(key);
-        if (it == map->end()) return;
-        std::erase(it->second, e);
-        if (it->second.empty()) map->erase(it);
-      });
+  return Cancellable([weakMap = std::weak_ptr<std::map<uint32_t, HandlerList>>(handlers_), key,
+                      weakEntry = std::weak_ptr<HandlerEntry>(entry)] {
+    auto e = weakEntry.lock();
+    if (!e) return;
+    e->active = false;
+    auto map = weakMap.lock();
+    if (!map) return;
+    auto it = map->find(key);
+    if (it == map->end()) return;
+    std::erase(it->second, e);
+    if (it->second.empty()) map->erase(it);
+  });
 }
 
 Cancellable X11Connection::addEventHandler(uint8_t responseType, EventHandler handler) {
@@ -286,7 +297,9 @@ Cancellable X11Connection::addConnectionLostHandler(std::function<void()> handle
   });
 }
 
-int X11Connection::fd() const { return xcb_get_file_descriptor(conn_); }
+int X11Connection::fd() const {
+  return xcb_get_file_descriptor(conn_);
+}
 
 void X11Connection::flush() {
   if (lost_) return;
@@ -342,9 +355,9 @@ void X11Connection::markLost() {
 
 std::string describeXError(const Extensions& extensions, uint8_t errorCode) {
   static constexpr std::array<const char*, 18> core = {
-      "Success",  "BadRequest", "BadValue",  "BadWindow", "BadPixmap",         "BadAtom",
-      "BadCursor", "BadFont",   "BadMatch",  "BadDrawable", "BadAccess",       "BadAlloc",
-      "BadColor", "BadGC",      "BadIDChoice", "BadName", "BadLength", "BadImplementation"};
+      "Success",   "BadRequest", "BadValue",    "BadWindow",   "BadPixmap", "BadAtom",
+      "BadCursor", "BadFont",    "BadMatch",    "BadDrawable", "BadAccess", "BadAlloc",
+      "BadColor",  "BadGC",      "BadIDChoice", "BadName",     "BadLength", "BadImplementation"};
   if (errorCode < core.size()) return core[errorCode];
   struct Range {
     const Extensions::Info* info;
@@ -352,10 +365,10 @@ std::string describeXError(const Extensions& extensions, uint8_t errorCode) {
     int count;
   };
   const std::array ranges = {
-      Range{&extensions.render, "RENDER", 5},   Range{&extensions.randr, "RANDR", 4},
-      Range{&extensions.xfixes, "XFIXES", 1},   Range{&extensions.damage, "DAMAGE", 1},
-      Range{&extensions.xinput, "XInput", 5},   Range{&extensions.composite, "Composite", 1},
-      Range{&extensions.res, "X-Resource", 1},  Range{&extensions.shape, "SHAPE", 1},
+      Range{&extensions.render, "RENDER", 5},  Range{&extensions.randr, "RANDR", 4},
+      Range{&extensions.xfixes, "XFIXES", 1},  Range{&extensions.damage, "DAMAGE", 1},
+      Range{&extensions.xinput, "XInput", 5},  Range{&extensions.composite, "Composite", 1},
+      Range{&extensions.res, "X-Resource", 1}, Range{&extensions.shape, "SHAPE", 1},
   };
   for (const Range& r : ranges) {
     if (r.info->present && r.info->firstError && errorCode >= r.info->firstError &&

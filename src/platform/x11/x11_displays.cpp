@@ -19,8 +19,8 @@ X11Displays::X11Displays(X11Connection& connection, WindowTree& tree)
     auto onRandr = [this](const xcb_generic_event_t&) { refresh(); };
     handlers_.push_back(conn_.addEventHandler(
         static_cast<uint8_t>(randr.firstEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY), onRandr));
-    handlers_.push_back(conn_.addEventHandler(
-        static_cast<uint8_t>(randr.firstEvent + XCB_RANDR_NOTIFY), onRandr));
+    handlers_.push_back(
+        conn_.addEventHandler(static_cast<uint8_t>(randr.firstEvent + XCB_RANDR_NOTIFY), onRandr));
   }
   handlers_.push_back(tree_.observe([this](const TreeChange& change) {
     if (change.kind == TreeChange::Kind::rootResized) refresh();
@@ -29,10 +29,11 @@ X11Displays::X11Displays(X11Connection& connection, WindowTree& tree)
   }));
   // The root's own ConfigureNotify also arrives when only the monitors changed (same size), and
   // the tree reports size changes only.
-  handlers_.push_back(conn_.addEventHandler(XCB_CONFIGURE_NOTIFY, [this](const xcb_generic_event_t& e) {
-    const auto& c = reinterpret_cast<const xcb_configure_notify_event_t&>(e);
-    if (c.window == conn_.root() && c.event == conn_.root()) refresh();
-  }));
+  handlers_.push_back(
+      conn_.addEventHandler(XCB_CONFIGURE_NOTIFY, [this](const xcb_generic_event_t& e) {
+        const auto& c = reinterpret_cast<const xcb_configure_notify_event_t&>(e);
+        if (c.window == conn_.root() && c.event == conn_.root()) refresh();
+      }));
   refresh();
 }
 
@@ -100,10 +101,19 @@ void X11Displays::refresh() {
     if (tree_.rootWidth() > 0)
       monitors.back() = Monitor{0, 0, tree_.rootWidth(), tree_.rootHeight(), true, std::nullopt};
   }
-  // The primary screen leads, as the desktop's main screen does everywhere else.
+  // The primary screen leads, as the desktop's main screen does everywhere else. Without a
+  // primary flag, the monitor at the root's origin is the natural main screen.
   size_t primary = 0;
-  for (size_t i = 0; i < monitors.size(); ++i) {
+  bool flagged = false;
+  for (size_t i = 0; i < monitors.size() && !flagged; ++i) {
     if (monitors[i].primary) {
+      primary = i;
+      flagged = true;
+    }
+  }
+  for (size_t i = 0; i < monitors.size() && !flagged; ++i) {
+    if (monitors[i].x <= 0 && monitors[i].y <= 0 && monitors[i].x + monitors[i].width > 0 &&
+        monitors[i].y + monitors[i].height > 0) {
       primary = i;
       break;
     }

@@ -54,8 +54,8 @@ X11HotKeys::~X11HotKeys() {
 void X11HotKeys::readModifierLayout() {
   layout_ = ModifierLayout{};
   if (!symbols_) return;
-  auto reply = replyOf(connection_, xcb_get_modifier_mapping_reply,
-                       xcb_get_modifier_mapping(connection_));
+  auto reply =
+      replyOf(connection_, xcb_get_modifier_mapping_reply, xcb_get_modifier_mapping(connection_));
   if (!reply) return;
   const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
   const int perModifier = reply->keycodes_per_modifier;
@@ -84,17 +84,50 @@ void X11HotKeys::readModifierLayout() {
 void X11HotKeys::enableDetectableAutoRepeat() {
   // With it, a held key repeats as presses without releases, and a quick second press (however
   // close in time) is told apart from a repeat.
-  auto use = replyOf(connection_, xcb_xkb_use_extension_reply,
-                     xcb_xkb_use_extension(connection_, 1, 0));
+  auto use =
+      replyOf(connection_, xcb_xkb_use_extension_reply, xcb_xkb_use_extension(connection_, 1, 0));
   if (!use || !use->supported) return;
   const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-  auto flags = replyOf(connection_, xcb_xkb_per_client_flags_reply,
-                       xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag,
-                                                0, 0, 0));
+  auto flags =
+      replyOf(connection_, xcb_xkb_per_client_flags_reply,
+              xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0));
   hasDetectableAutoRepeat_ = flags && (flags->value & flag);
+  // A client that uses XKB hears of keyboard mapping changes (a layout switch) only through XKB's
+  // own events, no longer through the core MappingNotify.
+  const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id);
+  if (!xkb || !xkb->present) return;
+  const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+  const uint16_t parts =
+      XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
+  xcb_xkb_select_events(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts,
+                        nullptr);
+  eventHandlers_.push_back(x11_.addEventHandler(
+      xkb->first_event, [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
+        // Byte 1 of every XKB event is its XKB type.
+        const uint8_t xkbType = reinterpret_cast<const uint8_t*>(&event)[1];
+        if (xkbType != XCB_XKB_MAP_NOTIFY && xkbType != XCB_XKB_NEW_KEYBOARD_NOTIFY) return;
+        if (X11HotKeys* self = weak.get()) self->regrabAll(nullptr);
+      }));
 }
 
-uint16_t X11HotKeys::lockVariantsMask() const { return kLockMask | layout_.numLock; }
+void X11HotKeys::regrabAll(const xcb_mapping_notify_event_t* mapping) {
+  if (!symbols_) return;
+  // Keycodes and modifier bits may have moved: release the old grabs and grab again.
+  for (auto& [token, registration] : registrations_) ungrab(registration);
+  if (mapping) {
+    xcb_refresh_keyboard_mapping(symbols_, const_cast<xcb_mapping_notify_event_t*>(mapping));
+  } else {
+    xcb_key_symbols_free(symbols_);
+    symbols_ = xcb_key_symbols_alloc(connection_);
+  }
+  readModifierLayout();
+  for (auto& [token, registration] : registrations_) grab(registration);
+  xcb_flush(connection_);
+}
+
+uint16_t X11HotKeys::lockVariantsMask() const {
+  return kLockMask | layout_.numLock;
+}
 
 Cancellable X11HotKeys::installPressHandler(std::function<int32_t(const HotKeyID&)> handler) {
   handler_ = std::move(handler);
@@ -148,9 +181,8 @@ bool X11HotKeys::grab(Registration& registration) {
   for (const xcb_keycode_t* code = codes.get(); *code != XCB_NO_SYMBOL; ++code) {
     registration.keycodes.push_back(*code);
     for (uint16_t variant : variants) {
-      cookies.push_back(xcb_grab_key_checked(connection_, 1, root_,
-                                             registration.mask | variant, *code,
-                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+      cookies.push_back(xcb_grab_key_checked(connection_, 1, root_, registration.mask | variant,
+                                             *code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     }
   }
   std::optional<uint8_t> errorCode;
@@ -184,13 +216,7 @@ void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
   const uint8_t type = event.response_type & 0x7F;
   if (type == XCB_MAPPING_NOTIFY) {
     auto& mapping = reinterpret_cast<const xcb_mapping_notify_event_t&>(event);
-    if (mapping.request == XCB_MAPPING_POINTER || !symbols_) return;
-    // Keycodes and modifier bits may have moved: release the old grabs and grab again.
-    for (auto& [token, registration] : registrations_) ungrab(registration);
-    xcb_refresh_keyboard_mapping(symbols_, const_cast<xcb_mapping_notify_event_t*>(&mapping));
-    readModifierLayout();
-    for (auto& [token, registration] : registrations_) grab(registration);
-    xcb_flush(connection_);
+    if (mapping.request != XCB_MAPPING_POINTER) regrabAll(&mapping);
     return;
   }
   auto& key = reinterpret_cast<const xcb_key_press_event_t&>(event);
@@ -214,9 +240,9 @@ void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
     if (state != registration.mask || !holdsKey(registration)) continue;
     // A held key repeats as bare presses (detectable auto-repeat) or, on a server without
     // it, as release/press pairs sharing one timestamp; neither is a new press.
-    const bool isRepeat = registration.isDown ||
-                          (!hasDetectableAutoRepeat_ && registration.lastRelease != 0 &&
-                           key.time == registration.lastRelease);
+    const bool isRepeat =
+        registration.isDown || (!hasDetectableAutoRepeat_ && registration.lastRelease != 0 &&
+                                key.time == registration.lastRelease);
     registration.isDown = true;
     if (isRepeat) return;
     if (handler_) {

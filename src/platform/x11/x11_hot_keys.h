@@ -50,6 +50,8 @@ class X11HotKeys final : public HotKeys {
 
   void readModifierLayout();
   void enableDetectableAutoRepeat();
+  // After a keyboard mapping change: `mapping` is the core notification, null for XKB's.
+  void regrabAll(const xcb_mapping_notify_event_t* mapping);
   // Grabs every keycode of the registration's keysym in all lock variants; false (and nothing
   // held) when the server refuses any of them.
   bool grab(Registration& registration);

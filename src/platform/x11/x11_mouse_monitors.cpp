@@ -16,8 +16,7 @@ double toDouble(const xcb_input_fp3232_t& value) {
 
 }  // namespace
 
-X11MouseMonitors::X11MouseMonitors(X11Connection& connection, Scheduler& scheduler,
-                                   Options options)
+X11MouseMonitors::X11MouseMonitors(X11Connection& connection, Scheduler& scheduler, Options options)
     : connection_(connection.xcb()),
       root_(connection.root()),
       scheduler_(scheduler),
@@ -108,11 +107,10 @@ void X11MouseMonitors::startPolling() {
   if (pollTimer_) return;
   lastPolledX_.reset();
   pendingDeltaX_ = 0;
-  pollTimer_ = scheduler_.scheduleRepeating(
-      0, options_.pollInterval, options_.pollInterval / 4,
-      [weak = weakFactory_.getWeakPtr()] {
-        if (X11MouseMonitors* self = weak.get()) self->poll();
-      });
+  pollTimer_ = scheduler_.scheduleRepeating(0, options_.pollInterval, options_.pollInterval / 4,
+                                            [weak = weakFactory_.getWeakPtr()] {
+                                              if (X11MouseMonitors* self = weak.get()) self->poll();
+                                            });
 }
 
 void X11MouseMonitors::stopPolling() {
@@ -126,7 +124,8 @@ void X11MouseMonitors::poll() {
     stopPolling();
     return;
   }
-  auto pointer = replyOf(connection_, xcb_query_pointer_reply, xcb_query_pointer(connection_, root_));
+  auto pointer =
+      replyOf(connection_, xcb_query_pointer_reply, xcb_query_pointer(connection_, root_));
   if (!pointer || !pointer->same_screen) return;
   const int16_t x = pointer->root_x;
   const std::optional<int16_t> last = std::exchange(lastPolledX_, x);
@@ -153,8 +152,9 @@ bool X11MouseMonitors::isRelative(uint16_t deviceID) {
     }
   }
   relativeDevices_[deviceID] = relative;
-  if (!relative) debugLog("[MouseMonitors] device " + std::to_string(deviceID) +
-                          " reports absolute positions; polling the pointer while it moves");
+  if (!relative)
+    debugLog("[MouseMonitors] device " + std::to_string(deviceID) +
+             " reports absolute positions; polling the pointer while it moves");
   return relative;
 }
 

@@ -28,9 +28,8 @@ void setStringProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
 
 }  // namespace
 
-X11OverlaySurfaceFactory::X11OverlaySurfaceFactory(X11Connection& connection,
-                                                   Scheduler& scheduler, WindowTree& tree,
-                                                   const CoordinateSpace& space,
+X11OverlaySurfaceFactory::X11OverlaySurfaceFactory(X11Connection& connection, Scheduler& scheduler,
+                                                   WindowTree& tree, const CoordinateSpace& space,
                                                    OverlayPainterFactory& painters)
     : conn_(connection), scheduler_(scheduler), tree_(tree), space_(space), painters_(painters) {}
 
@@ -58,8 +57,8 @@ X11OverlaySurface::X11OverlaySurface(X11OverlaySurfaceFactory& factory, const Sc
   window_ = xcb_generate_id(c);
   // Background None: nothing is painted behind the painter's back (no flash of a background
   // colour when mapping). A different visual needs its own colormap and border pixel.
-  uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT |
-                  XCB_CW_EVENT_MASK;
+  uint32_t mask =
+      XCB_CW_BACK_PIXMAP | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
   std::vector<uint32_t> values = {XCB_BACK_PIXMAP_NONE, 0, 1, XCB_EVENT_MASK_EXPOSURE};
   if (format.colormap != XCB_NONE) {
     mask |= XCB_CW_COLORMAP;
@@ -99,8 +98,8 @@ X11OverlaySurface::X11OverlaySurface(X11OverlaySurfaceFactory& factory, const Sc
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, a.NET_WM_PID, XCB_ATOM_CARDINAL, 32, 1,
                       &pid);
   const uint32_t one = 1;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, a.DUNELO_OVERLAY, XCB_ATOM_CARDINAL, 32,
-                      1, &one);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, a.DUNELO_OVERLAY, XCB_ATOM_CARDINAL, 32, 1,
+                      &one);
 
   painter_ = factory_.painters_.createPainter(conn_, window_, format);
   exposeToken_ = conn_.addEventHandler(XCB_EXPOSE, [this](const xcb_generic_event_t& e) {

@@ -39,6 +39,8 @@ std::optional<std::vector<WindowListEntry>> X11WindowList::onScreenWindows() {
   return entries;
 }
 
-bool X11WindowList::screenCapturePreflight() { return hasCaptureExtensions(conn_.extensions()); }
+bool X11WindowList::screenCapturePreflight() {
+  return hasCaptureExtensions(conn_.extensions());
+}
 
 }  // namespace dunelo::x11

@@ -33,9 +33,10 @@ void X11Workspace::onTreeChange(const TreeChange& change) {
   }
   if (change.kind == TreeChange::Kind::clientList) {
     std::erase_if(identities_, [&](const auto& kv) { return !tree_.client(kv.first); });
+    // Window managers may name a new window active before listing it: the switch is seen here.
+  } else if (change.kind != TreeChange::Kind::activeWindow) {
     return;
   }
-  if (change.kind != TreeChange::Kind::activeWindow) return;
   auto app = frontmostApplication();
   if (!app) return;  // no active window (the desktop has focus): the last application stays
   if (lastActivePID_ && *lastActivePID_ == app->pid) return;
@@ -78,8 +79,8 @@ ActivationPolicy X11Workspace::policyOf(ProcessID pid) const {
     if (!info || info->pid != pid) continue;
     anyWindow = true;
     const TopLevel* frame = tree_.topLevel(info->frame);
-    const bool normal = info->windowTypes.empty() ||
-                        info->windowTypes.front() == a.NET_WM_WINDOW_TYPE_NORMAL;
+    const bool normal =
+        info->windowTypes.empty() || info->windowTypes.front() == a.NET_WM_WINDOW_TYPE_NORMAL;
     if (frame && frame->mapped && normal && !contains(info->states, a.NET_WM_STATE_SKIP_TASKBAR))
       return ActivationPolicy::regular;
   }
@@ -116,8 +117,7 @@ bool X11Workspace::openURL(const std::string& url) {
   return spawnDetached("xdg-open", {url});
 }
 
-bool X11Workspace::spawnDetached(const std::string& program,
-                                 const std::vector<std::string>& args) {
+bool X11Workspace::spawnDetached(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -1,6 +1,7 @@
 #include "platform/desktop/dock_script_runner.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -21,8 +22,8 @@ class FakeTools {
   // `body` is shell code run after the call is recorded.
   void add(const std::string& name, const std::string& body = "") {
     const std::string path = dir_.file(name);
-    testing::writeFile(path, "#!/bin/sh\necho \"" + name + " $*\" >> '" + callsPath() + "'\n" +
-                                 body + "\n");
+    testing::writeFile(
+        path, "#!/bin/sh\necho \"" + name + " $*\" >> '" + callsPath() + "'\n" + body + "\n");
     chmod(path.c_str(), 0755);
   }
   std::string path() const { return dir_.path(); }
@@ -68,48 +69,79 @@ TEST_P(DockScriptRunnerTest, MapsTheScriptToTheDesktopsDock) {
 INSTANTIATE_TEST_SUITE_P(
     Desktops, DockScriptRunnerTest,
     ::testing::Values(
-        Case{"GnomeHide", "ubuntu:GNOME", true, {{"gsettings", ""}},
+        Case{"GnomeHide",
+             "ubuntu:GNOME",
+             true,
+             {{"gsettings", ""}},
              {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed false",
               "gsettings set " + kSchema + " autohide true"},
              ""},
-        Case{"GnomeShow", "GNOME", false, {{"gsettings", ""}},
+        Case{"GnomeShow",
+             "GNOME",
+             false,
+             {{"gsettings", ""}},
              {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed true"},
              ""},
-        Case{"GnomeWithoutDockExtension", "GNOME", true,
+        Case{"GnomeWithoutDockExtension",
+             "GNOME",
+             true,
              {{"gsettings", "echo 'No such schema' >&2; exit 1"}},
-             {"gsettings list-keys " + kSchema}, "not installed"},
+             {"gsettings list-keys " + kSchema},
+             "not installed"},
         Case{"GnomeWithoutGsettings", "GNOME", true, {}, {}, "gsettings is not installed"},
-        Case{"GnomeSetFails", "GNOME", true,
+        Case{"GnomeSetFails",
+             "GNOME",
+             true,
              {{"gsettings",
                "if [ \"$1\" = set ]; then echo 'dconf: permission denied' >&2; exit 3; fi"}},
              {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed false"},
              "exit status 3): dconf: permission denied"},
-        Case{"PlasmaHide", "KDE", true, {{"dbus-send", ""}},
+        Case{"PlasmaHide",
+             "KDE",
+             true,
+             {{"dbus-send", ""}},
              {"dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
               "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding "
               "= \"autohide\"; });"},
              ""},
-        Case{"PlasmaShow", "KDE", false, {{"dbus-send", ""}},
+        Case{"PlasmaShow",
+             "KDE",
+             false,
+             {{"dbus-send", ""}},
              {"dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
               "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding "
               "= \"none\"; });"},
              ""},
-        Case{"XfceHideEveryPanel", "XFCE", true, {{"xfconf-query", kXfceListing}},
+        Case{"XfceHideEveryPanel",
+             "XFCE",
+             true,
+             {{"xfconf-query", kXfceListing}},
              {"xfconf-query -c xfce4-panel -p /panels",
               "xfconf-query -c xfce4-panel -p /panels/panel-1/autohide-behavior -n -t int -s 2",
               "xfconf-query -c xfce4-panel -p /panels/panel-2/autohide-behavior -n -t int -s 2"},
              ""},
-        Case{"XfceShow", "XFCE", false, {{"xfconf-query", kXfceListing}},
+        Case{"XfceShow",
+             "XFCE",
+             false,
+             {{"xfconf-query", kXfceListing}},
              {"xfconf-query -c xfce4-panel -p /panels",
               "xfconf-query -c xfce4-panel -p /panels/panel-1/autohide-behavior -n -t int -s 0",
               "xfconf-query -c xfce4-panel -p /panels/panel-2/autohide-behavior -n -t int -s 0"},
              ""},
         // Openbox, an unset variable: nothing is run, the failure says why.
-        Case{"NoDock", "openbox", true, {{"gsettings", ""}, {"xfconf-query", kXfceListing}}, {},
+        Case{"NoDock",
+             "openbox",
+             true,
+             {{"gsettings", ""}, {"xfconf-query", kXfceListing}},
+             {},
              "XDG_CURRENT_DESKTOP=openbox"},
         Case{"UnsetDesktop", "", false, {{"gsettings", ""}}, {}, "XDG_CURRENT_DESKTOP=unset"},
-        Case{"HangingToolIsCut", "GNOME", true, {{"gsettings", "exec sleep 10"}},
-             {"gsettings list-keys " + kSchema}, "not installed"}),
+        Case{"HangingToolIsCut",
+             "GNOME",
+             true,
+             {{"gsettings", "exec sleep 10"}},
+             {"gsettings list-keys " + kSchema},
+             "not installed"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(DockScriptRunnerOtherTest, UnknownScriptFailsWithoutRunningAnything) {
@@ -137,6 +169,20 @@ TEST(CommandRunnerTest, ArgumentsAreNeverShellSyntax) {
   // Only programs in the search path run: no paths, no relative entries.
   EXPECT_FALSE(runner.run({"/bin/true"}, 1.0).has_value());
   EXPECT_FALSE(CommandRunner("relative/dir").find("sh").has_value());
+}
+
+TEST(CommandRunnerTest, ToolsDoNotInheritBlockedSignals) {
+  FakeTools tools;
+  tools.add("sigmask", "grep '^SigBlk' /proc/self/status");
+  sigset_t quit, previous;
+  sigemptyset(&quit);
+  sigaddset(&quit, SIGTERM);
+  sigaddset(&quit, SIGINT);
+  sigprocmask(SIG_BLOCK, &quit, &previous);
+  const auto result = CommandRunner(tools.path() + ":/usr/bin:/bin").run({"sigmask"}, 2.0);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->output, "SigBlk:\t0000000000000000\n");
 }
 
 TEST(CommandRunnerTest, TimedOutCommandIsKilledAndReported) {

@@ -19,9 +19,9 @@ TEST(PackageManagerUpdaterTest, CheckShowsANotificationWhenItCan) {
   LogCapture log;
   ScratchDir bin;
   const std::string record = bin.file("notified");
-  testing::writeFile(bin.file("notify-send"),
-                     "#!/bin/sh\nprintf '%s|' \"$@\" > '" + record + ".tmp'\nmv '" + record +
-                         ".tmp' '" + record + "'\n");
+  testing::writeFile(bin.file("notify-send"), "#!/bin/sh\nprintf '%s|' \"$@\" > '" + record +
+                                                  ".tmp'\nmv '" + record + ".tmp' '" + record +
+                                                  "'\n");
   chmod(bin.file("notify-send").c_str(), 0755);
 
   PackageManagerUpdater updater{CommandRunner(bin.path())};
@@ -41,8 +41,7 @@ TEST(PackageManagerUpdaterTest, CheckWithoutNotificationsWritesTheLog) {
   ScratchDir emptyBin;
   PackageManagerUpdater updater{CommandRunner(emptyBin.path())};
   updater.checkForUpdates();
-  EXPECT_EQ(log.messages(),
-            std::vector<std::string>{std::string("[Updater] ") + kUpdatesMessage});
+  EXPECT_EQ(log.messages(), std::vector<std::string>{std::string("[Updater] ") + kUpdatesMessage});
 }
 
 }  // namespace

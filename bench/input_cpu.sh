@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# What mouse movement costs Dunelo: the CPU time of dunelo (and of the X server) while XTEST
+# moves the pointer at 1000 events a second for ten seconds, on a private Xvfb with openbox,
+# with Dunelo off (the shake detector listens all the time). Build first (ninja -C build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+rate=1000
+seconds=10
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+pids+=($xvfb)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+openbox >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+export XDG_CONFIG_HOME="$work/config"
+"$build/src/app/dunelo" &
+dunelo=$!
+pids+=($dunelo)
+sleep 2
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+hz=$(getconf CLK_TCK)
+d0=$(ticks "$dunelo"); x0=$(ticks "$xvfb")
+sent=$("$build/bench/motion_load" "$rate" "$seconds")
+d1=$(ticks "$dunelo"); x1=$(ticks "$xvfb")
+awk -v d=$((d1 - d0)) -v x=$((x1 - x0)) -v hz="$hz" -v s="$seconds" -v n="$sent" 'BEGIN {
+  printf "motion events sent: %d in %d s\n", n, s
+  printf "dunelo CPU:     %.2f %% of a core (%.1f us per event)\n", 100 * d / hz / s, 1e6 * d / hz / n
+  printf "X server CPU:   %.2f %% of a core\n", 100 * x / hz / s
+}'

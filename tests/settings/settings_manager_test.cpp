@@ -1,0 +1,280 @@
+#include "settings/settings_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+
+#include "settings/color_archive.h"
+#include "settings/in_memory_defaults_store.h"
+#include "settings/json_file_defaults_store.h"
+#include "support/log_capture.h"
+#include "support/scratch_dir.h"
+
+namespace dunelo {
+namespace {
+
+namespace keys = settings_keys;
+using Ids = std::set<std::string>;
+
+class FakeLoginItems : public LoginItems {
+ public:
+  bool registerApp() override {
+    calls.push_back("register");
+    return succeed;
+  }
+  bool unregisterApp() override {
+    calls.push_back("unregister");
+    return succeed;
+  }
+  bool succeed = true;
+  std::vector<std::string> calls;
+};
+
+DefaultsData bytes(const std::string& s) {
+  return DefaultsData(s.begin(), s.end());
+}
+
+TEST(SettingsManager, EmptyDomainLoadsEveryDefaultAndWritesNothing) {
+  testing::LogCapture log;
+  InMemoryDefaultsStore store;
+  FakeLoginItems login;
+  SettingsManager s(store, login);
+  EXPECT_FALSE(s.isActive.get());
+  EXPECT_EQ(s.blurRadius.get(), 70.0);
+  EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::medium);
+  EXPECT_EQ(s.excludedAppBundleIDs.get(), Ids{"com.apple.finder"});
+  EXPECT_FALSE(s.launchAtLogin.get());
+  EXPECT_EQ(s.globalShortcutKeyCode.get(), std::nullopt);
+  EXPECT_EQ(s.globalShortcutModifiers.get(), 0u);
+  EXPECT_EQ(s.blurMode.get(), BlurMode::deep);
+  EXPECT_EQ(s.grainIntensity.get(), 0.0);
+  EXPECT_EQ(s.tintOpacity.get(), 0.0);
+  EXPECT_EQ(s.tintColor.get(), accentColor());
+  EXPECT_FALSE(s.isGrayscale.get());
+  EXPECT_FALSE(s.autoHideDockAndMenuBar.get());
+  EXPECT_EQ(store.writeCount(), 0u);
+  EXPECT_TRUE(login.calls.empty());  // the registration is not touched at load
+  EXPECT_TRUE(log.messages().empty());
+}
+
+// A loaded setting in the form it is stored in (none for an absent shortcut).
+std::optional<DefaultsValue> loaded(const SettingsManager& s, std::string_view key) {
+  if (key == keys::kBlurRadius) return s.blurRadius.get();
+  if (key == keys::kShakeSensitivity) return rawValue(s.shakeSensitivity.get());
+  if (key == keys::kBlurMode) return rawValue(s.blurMode.get());
+  if (key == keys::kGlobalShortcutModifiers) return s.globalShortcutModifiers.get();
+  if (key == keys::kGrainIntensity) return s.grainIntensity.get();
+  if (key == keys::kIsActive) return s.isActive.get();
+  if (key == keys::kTintColor) return archiveColor(s.tintColor.get());
+  if (key == keys::kGlobalShortcutKeyCode && s.globalShortcutKeyCode.get())
+    return *s.globalShortcutKeyCode.get();
+  if (key != keys::kExcludedAppBundleIDs) return std::nullopt;
+  DefaultsArray ids;
+  for (const auto& id : s.excludedAppBundleIDs.get()) ids.emplace_back(id);
+  return ids;
+}
+
+TEST(SettingsManager, LoadingFallsBackPerKey) {
+  const auto tint = *archiveColor(Color::srgb(0.25, 0.5, 0.75, 1));
+  const auto accent = *archiveColor(accentColor());
+  const double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const DefaultsArray finder{"com.apple.finder"};
+  struct Case {
+    const char* key;
+    DefaultsValue stored;
+    std::optional<DefaultsValue> expected;
+  };
+  const std::vector<Case> cases = {
+      {keys::kBlurRadius, 0, 0.0},
+      {keys::kBlurRadius, 250, 250.0},  // not clamped
+      {keys::kBlurRadius, "50", 70.0},
+      {keys::kBlurRadius, true, 70.0},
+      {keys::kShakeSensitivity, "high", "high"},
+      {keys::kShakeSensitivity, "High", "medium"},
+      {keys::kShakeSensitivity, 2, "medium"},
+      {keys::kBlurMode, "ambient", "ambient"},
+      {keys::kBlurMode, "Ambient", "deep"},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{}, DefaultsArray{}},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{"b", "a", "b"}, DefaultsArray{"a", "b"}},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{"a", 1}, finder},
+      {keys::kExcludedAppBundleIDs, "a", finder},
+      {keys::kGlobalShortcutKeyCode, 0, std::nullopt},
+      {keys::kGlobalShortcutKeyCode, -5, std::nullopt},
+      {keys::kGlobalShortcutKeyCode, 1, 1},
+      {keys::kGlobalShortcutKeyCode, int64_t{4294967295}, int64_t{4294967295}},
+      {keys::kGlobalShortcutKeyCode, int64_t{4294967296}, std::nullopt},
+      {keys::kGlobalShortcutKeyCode, 12.7, 12},
+      {keys::kGlobalShortcutKeyCode, kNaN, std::nullopt},
+      {keys::kGlobalShortcutKeyCode, "12", std::nullopt},
+      {keys::kGlobalShortcutModifiers, -1, 0},
+      {keys::kGlobalShortcutModifiers, int64_t{1} << 32, 0},
+      {keys::kTintColor, tint, tint},
+      {keys::kTintColor, bytes("\x01\x02garbage"), accent},
+      {keys::kTintColor, std::string(tint.begin(), tint.end()), accent},
+      {keys::kGrainIntensity, "0.5", 0.0},
+      {keys::kIsActive, 1, true},
+      {keys::kIsActive, "true", false},
+  };
+  testing::LogCapture log;
+  for (const auto& c : cases) {
+    InMemoryDefaultsStore store;
+    store.setObject(c.key, c.stored);
+    FakeLoginItems login;
+    const SettingsManager s(store, login);
+    EXPECT_EQ(loaded(s, c.key), c.expected) << c.key << " case " << (&c - cases.data());
+  }
+  // Present but unusable values are named in the log; absent ones are not.
+  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"blurIntensity\" is not usable").size(),
+            2u);
+  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"tintColor\" is not usable").size(), 2u);
+}
+
+// Assigning writes the right key with the right type, also when the value does not change, and
+// only after the property holds the new value; subscribers see it before the store does.
+TEST(SettingsManager, EveryAssignmentWritesThroughAfterStoring) {
+  InMemoryDefaultsStore store;
+  FakeLoginItems login;
+  SettingsManager s(store, login);
+  struct Case {
+    const char* key;
+    std::function<void()> assign;
+    std::optional<DefaultsValue> expected;
+  };
+  const Color tint = Color::deviceRGB(1, 0, 0, 0.5);
+  const std::vector<Case> cases = {
+      {keys::kIsActive, [&] { s.isActive = true; }, true},
+      {keys::kBlurRadius, [&] { s.blurRadius = 12.5; }, 12.5},
+      {keys::kShakeSensitivity, [&] { s.shakeSensitivity = ShakeSensitivity::low; }, "low"},
+      {keys::kExcludedAppBundleIDs,
+       [&] {
+         s.excludedAppBundleIDs = Ids{"b", "a"};
+       },
+       DefaultsArray{"a", "b"}},
+      {keys::kLaunchAtLogin, [&] { s.launchAtLogin = true; }, true},
+      {keys::kGlobalShortcutKeyCode, [&] { s.globalShortcutKeyCode = 49u; }, 49},
+      {keys::kGlobalShortcutModifiers, [&] { s.globalShortcutModifiers = 0x100000u; }, 0x100000},
+      {keys::kBlurMode, [&] { s.blurMode = BlurMode::ambient; }, "ambient"},
+      {keys::kGrainIntensity, [&] { s.grainIntensity = 0.25; }, 0.25},
+      {keys::kTintOpacity, [&] { s.tintOpacity = 0.5; }, 0.5},
+      {keys::kTintColor, [&] { s.tintColor = tint; }, *archiveColor(tint)},
+      {keys::kIsGrayscale, [&] { s.isGrayscale = true; }, true},
+      {keys::kAutoHideDockAndMenuBar, [&] { s.autoHideDockAndMenuBar = true; }, true},
+      {keys::kGlobalShortcutKeyCode, [&] { s.globalShortcutKeyCode = std::nullopt; }, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    for (int round = 0; round < 2; ++round) {  // the second assigns the value it already has
+      int willChange = 0;
+      auto token = s.objectWillChange.subscribe([&] { ++willChange; });
+      const size_t writes = store.writeCount();
+      c.assign();
+      EXPECT_EQ(store.writeCount(), writes + 1);
+      EXPECT_EQ(willChange, 1);
+      EXPECT_EQ(store.objectForKey(c.key), c.expected);
+    }
+  }
+
+  // Order: the subscriber sees the new value while the store still has the old one; the store is
+  // written once the property holds the new value.
+  std::vector<std::string> order;
+  auto sub = s.blurRadius.subscribe([&](double v) {
+    order.push_back("deliver " + std::to_string(v) + " stored " +
+                    std::to_string(store.doubleForKey(keys::kBlurRadius)));
+  });
+  store.onWrite = [&](std::string_view) {
+    order.push_back("write, property " + std::to_string(s.blurRadius.get()));
+  };
+  order.clear();
+  s.blurRadius = 30.0;
+  EXPECT_EQ(order, (std::vector<std::string>{"deliver 30.000000 stored 12.500000",
+                                             "write, property 30.000000"}));
+}
+
+TEST(SettingsManager, LoginItemFailuresAreIgnored) {
+  InMemoryDefaultsStore store;
+  FakeLoginItems login;
+  login.succeed = false;
+  SettingsManager s(store, login);
+  s.launchAtLogin = true;
+  EXPECT_TRUE(s.launchAtLogin.get());
+  EXPECT_TRUE(store.boolForKey(keys::kLaunchAtLogin));
+  s.launchAtLogin = false;
+  EXPECT_EQ(login.calls, (std::vector<std::string>{"register", "unregister"}));
+}
+
+TEST(SettingsManager, AColourThatCannotBeStoredChangesOnlyInMemory) {
+  InMemoryDefaultsStore store;
+  FakeLoginItems login;
+  SettingsManager s(store, login);
+  const Color kept = Color::grayscale(0.5, 0.75);
+  s.tintColor = kept;
+  const Color pattern{0, 0, 0, 1, ColorSpace::pattern};
+  s.tintColor = pattern;
+  EXPECT_EQ(s.tintColor.get(), pattern);
+  SettingsManager relaunched(store, login);
+  EXPECT_EQ(relaunched.tintColor.get(), kept);
+}
+
+TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
+  for (const Color c : {Color::srgb(0.1, 0.2, 0.3, 0.4), Color::deviceRGB(1, 0.5, 0, 1),
+                        Color::grayscale(0.3, 0.9), Color::srgb(-0.1, 1.2, 0.5, 1)}) {
+    const auto data = archiveColor(c);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(unarchiveColor(*data), c);
+  }
+  EXPECT_FALSE(archiveColor(Color{0, 0, 0, 1, ColorSpace::pattern}));
+  EXPECT_FALSE(archiveColor(Color::srgb(std::numeric_limits<double>::infinity(), 0, 0)));
+  for (const char* bad : {
+           "",
+           "not json",
+           "[]",
+           R"({"kind":"color","version":1,"space":"sRGB"})",
+           R"({"kind":"color","version":2,"space":"sRGB","components":[0,0,0,1]})",
+           R"({"kind":"color","version":1,"space":"cmyk","components":[0,0,0,1]})",
+           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,"1",1]})",
+           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,1e999,1]})",
+       }) {
+    EXPECT_EQ(unarchiveColor(bytes(bad)), std::nullopt) << bad;
+  }
+}
+
+// Through the file store: what one run assigns, the next run loads, with types intact.
+TEST(SettingsManagerWithFile, SettingsSurviveARelaunch) {
+  testing::LogCapture log;
+  testing::ScratchDir dir;
+  const std::string path = dir.file("dunelo/defaults.json");
+  FakeLoginItems login;
+  const Color tint = Color::srgb(0.9, 0.1, 0.2, 0.7);
+  {
+    JsonFileDefaultsStore store(path);
+    SettingsManager s(store, login);
+    s.excludedAppBundleIDs = Ids{};
+    s.blurRadius = 0.0;
+    s.tintColor = tint;
+    s.shakeSensitivity = ShakeSensitivity::high;
+    s.globalShortcutKeyCode = 49u;
+    s.globalShortcutModifiers = 0x120000u;
+    s.isActive = true;
+  }
+  JsonFileDefaultsStore store(path);
+  SettingsManager s(store, login);
+  EXPECT_EQ(s.excludedAppBundleIDs.get(), Ids{});  // Finder is not added back
+  EXPECT_EQ(s.blurRadius.get(), 0.0);
+  EXPECT_EQ(s.tintColor.get(), tint);
+  EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::high);
+  EXPECT_EQ(s.globalShortcutKeyCode.get(), 49u);
+  EXPECT_EQ(s.globalShortcutModifiers.get(), 0x120000u);
+  EXPECT_TRUE(s.isActive.get());
+  EXPECT_TRUE(log.messages().empty());
+
+  // A value of the wrong type written by someone else stays wrong-typed after a restart.
+  store.setObject(keys::kBlurRadius, "25");
+  JsonFileDefaultsStore again(path);
+  EXPECT_EQ(again.stringForKey(keys::kBlurRadius), "25");
+  SettingsManager reloaded(again, login);
+  EXPECT_EQ(reloaded.blurRadius.get(), 70.0);
+}
+
+}  // namespace
+}  // namespace dunelo
