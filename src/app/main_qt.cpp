@@ -27,6 +27,14 @@ namespace {
 
 int quitPipeWriteEnd = -1;
 
+// Qt's diagnostics go to the debug log like everything else Dunelo says. Qt ends the process
+// itself when its X connection breaks; that case also gets the program's own line on stderr.
+void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) {
+  dunelo::debugLog("[Qt] " + message.toStdString());
+  if (message.contains(QLatin1String("X11 connection broke")))
+    std::fprintf(stderr, "dunelo: the X server went away\n");
+}
+
 // Wakes the Qt loop through a pipe. The signal mask stays as it was, so nothing Dunelo starts
 // (a dock tool, a browser opened for a settings page) inherits blocked signals.
 extern "C" void onQuitSignal(int) {
@@ -40,6 +48,19 @@ extern "C" void onQuitSignal(int) {
 
 int main(int argc, char** argv) {
   using namespace dunelo;
+
+  // Qt gives up on a missing display by aborting; check first, and say it the program's way.
+  {
+    std::string failure;
+    if (!x11::X11Connection::open(nullptr, &failure)) {
+      std::fprintf(stderr,
+                   "dunelo: %s\nDunelo runs in an X11 desktop session; start it from one (or set "
+                   "DISPLAY to an X server you may use).\n",
+                   failure.c_str());
+      return 1;
+    }
+  }
+  qInstallMessageHandler(routeQtMessage);
 
   // The panel is small and mostly static: the software scene graph starts faster and uses far
   // less memory than OpenGL on a software rasteriser.

@@ -2,7 +2,6 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <unistd.h>
 
 namespace dunelo {
@@ -17,8 +16,9 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultName() {
-  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (dir.isEmpty()) dir = QStringLiteral("/tmp");
+  // $XDG_RUNTIME_DIR is private to the user; /tmp with the uid in the name where it is unset.
+  QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!dir.startsWith(u'/')) dir = QStringLiteral("/tmp");
   return dir + QStringLiteral("/dunelo-") + QString::number(getuid()) + QStringLiteral(".sock");
 }
 
