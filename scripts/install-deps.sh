@@ -17,6 +17,8 @@ packages=(
   libxcb-xkb-dev libxcb-xrm-dev
   # X11 tests and the demo: a private X server, a window manager, tools and screenshots
   xvfb openbox x11-utils x11-xserver-utils xdotool imagemagick
+  # the compositor the overlay renderer's benchmark measures itself against
+  picom
   # the demo's ordinary windows
   x11-apps xterm
   # the tray item and its panel (Qt Quick on the software scene graph), and its tray test host

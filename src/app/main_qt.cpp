@@ -90,8 +90,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto& connection = composition->connection();
-  auto pump = std::make_unique<FdEventPump>(connection.fd(), [&connection] {
+  auto& backendLoop = composition->loop();
+  auto pump = std::make_unique<FdEventPump>(connection.fd(), [&connection, &backendLoop] {
     connection.dispatchPendingEvents();
+    backendLoop.runOnce(0);  // the overlays' render connection
     connection.flush();
   });
 

@@ -4,6 +4,7 @@
 
 #include "app/debug_log.h"
 #include "platform/desktop/xdg_autostart.h"
+#include "platform/x11/render/render_painter.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/json_file_defaults_store.h"
 
@@ -40,7 +41,12 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   c->connection_ = std::move(connection);
   Scheduler& scheduler = options.scheduler ? *options.scheduler : c->loop_;
   if (!options.scheduler) c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, c->loop_);
-  c->desktop_ = std::make_unique<x11::X11Desktop>(*c->connection_, scheduler);
+  // The overlays blur what lies behind them (a flat veil where the display cannot). The blur's
+  // own render connection is served by the composition's loop, also under a toolkit loop.
+  c->desktop_ = std::make_unique<x11::X11Desktop>(
+      *c->connection_, scheduler,
+      std::make_unique<x11::BlurPainterFactory>(
+          c->loop_, options.displayName ? options.displayName : std::string()));
   c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, scheduler);
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
   c->dock_ = std::make_unique<DockScriptRunner>(DockScriptRunner::forThisProcess());

@@ -26,8 +26,9 @@ class X11Composition {
     std::optional<std::string> defaultsPath;  // none: $XDG_CONFIG_HOME/dunelo/defaults.json
     std::optional<std::string> autostartDir;  // none: $XDG_CONFIG_HOME/autostart
     // The main loop when a toolkit runs the thread; null: the composition's own poll() loop. With
-    // a scheduler given, the caller drives the connection: it dispatches when `fd()` is readable
-    // and before its loop sleeps (`dispatchPendingEvents()`, then `flush()`).
+    // a scheduler given, the caller drives the connection and the composition's loop (which still
+    // serves the overlays' render connection): when `fd()` is readable and before its own loop
+    // sleeps it calls `dispatchPendingEvents()`, `loop().runOnce(0)`, then `flush()`.
     Scheduler* scheduler = nullptr;
   };
 

@@ -1,0 +1,125 @@
+// What lies behind an overlay window: the root background and every viewable top-level window
+// below the overlay, composed bottom to top into an offscreen picture.
+//
+// Without a compositor the pixels of windows covered by the overlay do not exist, so the backdrop
+// redirects the root's subwindows automatically with Composite (the server keeps every top-level
+// window in its own pixmap and still draws the screen itself) and reads each window from its named
+// pixmap, clipped by its bounding shape. It mirrors the root's stacking order from structure
+// events, tracks changed pixels with Damage, and reports both as changed areas of the root window
+// so that each overlay redraws only what it must. Windows of other clients may vanish at any
+// moment: every request about them has its error discarded and such a window is simply skipped.
+#pragma once
+
+#include <xcb/render.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "core/cancellable.h"
+#include "platform/x11/render/box.h"
+#include "platform/x11/render/render_support.h"
+
+namespace dunelo::x11 {
+
+class X11Connection;
+
+class Backdrop {
+ public:
+  // What changed, in root coordinates.
+  struct Change {
+    enum class Kind {
+      content,     // pixels of `window` changed inside `area`
+      stacking,    // windows were mapped, unmapped, moved, resized or restacked
+      background,  // the root background was replaced; everything changed
+    } kind;
+    xcb_window_t window = XCB_NONE;
+    Box area;
+  };
+
+  // Redirects the root's subwindows and starts mirroring the stack. `connection` must stay open
+  // for the backdrop's lifetime; its events drive the backdrop.
+  Backdrop(X11Connection& connection, const PictFormats& formats);
+  ~Backdrop();
+  Backdrop(const Backdrop&) = delete;
+  Backdrop& operator=(const Backdrop&) = delete;
+
+  [[nodiscard]] Cancellable observe(std::function<void(const Change&)> handler);
+
+  // A viewable window below `overlay`, bottom to top, with its outer rectangle in root
+  // coordinates. Other windows carrying `skip` (the overlays of other screens) are left out.
+  struct Layer {
+    xcb_window_t window;
+    Box rect;
+    friend bool operator==(const Layer&, const Layer&) = default;
+  };
+  std::vector<Layer> layersBelow(xcb_window_t overlay) const;
+  // Whether `window` is mapped; false for unknown windows.
+  bool isViewable(xcb_window_t window) const;
+
+  // Composes the background and `layers` inside `area` (root coordinates) into `destination`,
+  // whose pixel (0, 0) is at `origin` in root coordinates. The destination must be opaque after
+  // this: the background is drawn with the source operator.
+  void compose(const std::vector<Layer>& layers, const Box& area, xcb_render_picture_t destination,
+               int originX, int originY);
+
+  // The overlays to leave out of every window list.
+  void setOverlays(std::vector<xcb_window_t> overlays);
+
+  // The colour shown where no root background pixmap is set and the root's own background cannot
+  // be read back.
+  static constexpr uint32_t kFallbackBackground = 0x000000;
+
+ private:
+  struct Window {
+    xcb_window_t id = XCB_NONE;
+    Box rect;  // outer rectangle, border included
+    int borderWidth = 0;
+    bool mapped = false;
+    bool inputOnly = false;
+    xcb_visualid_t visual = XCB_NONE;
+    uint32_t damage = XCB_NONE;
+    // Named lazily, dropped whenever the window's pixmap may have been replaced.
+    ServerResource pixmap;
+    ServerResource picture;
+    uint32_t shape = XCB_NONE;  // bounding region in window coordinates
+    bool hasAlpha = false;
+  };
+
+  void handleEvent(const xcb_generic_event_t& event);
+  void loadTree();
+  Window* find(xcb_window_t id);
+  const Window* find(xcb_window_t id) const;
+  void add(xcb_window_t id, const Box& rect, int border, bool mapped, bool inputOnly,
+           xcb_visualid_t visual, xcb_window_t above);
+  void remove(xcb_window_t id);
+  void restack(xcb_window_t id, xcb_window_t above);
+  void setMapped(Window& w, bool mapped);
+  void dropPixmap(Window& w);
+  bool ensurePicture(Window& w);
+  void loadBackground();
+  std::optional<uint32_t> readRootBackgroundColor();
+  void notify(const Change& change);
+
+  X11Connection& conn_;
+  xcb_connection_t* c_;
+  PictFormats formats_;
+  xcb_window_t root_;
+  uint8_t damageEvent_ = 0;
+  uint8_t shapeEvent_ = 0;
+  xcb_atom_t rootPixmapAtom_ = XCB_NONE;
+  xcb_atom_t esetrootAtom_ = XCB_NONE;
+  std::vector<Window> stack_;  // bottom to top
+  std::vector<xcb_window_t> overlays_;
+  ServerResource backgroundPicture_;  // a picture on the root pixmap, or a solid fill
+  uint32_t backgroundDamage_ = XCB_NONE;
+  xcb_pixmap_t backgroundPixmap_ = XCB_NONE;
+  CancellableBag eventHandlers_;
+  std::map<int, std::function<void(const Change&)>> observers_;
+  int nextObserver_ = 0;
+};
+
+}  // namespace dunelo::x11

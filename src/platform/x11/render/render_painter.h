@@ -1,0 +1,156 @@
+// The overlay's real look: a live blur of everything behind the overlay window with the veil of
+// its material, the tint gradient, the saturation-blend grayscale and the overlay-blend grain,
+// mixed with the sharp scene by the window alpha.
+//
+// All overlays of the process share one render context: its own X connection (so that frames
+// queue neither in front of the ordering requests nor behind replies the rest of the backend
+// waits for), the RENDER formats and the backdrop. Each painter keeps its screen's scene, blur
+// chain and grain picture between frames and redraws only what changed: the damaged part of the
+// backdrop grown by the blur's reach, the whole window when an effect changed, and nothing at
+// all when nothing changed. Frames are paced to at most 60 a second, and a new frame is not
+// started before the server has finished the previous one.
+#pragma once
+
+#include <xcb/render.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/cancellable.h"
+#include "core/weak_ptr.h"
+#include "platform/x11/overlay_painter.h"
+#include "platform/x11/render/backdrop.h"
+#include "platform/x11/render/blur_material.h"
+#include "platform/x11/render/dual_filter_blur.h"
+#include "platform/x11/render/render_support.h"
+
+namespace dunelo::x11 {
+
+class EventLoop;
+class X11Connection;
+
+// Counters for tests and benchmarks.
+struct RenderStats {
+  uint64_t frames = 0;         // frames that drew anything
+  uint64_t pixelsOut = 0;      // window pixels rewritten, summed over frames
+  uint64_t blurredPixels = 0;  // backdrop pixels composed and blurred again
+};
+
+class RenderContext {
+ public:
+  // None when the display lacks what the renderer needs (RENDER 0.11, Composite 0.2, Damage,
+  // XFixes 2); the reason is logged.
+  static std::unique_ptr<RenderContext> open(EventLoop& loop, const std::string& displayName);
+  ~RenderContext();
+
+  X11Connection& connection() { return *conn_; }
+  EventLoop& loop() { return loop_; }
+  const PictFormats& formats() const { return formats_; }
+  Backdrop& backdrop() { return *backdrop_; }
+  Appearance appearance() const { return appearance_; }
+  RenderStats& stats() { return stats_; }
+
+  void addOverlay(xcb_window_t window);
+  void removeOverlay(xcb_window_t window);
+
+ private:
+  RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn, PictFormats formats);
+
+  EventLoop& loop_;
+  std::unique_ptr<X11Connection> conn_;
+  PictFormats formats_;
+  std::unique_ptr<Backdrop> backdrop_;
+  Appearance appearance_ = Appearance::unknown;
+  std::vector<xcb_window_t> overlays_;
+  RenderStats stats_;
+  CancellableBag cancellables;
+};
+
+class BlurPainter final : public OverlayPainter {
+ public:
+  BlurPainter(RenderContext& context, xcb_window_t window, xcb_visualid_t visual);
+  ~BlurPainter() override;
+
+  void paint(const OverlayVisualState& state) override;
+  // Composes, blurs and draws the whole window again on the next frame, as if everything
+  // behind it had changed.
+  void redrawEverything();
+
+ private:
+  void onBackdropChange(const Backdrop::Change& change);
+  void damageScene(const Box& rootArea);
+  void requestFrame(double delay = -1);
+  void drawFrame();
+  bool previousFrameDone();
+  void configureFor(const OverlayVisualState& state, const MaterialLook& look);
+  void applyEffects(const Box& halfBox);
+  // Brings the effected image up to date inside `content` and mixes the window inside `mix`.
+  void drawOutput(Box content, const Box& mix);
+  Box windowBox() const { return {0, 0, width_, height_}; }
+
+  RenderContext& ctx_;
+  xcb_connection_t* c_;
+  xcb_window_t window_;
+  ServerResource windowPicture_;
+  std::optional<OverlayVisualState> state_;  // as last given by the surface
+  MaterialLook look_;
+  int width_ = 0;
+  int height_ = 0;
+  int originX_ = 0;  // the window's position on the root
+  int originY_ = 0;
+
+  ScratchPicture scene_;     // the sharp backdrop, window-sized
+  ScratchPicture frame_;     // the window's next pixels, mixed here and copied in one go
+  ScratchPicture effected_;  // blurred and effected, full size; only while grain shows
+  // Without grain: the half-resolution result with the window alpha applied, drawn doubled over
+  // the scene (cheaper than doubling through an alpha mask).
+  ScratchPicture halfMixed_;
+  ServerResource halfMixedDoubled_;
+  DualFilterBlur blur_;
+  std::shared_ptr<const Bitmap> grainImage_;
+  ScratchPicture grain_;
+  std::vector<Backdrop::Layer> layers_;  // what the scene shows, bottom to top
+  bool viewable_ = false;
+
+  Box sceneDamage_;            // window coordinates
+  bool effectsDirty_ = false;  // veil, tint or grayscale changed
+  bool grainDirty_ = false;    // the grain image, its opacity or its blend changed
+  bool outputDirty_ = false;   // alpha changed, or the window lost its pixels
+  bool framePending_ = false;
+  double lastFrameTime_ = -1;
+  std::optional<unsigned int> fence_;
+
+  Cancellable backdropObservation_;
+  WeakPtrFactory<BlurPainter> weakFactory_{this};
+};
+
+// Makes `BlurPainter`s; falls back to the flat veil when the display cannot blur.
+class BlurPainterFactory final : public OverlayPainterFactory {
+ public:
+  // `displayName` empty: $DISPLAY. The render connection is opened on first use.
+  BlurPainterFactory(EventLoop& loop, std::string displayName = {});
+  ~BlurPainterFactory() override;
+
+  OverlayWindowFormat windowFormat(X11Connection& connection) override;
+  std::unique_ptr<OverlayPainter> createPainter(X11Connection& connection, xcb_window_t window,
+                                                const OverlayWindowFormat& format) override;
+
+  // Whether painters blur (false: the flat veil stands in). Opens the render connection.
+  bool canBlur();
+  // Null before the first painter or when the display cannot blur.
+  const RenderStats* stats() const;
+  RenderContext* context() { return context_.get(); }
+
+ private:
+  EventLoop& loop_;
+  std::string displayName_;
+  bool triedOpen_ = false;
+  std::unique_ptr<RenderContext> context_;
+  FlatVeilPainterFactory fallback_;
+};
+
+}  // namespace dunelo::x11

@@ -1,0 +1,306 @@
+// The overlay renderer on a real X server: what the screen shows with the overlay up, compared
+// with the same desktop without it.
+#include <gtest/gtest.h>
+#include <xcb/shape.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "overlay/grain_image.h"
+#include "platform/x11/x11_desktop.h"
+#include "x11/render/private_display.h"
+#include "x11/render/render_harness.h"
+
+namespace dunelo::x11::testing {
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kBackgroundWidth = 630;
+// A solid root background like `xsetroot -solid` sets (no background pixmap property).
+constexpr uint32_t kRootColor = 0x35618f;
+
+void setRootBackground(const std::string& display, uint32_t color) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  xcb_change_window_attributes(c, root, XCB_CW_BACK_PIXEL, &color);
+  xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+  free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  xcb_disconnect(c);
+}
+constexpr int kBackgroundHeight = 450;
+
+// Fine, saturated detail: a two-pixel checkerboard of red and blue, like small coloured text.
+uint32_t checker(int x, int y) {
+  return ((x / 2 + y / 2) % 2) ? 0xe03030 : 0x2040e0;
+}
+// The focused window: green and white stripes.
+uint32_t stripes(int x, int y) {
+  return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0;
+}
+
+class BlurPainterTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { display_ = new PrivateDisplay(kWidth, kHeight); }
+  static void TearDownTestSuite() {
+    delete display_;
+    display_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
+    setRootBackground(display_->name(), kRootColor);
+    h_ = std::make_unique<RenderHarness>(display_->name());
+    ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
+    background_ = h_->createWindow(4, 24, kBackgroundWidth, kBackgroundHeight, checker);
+    focused_ = h_->createWindow(220, 170, 200, 140, stripes);
+    h_->raise(h_->frameOf(focused_));
+    h_->settle();
+    focusedArea_ = clientArea(focused_, 200, 140);
+  }
+
+  Box clientArea(xcb_window_t window, int width, int height) {
+    auto* c = h_->connection().xcb();
+    auto reply = replyOf(c, xcb_translate_coordinates_reply,
+                         xcb_translate_coordinates(c, window, h_->connection().root(), 0, 0));
+    return reply ? Box::ofSize(reply->dst_x, reply->dst_y, width, height) : Box{};
+  }
+
+  // Shows the overlay below the focused window with `state` and waits for its first frame.
+  Image showWith(const OverlayVisualState& state) {
+    h_->showOverlay(h_->frameOf(focused_));
+    h_->paint(state);
+    EXPECT_TRUE(h_->waitForFrames(1));
+    h_->settle(0.05);
+    return h_->capture(screen());
+  }
+
+  static Box screen() { return {0, 0, kWidth, kHeight}; }
+  // A corner of the background far (more than the blur's reach) from the focused window.
+  static Box farBackground() { return {8, 60, 130, 140}; }
+  static Box bottomBand() { return {8, kHeight - 30, 130, kHeight - 4}; }
+  static Box topBand() { return {8, 2, 130, 20}; }
+
+  static PrivateDisplay* display_;
+  std::unique_ptr<RenderHarness> h_;
+  xcb_window_t background_ = XCB_NONE;
+  xcb_window_t focused_ = XCB_NONE;
+  Box focusedArea_;
+};
+
+PrivateDisplay* BlurPainterTest::display_ = nullptr;
+
+TEST_F(BlurPainterTest, FocusedWindowStaysSharpWhileTheBackdropLosesItsDetail) {
+  const Image off = h_->capture(screen());
+  const double before = highFrequencyEnergy(off, farBackground());
+  ASSERT_GT(before, 20.0) << "the scene must have fine detail to lose";
+
+  for (BlurMaterial material : {BlurMaterial::deep, BlurMaterial::ambient}) {
+    SCOPED_TRACE(static_cast<int>(material));
+    OverlayVisualState state = h_->defaultState();
+    state.material = material;
+    const Image on = showWith(state);
+    EXPECT_TRUE(identical(off, on, focusedArea_));
+    // A veil alone keeps about 60 % or more of the detail; the blur must remove nearly all.
+    EXPECT_LT(highFrequencyEnergy(on, farBackground()), before * 0.05);
+    std::printf("high-frequency energy %.2f -> %.2f\n", before,
+                highFrequencyEnergy(on, farBackground()));
+  }
+}
+
+TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
+  // A shaped window (a cross) below the overlay: only its shape may cover the background.
+  const xcb_window_t shaped =
+      h_->createPlainWindow(40, 300, 90, 90, [](int, int) { return 0xffd000u; });
+  const xcb_rectangle_t cross[] = {{30, 0, 30, 90}, {0, 30, 90, 30}};
+  xcb_shape_rectangles(h_->connection().xcb(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                       XCB_CLIP_ORDERING_UNSORTED, shaped, 0, 0, 2, cross);
+  h_->placeAbove(shaped, h_->frameOf(background_));
+  h_->settle();
+  const Image off = h_->capture(screen());
+  ASSERT_EQ(off.at(kWidth - 2, kHeight / 2), kRootColor);  // the root shows at the right edge
+  ASSERT_EQ(off.at(40 + 45, 300 + 45), 0xffd000u);         // the cross is there...
+  ASSERT_NE(off.at(40 + 5, 300 + 5), 0xffd000u);           // ...with the background in its corners
+
+  OverlayVisualState state = h_->defaultState();
+  state.alpha = 0;
+  const Image on = showWith(state);
+  EXPECT_TRUE(identical(off, on, screen()));
+
+  // Half way: a mix of the two, neither the scene nor the blur.
+  state.alpha = 0.5;
+  h_->paint(state);
+  ASSERT_TRUE(h_->waitForFrames(1));
+  const Image half = h_->capture(screen());
+  EXPECT_TRUE(identical(off, half, focusedArea_));
+  const double energy = highFrequencyEnergy(half, farBackground());
+  EXPECT_GT(energy, highFrequencyEnergy(off, farBackground()) * 0.3);
+  EXPECT_LT(energy, highFrequencyEnergy(off, farBackground()) * 0.7);
+}
+
+TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
+  const Image off = h_->capture(screen());
+  const Image plain = showWith(h_->defaultState());
+
+  {
+    SCOPED_TRACE("grayscale at 1 removes all colour behind, the focused window keeps its own");
+    OverlayVisualState state = h_->defaultState();
+    state.grayscaleOpacity = 1;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    const Image grey = h_->capture(screen());
+    EXPECT_GT(maxChroma(plain, farBackground()), 40);
+    EXPECT_LE(maxChroma(grey, farBackground()), 3);
+    EXPECT_TRUE(identical(off, grey, focusedArea_));
+  }
+  {
+    SCOPED_TRACE("a red tint colours the bottom band and leaves the top alone");
+    OverlayVisualState state = h_->defaultState();
+    state.tintColors = {Color::deviceRGB(1, 0, 0, 1), Color::deviceRGB(1, 0, 0, 0.4),
+                        Color::deviceRGB(1, 0, 0, 0)};
+    state.tintOpacity = 1;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    const Image tinted = h_->capture(screen());
+    const Rgb bottomBefore = meanColor(plain, bottomBand());
+    const Rgb bottomAfter = meanColor(tinted, bottomBand());
+    EXPECT_GT(bottomAfter.r - bottomBefore.r, 40);
+    EXPECT_LT(bottomAfter.b, bottomBefore.b * 0.5);
+    const Rgb topBefore = meanColor(plain, topBand());
+    const Rgb topAfter = meanColor(tinted, topBand());
+    EXPECT_NEAR(topAfter.r, topBefore.r, 12);
+    EXPECT_NEAR(topAfter.b, topBefore.b, 12);
+    EXPECT_TRUE(identical(off, tinted, focusedArea_));
+  }
+  {
+    SCOPED_TRACE("grain at 0.5 adds pixel noise; grain at 0 adds none");
+    OverlayVisualState state = h_->defaultState();
+    state.grainImage = makeGrainImage(kWidth, kHeight);
+    ASSERT_TRUE(state.grainImage);
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    const double quiet = greenDeviation(h_->capture(screen()), farBackground());
+    EXPECT_NEAR(quiet, greenDeviation(plain, farBackground()), 0.5);
+    state.grainOpacity = 0.5;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    const Image grainy = h_->capture(screen());
+    EXPECT_GT(greenDeviation(grainy, farBackground()), quiet + 1);
+    EXPECT_GT(highFrequencyEnergy(grainy, farBackground()),
+              highFrequencyEnergy(plain, farBackground()) + 2);
+    EXPECT_TRUE(identical(off, grainy, focusedArea_));
+
+    // A fade re-mixes the kept grainy image with the scene and comes back to the same pixels.
+    state.alpha = 0.5;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    EXPECT_FALSE(identical(grainy, h_->capture(screen()), farBackground()));
+    state.alpha = 1;
+    h_->paint(state);
+    ASSERT_TRUE(h_->waitForFrames(1));
+    EXPECT_TRUE(identical(grainy, h_->capture(screen()), screen()));
+  }
+}
+
+TEST_F(BlurPainterTest, RedrawsOnlyWhatChangedAndNothingWhenNothingDid) {
+  showWith(h_->defaultState());
+  const uint64_t frames = h_->stats().frames;
+  h_->settle(0.3);
+  EXPECT_EQ(h_->stats().frames, frames) << "nothing changed, nothing may be drawn";
+
+  // A small change behind the overlay is redrawn, and only around itself.
+  const Image before = h_->capture(screen());
+  const uint64_t pixels = h_->stats().pixelsOut;
+  h_->draw(background_, 60, 60, [](int, int) { return 0xffffffu; });
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.05);
+  const Image after = h_->capture(screen());
+  const uint64_t redrawn = h_->stats().pixelsOut - pixels;
+  EXPECT_GT(redrawn, 0u);
+  EXPECT_LT(redrawn, static_cast<uint64_t>(kWidth * kHeight) / 3);
+  const Box changed = clientArea(background_, 60, 60);
+  EXPECT_FALSE(identical(before, after, changed));
+  EXPECT_TRUE(identical(before, after, {kWidth - 150, kHeight - 100, kWidth - 8, kHeight - 8}));
+
+  // The partial redraw leaves exactly what a full redraw makes.
+  OverlayVisualState state = h_->defaultState();
+  state.frame.x = 1;  // moving the overlay recomposes everything...
+  h_->paint(state);
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->paint(h_->defaultState());  // ...and so does moving it back
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.05);
+  EXPECT_TRUE(identical(after, h_->capture(screen()), screen()));
+
+  // While the overlay is hidden, changes behind it cost nothing.
+  h_->hideOverlay();
+  h_->settle(0.05);
+  const uint64_t hiddenFrames = h_->stats().frames;
+  h_->draw(background_, 60, 60, [](int, int) { return 0x000000u; });
+  h_->settle(0.2);
+  EXPECT_EQ(h_->stats().frames, hiddenFrames);
+}
+
+TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
+  showWith(h_->defaultState());
+  std::vector<xcb_window_t> windows;
+  for (int round = 0; round < 20; ++round) {
+    for (int i = 0; i < 10; ++i) {
+      windows.push_back(h_->createPlainWindow(
+          10 + 20 * i, 10 + 10 * round, 50, 40, [](int x, int) { return x % 2 ? 0xffffffu : 0u; },
+          false));
+      h_->placeAbove(windows.back(), h_->frameOf(background_));
+    }
+    OverlayVisualState state = h_->defaultState();
+    state.alpha = 0.5 + round / 40.0;  // a fade in progress
+    h_->paint(state);
+    h_->loop().runFor(0.005);
+    for (xcb_window_t w : windows) xcb_destroy_window(h_->connection().xcb(), w);
+    windows.clear();
+    h_->connection().flush();
+  }
+  h_->settle(0.2);
+  EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
+  EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
+}
+
+}  // namespace
+}  // namespace dunelo::x11::testing
+
+namespace dunelo::x11::testing {
+namespace {
+
+// The painter behind the backend's overlay surfaces: the surface's own stacking, fades and
+// effect setters drive what the screen shows.
+TEST_F(BlurPainterTest, OverlaySurfacesOfTheDesktopBlurThroughThePainter) {
+  X11Desktop desktop(h_->connection(), h_->loop(),
+                     std::make_unique<BlurPainterFactory>(h_->loop(), display_->name()));
+  CancellableBag attached = attachToEventLoop(h_->connection(), h_->loop());
+  const Image off = h_->capture(screen());
+
+  auto surface = desktop.overlaySurfaces().createSurface(desktop.displays().screens().front());
+  surface->setAlpha(0, Animation::none());
+  surface->orderFront();
+  surface->orderBelow(h_->frameOf(focused_));
+  surface->setAlpha(1, Animation::fade());
+  h_->settle(0.6);  // the fade and its last frame
+  const Image on = h_->capture(screen());
+  EXPECT_TRUE(identical(off, on, focusedArea_));
+  EXPECT_LT(highFrequencyEnergy(on, farBackground()),
+            highFrequencyEnergy(off, farBackground()) * 0.05);
+  EXPECT_GT(maxChroma(on, farBackground()), 40);
+
+  surface->setGrayscaleOpacity(1);
+  h_->settle(0.2);
+  EXPECT_LE(maxChroma(h_->capture(screen()), farBackground()), 3);
+
+  surface->orderOut();
+  h_->settle(0.2);
+  EXPECT_TRUE(identical(off, h_->capture(screen()), screen()));
+  surface.reset();
+  h_->settle(0.05);
+  EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
+}
+
+}  // namespace
+}  // namespace dunelo::x11::testing
