@@ -46,6 +46,44 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 say "Xvfb started on display $DISPLAY (1280x800)"
 
+# Dunelo's settings: the hot key Ctrl+Option+D, stored as Dunelo stores it on every platform
+# (key code 2 is the D key; 0x40000 control + 0x80000 option = 786432).
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME/dunelo"
+cat >"$XDG_CONFIG_HOME/dunelo/defaults.json" <<'JSON'
+{"globalShortcutKeyCode": 2, "globalShortcutModifiers": 786432, "isActive": false}
+JSON
+say "settings: hot key Ctrl+Alt+D, isActive=false ($XDG_CONFIG_HOME/dunelo/defaults.json)"
+
+# The single-instance socket of this session.
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+
+# A tray at the top right (trayer, an XEmbed tray) for Dunelo's icon.
+trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+  >"$work/trayer.log" 2>&1 &
+pids+=($!)
+sleep 0.5
+
+log=/tmp/dunelo_debug.log
+logStart=$( (wc -l <"$log") 2>/dev/null || echo 0)
+"$dunelo" 2>"$work/dunelo.stderr" &
+dunelo_pid=$!
+pids+=($dunelo_pid)
+icon=""
+for _ in $(seq 100); do
+  icon=$(xwininfo -root -tree | grep '("dunelo" "Dunelo")  22x22' | grep -o '+[0-9]*+[0-9]*$' || true)
+  [ -n "$icon" ] && break
+  sleep 0.1
+done
+say "dunelo started (pid $dunelo_pid) without a window manager; tray icon at $icon"
+iconX=$(( $(echo "$icon" | cut -d+ -f2) + 11 ))
+iconY=$(( $(echo "$icon" | cut -d+ -f3) + 11 ))
+xdotool mousemove "$iconX" "$iconY" click 1
+sleep 1.5
+say "clicked the tray icon"
+shot 00-panel-permissions "the panel: no window manager publishes the active window, so Accessibility is missing"
+
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
@@ -53,6 +91,14 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 say "openbox manages the screen"
+sleep 2
+xdotool mousemove "$iconX" "$iconY" click 1
+sleep 1.5
+say "clicked the tray icon again (the window manager took the focus, which closed the panel)"
+shot 00-panel-main "the panel's main screen: the permission poll found both permissions granted"
+xdotool mousemove 640 700 click 1
+sleep 0.5
+say "clicked the desktop: the panel closes as it loses the focus"
 
 xsetroot -solid '#35618f'
 xterm -geometry 90x28+40+40 -bg '#fdf6e3' -fg '#073642' -title 'first xterm' \
@@ -71,22 +117,7 @@ for class in XTerm XClock XEyes XLogo; do xdotool search --sync --class "$class"
 xdotool windowactivate --sync "$(xdotool search --class XTerm | head -n1)"
 say "windows open: xterm (active), a second xterm, xclock, xeyes, xlogo"
 
-# Dunelo's settings: the hot key Ctrl+Option+D, stored as Dunelo stores it on every platform
-# (key code 2 is the D key; 0x40000 control + 0x80000 option = 786432).
-export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$XDG_CONFIG_HOME/dunelo"
-cat >"$XDG_CONFIG_HOME/dunelo/defaults.json" <<'JSON'
-{"globalShortcutKeyCode": 2, "globalShortcutModifiers": 786432, "isActive": false}
-JSON
-say "settings: hot key Ctrl+Alt+D, isActive=false ($XDG_CONFIG_HOME/dunelo/defaults.json)"
-
-log=/tmp/dunelo_debug.log
-logStart=$( (wc -l <"$log") 2>/dev/null || echo 0)
-"$dunelo" 2>"$work/dunelo.stderr" &
-dunelo_pid=$!
-pids+=($dunelo_pid)
-sleep 2
-say "dunelo started (pid $dunelo_pid); isActive=$(isActive)"
+say "isActive=$(isActive)"
 shot 01-started "Dunelo running, off"
 
 xdotool mousemove 640 400

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dir=build
-flags=(-DDUNELO_WERROR=ON)
+flags=(-DDUNELO_WERROR=ON -DDUNELO_BUILD_TESTS=ON -DDUNELO_BUILD_BENCHMARKS=ON)
 if [ "${1:-}" = "--sanitize" ]; then
   dir=build-asan
   flags+=(-DDUNELO_SANITIZE=ON -DDUNELO_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug)

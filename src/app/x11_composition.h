@@ -25,6 +25,11 @@ class X11Composition {
     const char* displayName = nullptr;        // null: $DISPLAY
     std::optional<std::string> defaultsPath;  // none: $XDG_CONFIG_HOME/dunelo/defaults.json
     std::optional<std::string> autostartDir;  // none: $XDG_CONFIG_HOME/autostart
+    // The main loop when a toolkit runs the thread; null: the composition's own poll() loop. With
+    // a scheduler given, the caller drives the connection and the composition's loop (which still
+    // serves the overlays' render connection): when `fd()` is readable and before its own loop
+    // sleeps it calls `dispatchPendingEvents()`, `loop().runOnce(0)`, then `flush()`.
+    Scheduler* scheduler = nullptr;
   };
 
   // Connects and builds every capability. None when there is no usable X display; the reason is
@@ -36,6 +41,7 @@ class X11Composition {
 
   x11::EventLoop& loop() { return loop_; }
   x11::X11Connection& connection() { return *connection_; }
+  x11::X11Desktop& desktop() { return *desktop_; }
   Platform& platform() { return *platform_; }
 
  private:

@@ -101,22 +101,19 @@ TEST_F(Locator, FrontmostOfSeveralMatchingWindowsWins) {
   EXPECT_EQ(locate(), window);
 }
 
-TEST_F(Locator, FirstMatchWithoutANumberEndsTheSearch) {
-  const WindowNumber twin = d.openWindow(app, Rect(100, 100, 800, 600), {.focus = false});
-  d.setWindowListFaults(twin, {WindowListFault::windowNumber});
-  EXPECT_EQ(locate(), std::nullopt);  // `window` behind it would match too
-}
-
-TEST_F(Locator, EntriesWithUnreadableFieldsAreSkipped) {
+// A twin of `window` in front of it, with one field unreadable: entries with unreadable fields are
+// skipped, but the first match without a number ends the search.
+TEST_F(Locator, UnreadableEntriesAreSkippedAndANumberlessMatchEndsTheSearch) {
   for (WindowListFault fault :
        {WindowListFault::ownerPID, WindowListFault::bounds, WindowListFault::x, WindowListFault::y,
-        WindowListFault::width, WindowListFault::height}) {
+        WindowListFault::width, WindowListFault::height, WindowListFault::windowNumber}) {
     SCOPED_TRACE(static_cast<int>(fault));
     Scene fresh;
     const WindowNumber twin =
         fresh.d.openWindow(fresh.app, Rect(100, 100, 800, 600), {.focus = false});
     fresh.d.setWindowListFaults(twin, {fault});
-    EXPECT_EQ(fresh.locate(), fresh.window);
+    EXPECT_EQ(fresh.locate(),
+              fault == WindowListFault::windowNumber ? std::nullopt : std::optional(fresh.window));
   }
 }
 

@@ -148,36 +148,6 @@ TEST_F(JsonStoreTest, AHugeFileIsSetAsideUnread) {
   EXPECT_EQ(fs::file_size(dir.file(names[0])), 100u * 1024 * 1024);
 }
 
-// Every setting of the wrong type loads its default; values the store cannot represent read as
-// absent but survive writes of other keys.
-TEST_F(JsonStoreTest, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept) {
-  writeFile(path, R"({
-    "isActive": "yes", "blurIntensity": "25", "shakeSensitivity": 1,
-    "excludedAppBundleIDs": {"a": 1}, "launchAtLogin": [true],
-    "globalShortcutKeyCode": "49", "globalShortcutModifiers": {"$data": "!!"},
-    "blurMode": null, "grainIntensity": [0.5], "tintOpacity": {"$double": "lots"},
-    "tintColor": "red", "isGrayscale": {}, "other": {"nested": [null, {"kept": true}]}
-  })");
-  JsonFileDefaultsStore store(path);
-  SettingsManager s(store, noLogin);
-  EXPECT_FALSE(s.isActive.get() || s.launchAtLogin.get() || s.isGrayscale.get());
-  EXPECT_EQ(s.blurRadius.get(), 70.0);
-  EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::medium);
-  EXPECT_EQ(s.excludedAppBundleIDs.get(), std::set<std::string>{"com.apple.finder"});
-  EXPECT_EQ(s.globalShortcutKeyCode.get(), std::nullopt);
-  EXPECT_EQ(s.globalShortcutModifiers.get(), 0u);
-  EXPECT_EQ(s.blurMode.get(), BlurMode::deep);
-  EXPECT_EQ(s.grainIntensity.get() + s.tintOpacity.get(), 0.0);
-  EXPECT_EQ(s.tintColor.get(), accentColor());
-  EXPECT_EQ(store.objectForKey("other"), std::nullopt);
-
-  s.isActive = true;
-  const auto text = readFile(path);
-  EXPECT_NE(text.find("\"kept\": true"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"blurMode\": null"), std::string::npos) << text;
-  EXPECT_TRUE(JsonFileDefaultsStore(path).boolForKey("isActive"));
-}
-
 // Runs `body` in a child process that cannot write to `dir` (as root, after dropping to an
 // unprivileged user, because root ignores directory permissions). The child's exit code is the
 // number of failed checks.

@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <limits>
+#include <sstream>
 
+#include "core/format.h"
 #include "settings/color_archive.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/json_file_defaults_store.h"
@@ -35,27 +37,58 @@ DefaultsData bytes(const std::string& s) {
   return DefaultsData(s.begin(), s.end());
 }
 
+// Every setting in one line, so whole states compare at once.
+std::string describe(const SettingsManager& s) {
+  std::ostringstream o;
+  o << s.isActive.get() << ' ' << formatDecimal(s.blurRadius.get()) << ' '
+    << rawValue(s.shakeSensitivity.get()) << " [";
+  for (const auto& id : s.excludedAppBundleIDs.get()) o << id << ';';
+  const auto code = s.globalShortcutKeyCode.get();
+  o << "] " << s.launchAtLogin.get() << ' ' << (code ? std::to_string(*code) : "none") << ' '
+    << s.globalShortcutModifiers.get() << ' ' << rawValue(s.blurMode.get()) << ' '
+    << formatDecimal(s.grainIntensity.get()) << ' ' << formatDecimal(s.tintOpacity.get()) << ' '
+    << (s.tintColor.get() == accentColor() ? "accent" : "other") << ' ' << s.isGrayscale.get()
+    << ' ' << s.autoHideDockAndMenuBar.get();
+  return o.str();
+}
+const std::string kAllDefaults =
+    "0 70.0 medium [com.apple.finder;] 0 none 0 deep 0.0 0.0 accent 0 0";
+
 TEST(SettingsManager, EmptyDomainLoadsEveryDefaultAndWritesNothing) {
   testing::LogCapture log;
   InMemoryDefaultsStore store;
   FakeLoginItems login;
   SettingsManager s(store, login);
-  EXPECT_FALSE(s.isActive.get());
-  EXPECT_EQ(s.blurRadius.get(), 70.0);
-  EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::medium);
-  EXPECT_EQ(s.excludedAppBundleIDs.get(), Ids{"com.apple.finder"});
-  EXPECT_FALSE(s.launchAtLogin.get());
-  EXPECT_EQ(s.globalShortcutKeyCode.get(), std::nullopt);
-  EXPECT_EQ(s.globalShortcutModifiers.get(), 0u);
-  EXPECT_EQ(s.blurMode.get(), BlurMode::deep);
-  EXPECT_EQ(s.grainIntensity.get(), 0.0);
-  EXPECT_EQ(s.tintOpacity.get(), 0.0);
-  EXPECT_EQ(s.tintColor.get(), accentColor());
-  EXPECT_FALSE(s.isGrayscale.get());
-  EXPECT_FALSE(s.autoHideDockAndMenuBar.get());
+  EXPECT_EQ(describe(s), kAllDefaults);
   EXPECT_EQ(store.writeCount(), 0u);
   EXPECT_TRUE(login.calls.empty());  // the registration is not touched at load
   EXPECT_TRUE(log.messages().empty());
+}
+
+// Every setting of the wrong type in a file loads its default; values the store cannot represent
+// read as absent but survive writes of other keys.
+TEST(SettingsManagerWithFile, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept) {
+  testing::ScratchDir dir;
+  const std::string path = dir.file("defaults.json");
+  testing::writeFile(path, R"({
+    "isActive": "yes", "blurIntensity": "25", "shakeSensitivity": 1,
+    "excludedAppBundleIDs": {"a": 1}, "launchAtLogin": [true],
+    "globalShortcutKeyCode": "49", "globalShortcutModifiers": {"$data": "!!"},
+    "blurMode": null, "grainIntensity": [0.5], "tintOpacity": {"$double": "lots"},
+    "tintColor": "red", "isGrayscale": {}, "autoHideDockAndMenuBar": "1",
+    "other": {"nested": [null, {"kept": true}]}
+  })");
+  JsonFileDefaultsStore store(path);
+  FakeLoginItems login;
+  SettingsManager s(store, login);
+  EXPECT_EQ(describe(s), kAllDefaults);
+  EXPECT_EQ(store.objectForKey("other"), std::nullopt);
+
+  s.isActive = true;
+  const auto text = testing::readFile(path);
+  EXPECT_NE(text.find("\"kept\": true"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"blurMode\": null"), std::string::npos) << text;
+  EXPECT_TRUE(JsonFileDefaultsStore(path).boolForKey("isActive"));
 }
 
 // A loaded setting in the form it is stored in (none for an absent shortcut).
@@ -191,7 +224,8 @@ TEST(SettingsManager, EveryAssignmentWritesThroughAfterStoring) {
                                              "write, property 30.000000"}));
 }
 
-TEST(SettingsManager, LoginItemFailuresAreIgnored) {
+// What the desktop or the archive refuses still changes the setting the user sees.
+TEST(SettingsManager, RefusedLoginItemsAndUnstorableColoursKeepTheNewValue) {
   InMemoryDefaultsStore store;
   FakeLoginItems login;
   login.succeed = false;
@@ -201,19 +235,13 @@ TEST(SettingsManager, LoginItemFailuresAreIgnored) {
   EXPECT_TRUE(store.boolForKey(keys::kLaunchAtLogin));
   s.launchAtLogin = false;
   EXPECT_EQ(login.calls, (std::vector<std::string>{"register", "unregister"}));
-}
 
-TEST(SettingsManager, AColourThatCannotBeStoredChangesOnlyInMemory) {
-  InMemoryDefaultsStore store;
-  FakeLoginItems login;
-  SettingsManager s(store, login);
   const Color kept = Color::grayscale(0.5, 0.75);
   s.tintColor = kept;
   const Color pattern{0, 0, 0, 1, ColorSpace::pattern};
   s.tintColor = pattern;
   EXPECT_EQ(s.tintColor.get(), pattern);
-  SettingsManager relaunched(store, login);
-  EXPECT_EQ(relaunched.tintColor.get(), kept);
+  EXPECT_EQ(SettingsManager(store, login).tintColor.get(), kept);  // the next launch
 }
 
 TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
@@ -237,43 +265,6 @@ TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
        }) {
     EXPECT_EQ(unarchiveColor(bytes(bad)), std::nullopt) << bad;
   }
-}
-
-// Through the file store: what one run assigns, the next run loads, with types intact.
-TEST(SettingsManagerWithFile, SettingsSurviveARelaunch) {
-  testing::LogCapture log;
-  testing::ScratchDir dir;
-  const std::string path = dir.file("dunelo/defaults.json");
-  FakeLoginItems login;
-  const Color tint = Color::srgb(0.9, 0.1, 0.2, 0.7);
-  {
-    JsonFileDefaultsStore store(path);
-    SettingsManager s(store, login);
-    s.excludedAppBundleIDs = Ids{};
-    s.blurRadius = 0.0;
-    s.tintColor = tint;
-    s.shakeSensitivity = ShakeSensitivity::high;
-    s.globalShortcutKeyCode = 49u;
-    s.globalShortcutModifiers = 0x120000u;
-    s.isActive = true;
-  }
-  JsonFileDefaultsStore store(path);
-  SettingsManager s(store, login);
-  EXPECT_EQ(s.excludedAppBundleIDs.get(), Ids{});  // Finder is not added back
-  EXPECT_EQ(s.blurRadius.get(), 0.0);
-  EXPECT_EQ(s.tintColor.get(), tint);
-  EXPECT_EQ(s.shakeSensitivity.get(), ShakeSensitivity::high);
-  EXPECT_EQ(s.globalShortcutKeyCode.get(), 49u);
-  EXPECT_EQ(s.globalShortcutModifiers.get(), 0x120000u);
-  EXPECT_TRUE(s.isActive.get());
-  EXPECT_TRUE(log.messages().empty());
-
-  // A value of the wrong type written by someone else stays wrong-typed after a restart.
-  store.setObject(keys::kBlurRadius, "25");
-  JsonFileDefaultsStore again(path);
-  EXPECT_EQ(again.stringForKey(keys::kBlurRadius), "25");
-  SettingsManager reloaded(again, login);
-  EXPECT_EQ(reloaded.blurRadius.get(), 70.0);
 }
 
 }  // namespace

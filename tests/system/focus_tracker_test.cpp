@@ -40,7 +40,7 @@ struct Scene {
 
 class Tracker : public testing::Test, public Scene {};
 
-TEST_F(Tracker, AttachesToTheFrontmostApplicationAtOnce) {
+TEST_F(Tracker, AttachesToTheFrontmostApplicationAtOnceAndOnRetracking) {
   makeTracker();
   EXPECT_EQ(*tracker->focusedAppBundleID, "org.example.Editor");
   EXPECT_EQ(*tracker->focusedWindowRect, Rect(100, 50, 800, 600));
@@ -49,6 +49,20 @@ TEST_F(Tracker, AttachesToTheFrontmostApplicationAtOnce) {
   EXPECT_EQ(d.windowObserverCount(editor), 1u);
   EXPECT_THAT(d.observedNotifications(editor),
               ElementsAre("AXFocusedWindowChanged", "AXMoved", "AXResized", "AXMainWindowChanged"));
+
+  // Re-tracking the same application republishes and replaces its observer.
+  std::vector<std::optional<std::string>> ids;
+  auto token = tracker->focusedAppBundleID.subscribe([&](const auto& v) { ids.push_back(v); });
+  tracker->trackApplication(*d.workspace().frontmostApplication());
+  EXPECT_EQ(ids.size(), 2u);  // the current value on subscribing, then the same again
+  EXPECT_EQ(ids.back(), "org.example.Editor");
+  EXPECT_EQ(d.windowObserverCount(editor), 1u);
+  EXPECT_EQ(d.observedNotifications(editor).size(), 4u);  // not eight: the old one is gone
+
+  // The replacement still delivers.
+  d.moveWindow(window, {200, 80});
+  d.runUntilIdle();
+  EXPECT_EQ(*tracker->focusedWindowRect, Rect(200, 80, 800, 600));
 }
 
 TEST_F(Tracker, WithoutAFrontmostApplicationWaitsForActivations) {
@@ -75,22 +89,6 @@ TEST_F(Tracker, WithoutAFrontmostApplicationWaitsForActivations) {
   EXPECT_EQ(*tracker->focusedWindowRect, Rect(100, 50, 800, 600));
   EXPECT_EQ(d.windowObserverCount(nameless), 0u);
   EXPECT_EQ(d.windowObserverCount(editor), 1u);
-}
-
-TEST_F(Tracker, RetrackingTheSameApplicationRepublishesAndReplacesItsObserver) {
-  makeTracker();
-  std::vector<std::optional<std::string>> ids;
-  auto token = tracker->focusedAppBundleID.subscribe([&](const auto& v) { ids.push_back(v); });
-  tracker->trackApplication(*d.workspace().frontmostApplication());
-  EXPECT_EQ(ids.size(), 2u);  // the current value on subscribing, then the same again
-  EXPECT_EQ(ids.back(), "org.example.Editor");
-  EXPECT_EQ(d.windowObserverCount(editor), 1u);
-  EXPECT_EQ(d.observedNotifications(editor).size(), 4u);  // not eight: the old one is gone
-
-  // The replacement still delivers.
-  d.moveWindow(window, {200, 80});
-  d.runUntilIdle();
-  EXPECT_EQ(*tracker->focusedWindowRect, Rect(200, 80, 800, 600));
 }
 
 TEST_F(Tracker, EveryNotificationRefreshesOnceOnTheMainQueue) {

@@ -2,49 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <vector>
+
+#include "platform/sim/sim_desktop.h"
 
 namespace dunelo {
 namespace {
 
-// A hot-key service that records what is live and can deliver presses, also to a handler kept
-// past its removal (as a desktop might when a press is already queued).
-class FakeHotKeys : public HotKeys {
+// The desktop's hot-key service, keeping the latest press handler past its removal (as a desktop
+// might when a press is already queued).
+class KeepingHotKeys : public HotKeys {
  public:
-  struct Registration {
-    uint32_t keyCode;
-    uint32_t modifiers;
-    HotKeyID id;
-  };
-
+  explicit KeepingHotKeys(HotKeys& inner) : inner_(inner) {}
   Cancellable installPressHandler(std::function<int32_t(const HotKeyID&)> handler) override {
-    const int n = next_++;
-    handlers[n] = handler;
     lastHandler = handler;
-    return Cancellable([this, n] { handlers.erase(n); });
+    return inner_.installPressHandler(std::move(handler));
   }
   Cancellable registerHotKey(uint32_t keyCode, uint32_t modifiers, HotKeyID id) override {
-    const int n = next_++;
-    keys[n] = Registration{keyCode, modifiers, id};
-    return Cancellable([this, n] { keys.erase(n); });
+    return inner_.registerHotKey(keyCode, modifiers, id);
   }
-
-  // Delivers one press to every live handler; the answers in order.
-  std::vector<int32_t> press() {
-    std::vector<int32_t> answers;
-    auto live = handlers;
-    for (auto& [n, h] : live) answers.push_back(h(kDuneloHotKeyID));
-    return answers;
-  }
-
-  std::map<int, std::function<int32_t(const HotKeyID&)>> handlers;
-  std::map<int, Registration> keys;
   std::function<int32_t(const HotKeyID&)> lastHandler;
 
  private:
-  int next_ = 0;
+  HotKeys& inner_;
 };
 
 TEST(HotKeyModifiers, TranslatesTheFourModifiersAndDropsEveryOtherBit) {
@@ -72,58 +53,49 @@ TEST(HotKeyModifiers, TranslatesTheFourModifiersAndDropsEveryOtherBit) {
   }
 }
 
-TEST(GlobalShortcut, KeepsOneRegistrationAndAnswersEveryPressAsHandled) {
-  FakeHotKeys keys;
-  GlobalShortcut shortcut(keys);
-  shortcut.registerHotKey(49, 0x100000 | 0x20000);
-  shortcut.registerHotKey(3, 0);  // a bare key is a valid shortcut
-
-  ASSERT_EQ(keys.keys.size(), 1u);
-  ASSERT_EQ(keys.handlers.size(), 1u);
-  const auto& reg = keys.keys.begin()->second;
-  EXPECT_EQ(reg.keyCode, 3u);
-  EXPECT_EQ(reg.modifiers, 0u);
-  EXPECT_EQ(reg.id, (HotKeyID{0x444E4C4F, 1}));
-
-  EXPECT_EQ(keys.press(), std::vector<int32_t>{HotKeys::kHandled});  // no trigger yet
+struct GlobalShortcutTest : ::testing::Test {
+  sim::SimDesktop d;
+  KeepingHotKeys keys{d.hotKeys()};
+  std::unique_ptr<GlobalShortcut> shortcut = std::make_unique<GlobalShortcut>(keys);
   int presses = 0;
-  shortcut.onTrigger = [&] { ++presses; };
-  keys.press();
-  EXPECT_EQ(keys.press(), std::vector<int32_t>{HotKeys::kHandled});
+};
+
+TEST_F(GlobalShortcutTest, KeepsOneRegistrationAndAnswersEveryPressAsHandled) {
+  shortcut->registerHotKey(49, 0x100000 | 0x20000);
+  shortcut->registerHotKey(3, 0);  // a bare key is a valid shortcut
+  EXPECT_EQ(d.registeredHotKeys(), (std::vector<sim::RegisteredHotKey>{{3, 0, kDuneloHotKeyID}}));
+  EXPECT_EQ(kDuneloHotKeyID, (HotKeyID{0x444E4C4F, 1}));
+  EXPECT_EQ(d.pressHandlerCount(), 1u);
+
+  EXPECT_EQ(d.pressHotKey(3, 0), HotKeys::kHandled);  // no trigger yet
+  shortcut->onTrigger = [&] { ++presses; };
+  d.pressHotKey(3, 0);
+  EXPECT_EQ(d.pressHotKey(3, 0), HotKeys::kHandled);
   EXPECT_EQ(presses, 2);
-}
 
-TEST(GlobalShortcut, TriggerMayReRegisterWhilePressIsHandled) {
-  FakeHotKeys keys;
-  GlobalShortcut shortcut(keys);
-  int presses = 0;
-  shortcut.onTrigger = [&] {
+  // The trigger may re-register while its press is handled.
+  shortcut->onTrigger = [&] {
     ++presses;
-    shortcut.onTrigger = nullptr;
-    shortcut.registerHotKey(50, 0);
+    shortcut->onTrigger = nullptr;
+    shortcut->registerHotKey(50, 0);
   };
-  shortcut.registerHotKey(49, 0);
-  EXPECT_EQ(keys.press(), std::vector<int32_t>{HotKeys::kHandled});
-  EXPECT_EQ(presses, 1);
-  ASSERT_EQ(keys.keys.size(), 1u);
-  EXPECT_EQ(keys.keys.begin()->second.keyCode, 50u);
+  EXPECT_EQ(d.pressHotKey(3, 0), HotKeys::kHandled);
+  EXPECT_EQ(presses, 3);
+  EXPECT_EQ(d.registeredHotKeys(), (std::vector<sim::RegisteredHotKey>{{50, 0, kDuneloHotKeyID}}));
 }
 
-TEST(GlobalShortcut, UnregisterAndDestructionRemoveKeyAndHandler) {
-  FakeHotKeys keys;
-  auto shortcut = std::make_unique<GlobalShortcut>(keys);
+TEST_F(GlobalShortcutTest, UnregisterAndDestructionRemoveKeyAndHandler) {
   shortcut->unregister();  // nothing registered: harmless
   shortcut->registerHotKey(49, 0x100000);
   shortcut->unregister();
-  EXPECT_TRUE(keys.keys.empty());
-  EXPECT_TRUE(keys.handlers.empty());
+  EXPECT_TRUE(d.registeredHotKeys().empty());
+  EXPECT_EQ(d.pressHandlerCount(), 0u);
 
-  int presses = 0;
   shortcut->onTrigger = [&] { ++presses; };
   shortcut->registerHotKey(49, 0x100000);
   shortcut.reset();
-  EXPECT_TRUE(keys.keys.empty());
-  EXPECT_TRUE(keys.handlers.empty());
+  EXPECT_TRUE(d.registeredHotKeys().empty());
+  EXPECT_EQ(d.pressHandlerCount(), 0u);
 
   // A press that was already on its way when the shortcut went away is not handled.
   EXPECT_EQ(keys.lastHandler(kDuneloHotKeyID), HotKeys::kNotHandled);

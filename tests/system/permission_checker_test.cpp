@@ -62,20 +62,15 @@ TEST_F(Permissions, RefreshAssignsBothFlagsAndRewritesBothKeysEveryTime) {
   auto a = checker.hasScreenRecording.subscribe([&](bool v) { screen.push_back(v); });
   auto b = checker.hasAccessibility.subscribe([&](bool v) { accessibility.push_back(v); });
 
-  checker.refresh();  // nothing changed
-  EXPECT_THAT(screen, ElementsAre(false, false));
-  EXPECT_THAT(accessibility, ElementsAre(false, false));
-  EXPECT_EQ(defaults.objectForKey(kScreenKey), DefaultsValue(false));
-  EXPECT_EQ(defaults.objectForKey(kAccessibilityKey), DefaultsValue(false));
-  EXPECT_EQ(defaults.writeCount(), 2u);
-
-  d.setScreenCapturePreflight(true);
-  d.setAccessibilityTrusted(true);
-  checker.refresh();
+  for (bool granted : {false, true}) {  // nothing changed, then both granted
+    d.setScreenCapturePreflight(granted);
+    d.setAccessibilityTrusted(granted);
+    checker.refresh();
+    EXPECT_EQ(defaults.objectForKey(kScreenKey), DefaultsValue(granted));
+    EXPECT_EQ(defaults.objectForKey(kAccessibilityKey), DefaultsValue(granted));
+  }
   EXPECT_THAT(screen, ElementsAre(false, false, true));
   EXPECT_THAT(accessibility, ElementsAre(false, false, true));
-  EXPECT_EQ(defaults.objectForKey(kScreenKey), DefaultsValue(true));
-  EXPECT_EQ(defaults.objectForKey(kAccessibilityKey), DefaultsValue(true));
   EXPECT_EQ(defaults.writeCount(), 4u);
 
   // A revocation shows at the next refresh, and the next launch starts from it.

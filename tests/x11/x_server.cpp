@@ -155,7 +155,7 @@ xcb_atom_t TestClient::atom(const std::string& name) {
 
 xcb_window_t TestClient::createWindow(int x, int y, int width, int height, int32_t pid,
                                       const std::string& wmInstance, const std::string& wmClass,
-                                      const std::string& type) {
+                                      const std::string& type, bool takeFocus) {
   const xcb_window_t w = xcb_generate_id(c_);
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
   const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
@@ -181,6 +181,11 @@ xcb_window_t TestClient::createWindow(int x, int y, int width, int height, int32
     const xcb_atom_t t = atom(type);
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
                         32, 1, &t);
+  }
+  if (!takeFocus) {
+    const uint32_t never = 0;
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_USER_TIME"), XCB_ATOM_CARDINAL,
+                        32, 1, &never);
   }
   xcb_map_window(c_, w);
   xcb_flush(c_);

@@ -49,10 +49,11 @@ class TestClient {
   xcb_window_t root() const { return root_; }
 
   // Creates and maps a top-level window with WM_CLASS and a _NET_WM_PID. `type` is an
-  // _NET_WM_WINDOW_TYPE atom name, or empty for none.
+  // _NET_WM_WINDOW_TYPE atom name, or empty for none. Unless `takeFocus`, the window asks not to
+  // be focused when it appears (a _NET_WM_USER_TIME of 0).
   xcb_window_t createWindow(int x, int y, int width, int height, int32_t pid,
                             const std::string& wmInstance, const std::string& wmClass,
-                            const std::string& type = "");
+                            const std::string& type = "", bool takeFocus = true);
   void destroy(xcb_window_t window);
   // Asks the window manager to activate (focus and raise) `window`.
   void activate(xcb_window_t window);

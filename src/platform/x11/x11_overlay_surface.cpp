@@ -106,11 +106,36 @@ X11OverlaySurface::X11OverlaySurface(X11OverlaySurfaceFactory& factory, const Sc
     const auto& expose = reinterpret_cast<const xcb_expose_event_t&>(e);
     if (expose.window == window_ && expose.count == 0) changed();
   });
+  stackingToken_ = factory_.tree_.observe([this](const TreeChange& change) {
+    if (change.kind != TreeChange::Kind::stacking || heldBelow_ == XCB_NONE || heldOnce_ ||
+        holdPosted_)
+      return;
+    // Every event read in one go first, then one look at the result.
+    holdPosted_ = true;
+    factory_.scheduler_.post([weak = weakFactory_.getWeakPtr()] {
+      if (!weak) return;
+      weak->holdPosted_ = false;
+      weak->holdPlace();
+    });
+  });
   factory_.surfaces_.push_back(this);
+}
+
+void X11OverlaySurface::holdPlace() {
+  if (heldBelow_ == XCB_NONE || heldOnce_ || !mapped_ || conn_.isConnectionLost()) return;
+  const int target = factory_.tree_.stackIndex(heldBelow_);
+  if (target < 0) {
+    heldBelow_ = XCB_NONE;  // gone: the next order names the new place
+    return;
+  }
+  if (isDirectlyBelow(target)) return;
+  heldOnce_ = true;
+  restackBelow(heldBelow_);
 }
 
 X11OverlaySurface::~X11OverlaySurface() {
   std::erase(factory_.surfaces_, this);
+  stackingToken_.cancel();
   frameTimer_.cancel();
   exposeToken_.cancel();
   painter_.reset();
@@ -122,6 +147,7 @@ X11OverlaySurface::~X11OverlaySurface() {
 
 void X11OverlaySurface::orderFront() {
   if (window_ == XCB_NONE) return;
+  heldBelow_ = XCB_NONE;
   const uint32_t above = XCB_STACK_MODE_ABOVE;
   xcb_configure_window(conn_.xcb(), window_, XCB_CONFIG_WINDOW_STACK_MODE, &above);
   if (!mapped_) xcb_map_window(conn_.xcb(), window_);
@@ -130,6 +156,7 @@ void X11OverlaySurface::orderFront() {
 }
 
 void X11OverlaySurface::orderOut() {
+  heldBelow_ = XCB_NONE;
   if (window_ == XCB_NONE || !mapped_) return;
   xcb_unmap_window(conn_.xcb(), window_);
   mapped_ = false;
@@ -158,18 +185,24 @@ void X11OverlaySurface::orderBelow(WindowNumber number) {
     target = info->frame;
   }
   if (target == window_) return;
+  heldBelow_ = target;
+  heldOnce_ = false;
   if (mapped_ && isDirectlyBelow(tree.stackIndex(target))) return;
+  restackBelow(target);
+  if (!mapped_) {
+    xcb_map_window(conn_.xcb(), window_);
+    mapped_ = true;
+    changed();
+  }
+}
+
+void X11OverlaySurface::restackBelow(xcb_window_t target) {
   const uint32_t values[] = {target, XCB_STACK_MODE_BELOW};
   // The target may vanish before the server sees this: the error is expected and dropped, and
   // the window keeps its place.
   conn_.ignoreErrors(xcb_configure_window_checked(
       conn_.xcb(), window_, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, values));
   ++restacks_;
-  if (!mapped_) {
-    xcb_map_window(conn_.xcb(), window_);
-    mapped_ = true;
-    changed();
-  }
 }
 
 void X11OverlaySurface::setAlpha(double alpha, Animation animation) {

@@ -3,10 +3,13 @@
 // Each overlay is an override-redirect, borderless window covering one screen: the window manager
 // never sees it, so it is stacked by Dunelo alone, with a direct ConfigureWindow placing it
 // directly below the focused window's frame (asking the window manager to restack a window it
-// does not manage does not work). It takes no input (an empty input shape) and carries the
-// window type and state hints that keep it off taskbars, pagers and window lists. The surface
-// keeps the overlay's visual state, runs its fades (window alpha and tint, up to sixty frames a
-// second along the animation's curve) and hands the state of each frame to its painter.
+// does not manage does not work). Between two such orders the surface holds its place: when the
+// stacking changes under it (a window mapped or raised in between by another client), it restacks
+// itself at once rather than waiting for the next ordering pass, at most once per order so that
+// it never fights another client at event rate. It takes no input (an empty input shape) and
+// carries the window type and state hints that keep it off taskbars, pagers and window lists. The
+// surface keeps the overlay's visual state, runs its fades (window alpha and tint, up to sixty
+// frames a second along the animation's curve) and hands the state of each frame to its painter.
 #pragma once
 
 #include <memory>
@@ -56,6 +59,8 @@ class X11OverlaySurface final : public OverlaySurface {
 
  private:
   bool isDirectlyBelow(int targetIndex) const;
+  void restackBelow(xcb_window_t target);
+  void holdPlace();
   void changed();
   void startFrames();
   void paintNow();
@@ -73,6 +78,11 @@ class X11OverlaySurface final : public OverlaySurface {
   Cancellable frameTimer_;
   Cancellable exposeToken_;
   uint64_t restacks_ = 0;
+  // The frame the last order put this window below; none after orderFront / orderOut.
+  xcb_window_t heldBelow_ = XCB_NONE;
+  bool heldOnce_ = false;  // the place was restored once since that order
+  bool holdPosted_ = false;
+  Cancellable stackingToken_;
   WeakPtrFactory<X11OverlaySurface> weakFactory_{this};
 };
 

@@ -34,17 +34,28 @@ class FakeTools {
   ScratchDir dir_;
 };
 
-const std::string kSchema = "org.gnome.shell.extensions.dash-to-dock";
+const std::string kListKeys = "gsettings list-keys org.gnome.shell.extensions.dash-to-dock";
+const std::string kSet = "gsettings set org.gnome.shell.extensions.dash-to-dock ";
 const std::string kXfceListing = "echo 'Value is an array with 2 items:'; echo; echo 1; echo 2";
+const std::string kXfcePanel = "xfconf-query -c xfce4-panel -p /panels";
+const std::string kPlasma =
+    "dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
+    "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding = ";
 
 struct Case {
-  std::string name;
-  std::string desktop;
+  std::string name, desktop;
   bool hide;
-  std::map<std::string, std::string> tools;  // name → body
+  std::map<std::string, std::string> tools;  // name → shell body run after the call is recorded
   std::vector<std::string> calls;
   std::string error;  // part of the error message; empty when the script succeeds
 };
+
+Case make(std::string name, std::string desktop, bool hide,
+          std::map<std::string, std::string> tools, std::vector<std::string> calls,
+          std::string error) {
+  return {std::move(name),  std::move(desktop), hide,
+          std::move(tools), std::move(calls),   std::move(error)};
+}
 
 class DockScriptRunnerTest : public ::testing::TestWithParam<Case> {};
 
@@ -57,91 +68,43 @@ TEST_P(DockScriptRunnerTest, MapsTheScriptToTheDesktopsDock) {
   const auto outcome = runner.run(c.hide ? kHideDockScript : kShowDockScript);
   ASSERT_TRUE(outcome.has_value());
   EXPECT_EQ(tools.calls(), c.calls);
-  if (c.error.empty()) {
-    EXPECT_FALSE(outcome->error.has_value()) << outcome->error->at(kScriptErrorMessageKey);
-  } else {
-    ASSERT_TRUE(outcome->error.has_value());
-    EXPECT_NE(outcome->error->at(kScriptErrorMessageKey).find(c.error), std::string::npos)
-        << outcome->error->at(kScriptErrorMessageKey);
-  }
+  const std::string message = outcome->error ? outcome->error->at(kScriptErrorMessageKey) : "";
+  EXPECT_EQ(outcome->error.has_value(), !c.error.empty()) << message;
+  EXPECT_NE(message.find(c.error), std::string::npos) << message;
 }
+
+const std::map<std::string, std::string> kGsettings{{"gsettings", ""}};
+const std::map<std::string, std::string> kXfconf{{"xfconf-query", kXfceListing}};
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, DockScriptRunnerTest,
     ::testing::Values(
-        Case{"GnomeHide",
-             "ubuntu:GNOME",
-             true,
-             {{"gsettings", ""}},
-             {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed false",
-              "gsettings set " + kSchema + " autohide true"},
-             ""},
-        Case{"GnomeShow",
-             "GNOME",
-             false,
-             {{"gsettings", ""}},
-             {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed true"},
-             ""},
-        Case{"GnomeWithoutDockExtension",
-             "GNOME",
-             true,
-             {{"gsettings", "echo 'No such schema' >&2; exit 1"}},
-             {"gsettings list-keys " + kSchema},
-             "not installed"},
-        Case{"GnomeWithoutGsettings", "GNOME", true, {}, {}, "gsettings is not installed"},
-        Case{"GnomeSetFails",
-             "GNOME",
-             true,
+        make("GnomeHide", "ubuntu:GNOME", true, kGsettings,
+             {kListKeys, kSet + "dock-fixed false", kSet + "autohide true"}, ""),
+        make("GnomeShow", "GNOME", false, kGsettings, {kListKeys, kSet + "dock-fixed true"}, ""),
+        make("GnomeWithoutDockExtension", "GNOME", true,
+             {{"gsettings", "echo 'No such schema' >&2; exit 1"}}, {kListKeys}, "not installed"),
+        make("GnomeWithoutGsettings", "GNOME", true, {}, {}, "gsettings is not installed"),
+        make("GnomeSetFails", "GNOME", true,
              {{"gsettings",
                "if [ \"$1\" = set ]; then echo 'dconf: permission denied' >&2; exit 3; fi"}},
-             {"gsettings list-keys " + kSchema, "gsettings set " + kSchema + " dock-fixed false"},
-             "exit status 3): dconf: permission denied"},
-        Case{"PlasmaHide",
-             "KDE",
-             true,
-             {{"dbus-send", ""}},
-             {"dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
-              "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding "
-              "= \"autohide\"; });"},
-             ""},
-        Case{"PlasmaShow",
-             "KDE",
-             false,
-             {{"dbus-send", ""}},
-             {"dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
-              "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding "
-              "= \"none\"; });"},
-             ""},
-        Case{"XfceHideEveryPanel",
-             "XFCE",
-             true,
-             {{"xfconf-query", kXfceListing}},
-             {"xfconf-query -c xfce4-panel -p /panels",
-              "xfconf-query -c xfce4-panel -p /panels/panel-1/autohide-behavior -n -t int -s 2",
-              "xfconf-query -c xfce4-panel -p /panels/panel-2/autohide-behavior -n -t int -s 2"},
-             ""},
-        Case{"XfceShow",
-             "XFCE",
-             false,
-             {{"xfconf-query", kXfceListing}},
-             {"xfconf-query -c xfce4-panel -p /panels",
-              "xfconf-query -c xfce4-panel -p /panels/panel-1/autohide-behavior -n -t int -s 0",
-              "xfconf-query -c xfce4-panel -p /panels/panel-2/autohide-behavior -n -t int -s 0"},
-             ""},
+             {kListKeys, kSet + "dock-fixed false"}, "exit status 3): dconf: permission denied"),
+        make("PlasmaHide", "KDE", true, {{"dbus-send", ""}}, {kPlasma + "\"autohide\"; });"}, ""),
+        make("PlasmaShow", "KDE", false, {{"dbus-send", ""}}, {kPlasma + "\"none\"; });"}, ""),
+        make("XfceHideEveryPanel", "XFCE", true, kXfconf,
+             {kXfcePanel, kXfcePanel + "/panel-1/autohide-behavior -n -t int -s 2",
+              kXfcePanel + "/panel-2/autohide-behavior -n -t int -s 2"},
+             ""),
+        make("XfceShow", "XFCE", false, kXfconf,
+             {kXfcePanel, kXfcePanel + "/panel-1/autohide-behavior -n -t int -s 0",
+              kXfcePanel + "/panel-2/autohide-behavior -n -t int -s 0"},
+             ""),
         // Openbox, an unset variable: nothing is run, the failure says why.
-        Case{"NoDock",
-             "openbox",
-             true,
-             {{"gsettings", ""}, {"xfconf-query", kXfceListing}},
-             {},
-             "XDG_CURRENT_DESKTOP=openbox"},
-        Case{"UnsetDesktop", "", false, {{"gsettings", ""}}, {}, "XDG_CURRENT_DESKTOP=unset"},
-        Case{"HangingToolIsCut",
-             "GNOME",
-             true,
-             {{"gsettings", "exec sleep 10"}},
-             {"gsettings list-keys " + kSchema},
-             "not installed"}),
+        make("NoDock", "openbox", true, {{"gsettings", ""}, {"xfconf-query", kXfceListing}}, {},
+             "XDG_CURRENT_DESKTOP=openbox"),
+        make("UnsetDesktop", "", false, kGsettings, {}, "XDG_CURRENT_DESKTOP=unset"),
+        make("HangingToolIsCut", "GNOME", true, {{"gsettings", "exec sleep 10"}}, {kListKeys},
+             "not installed")),
     [](const auto& info) { return info.param.name; });
 
 TEST(DockScriptRunnerOtherTest, UnknownScriptFailsWithoutRunningAnything) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/animated_value.h"
+
 namespace dunelo::sim {
 namespace {
 
@@ -20,8 +22,6 @@ struct DesktopTest : testing::Test {
   ProcessID editor = desktop.launchApp("com.example.editor", "Editor");
   ProcessID mail = desktop.launchApp(std::nullopt, "Mail");
 };
-
-// ---- Stacking ----
 
 TEST_F(DesktopTest, OverlaysMoveInTheOneStackAndLeaveItWhenDestroyed) {
   desktop.addScreen(kMain);
@@ -83,8 +83,6 @@ TEST_F(DesktopTest, ActivationRaisesTheApplicationsWindowsAsABlock) {
   EXPECT_THAT(desktop.stackingOrder(), ElementsAre(m1, e1, m2, e2, desk));
 }
 
-// ---- Window list ----
-
 TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
   desktop.addScreen(kMain);
   desktop.openWindow(editor, Rect(0, 0, 1440, 900), {false, true});  // wallpaper
@@ -101,76 +99,7 @@ TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
   ASSERT_EQ(list->size(), 2u);
   EXPECT_EQ((*list)[0], (WindowListEntry{desktop.selfPID(), WindowBounds{0, 0, 1440, 800}, o}));
   EXPECT_EQ((*list)[1], (WindowListEntry{editor, WindowBounds{10, 20, 300, 200}, w}));
-
-  desktop.setWindowListFaults(w, {WindowListFault::width, WindowListFault::windowNumber});
-  list = desktop.windowList().onScreenWindows();
-  EXPECT_EQ((*list)[1],
-            (WindowListEntry{editor, WindowBounds{10, 20, std::nullopt, 200}, std::nullopt}));
-  desktop.setWindowListFaults(w, {WindowListFault::ownerPID, WindowListFault::bounds});
-  list = desktop.windowList().onScreenWindows();
-  EXPECT_EQ((*list)[1], (WindowListEntry{std::nullopt, std::nullopt, w}));
-
-  desktop.setWindowListAvailable(false);
-  EXPECT_EQ(desktop.windowList().onScreenWindows(), std::nullopt);
 }
-
-// ---- Accessibility reads ----
-
-TEST_F(DesktopTest, FocusedWindowReadsFollowFocusTrustAndInjectedFailures) {
-  auto& ax = desktop.accessibility();
-  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);  // no window yet
-  const WindowNumber a = desktop.openWindow(editor, Rect(100, 100, 800, 600));
-  const WindowNumber b = desktop.openWindow(editor, Rect(5, 6, 7, 8));
-  const WindowNumber c = desktop.openWindow(editor, Rect(1, 1, 1, 1), {.focus = false});
-  EXPECT_EQ(ax.focusedWindow(editor), static_cast<WindowRef>(b));
-  EXPECT_EQ(ax.windowPosition(b), (Point{5, 6}));
-  EXPECT_EQ(ax.windowSize(b), (Size{7, 8}));
-
-  // Closing the focused window focuses the frontmost remaining one of the same application.
-  desktop.closeWindow(b);
-  EXPECT_EQ(desktop.focusedWindowOf(editor), c);
-  EXPECT_EQ(ax.windowPosition(b), std::nullopt);
-  desktop.setWindowOnScreen(c, false);  // minimising passes the focus on as well
-  EXPECT_EQ(desktop.focusedWindowOf(editor), a);
-  desktop.clickWindow(c);
-  EXPECT_EQ(desktop.frontmostPID(), editor);
-  EXPECT_EQ(desktop.focusedWindowOf(editor), c);
-  EXPECT_EQ(desktop.stackingOrder().front(), c);
-  desktop.focusWindow(a);
-
-  desktop.failSizeRead(a);
-  EXPECT_EQ(ax.windowSize(a), std::nullopt);
-  EXPECT_EQ(ax.windowPosition(a), (Point{100, 100}));
-  desktop.failPositionRead(a);
-  EXPECT_EQ(ax.windowPosition(a), std::nullopt);
-  desktop.failFocusedWindowRead(editor);
-  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);
-  desktop.failFocusedWindowRead(editor, false);
-  EXPECT_TRUE(ax.focusedWindow(editor));
-
-  desktop.setAccessibilityTrusted(false);
-  EXPECT_EQ(ax.focusedWindow(editor), std::nullopt);
-  EXPECT_FALSE(ax.isProcessTrusted(false));
-  EXPECT_EQ(desktop.trustPromptCount(), 0);
-  desktop.setGrantOnTrustPrompt(true);
-  EXPECT_FALSE(ax.isProcessTrusted(true));
-  EXPECT_EQ(desktop.trustPromptCount(), 1);
-  EXPECT_TRUE(ax.isProcessTrusted(false));
-}
-
-TEST_F(DesktopTest, SystemWideFocusedApplicationReadNeedsTrustAndAFrontmostApp) {
-  auto& ax = desktop.accessibility();
-  EXPECT_FALSE(ax.canReadFocusedApplication());  // nothing frontmost
-  desktop.activate(mail);
-  EXPECT_TRUE(ax.canReadFocusedApplication());
-  desktop.failSystemWideFocusRead();
-  EXPECT_FALSE(ax.canReadFocusedApplication());
-  desktop.failSystemWideFocusRead(false);
-  desktop.setAccessibilityTrusted(false);
-  EXPECT_FALSE(ax.canReadFocusedApplication());
-}
-
-// ---- Notifications ----
 
 TEST_F(DesktopTest, WindowNotificationsArriveOnTheMainQueueOnlyForAddedNamesAndLiveObservers) {
   const WindowNumber w = desktop.openWindow(editor, Rect(0, 0, 100, 100));
@@ -202,28 +131,6 @@ TEST_F(DesktopTest, WindowNotificationsArriveOnTheMainQueueOnlyForAddedNamesAndL
   desktop.runUntilIdle();
   EXPECT_EQ(got.size(), 2u);
   EXPECT_EQ(desktop.windowObserverCount(editor), 0u);
-}
-
-TEST_F(DesktopTest, ObserverFailures) {
-  auto& ax = desktop.accessibility();
-  auto noop = [](std::string_view) {};
-  desktop.failObserverCreation(editor);
-  EXPECT_EQ(ax.createObserver(editor, noop), nullptr);
-  EXPECT_NE(ax.createObserver(mail, noop), nullptr);
-  desktop.failAllObserverCreation();
-  EXPECT_EQ(ax.createObserver(mail, noop), nullptr);
-  desktop.failAllObserverCreation(false);
-  EXPECT_EQ(ax.createObserver(4711, noop), nullptr);  // no such process
-
-  auto observer = ax.createObserver(mail, noop);
-  desktop.failNotification(mail, "AXResized");
-  EXPECT_FALSE(observer->addNotification(kWindowResized));
-  EXPECT_TRUE(observer->addNotification(kWindowMoved));
-  desktop.setAccessibilityTrusted(false);
-  EXPECT_FALSE(observer->addNotification(kMainWindowChanged));
-  desktop.setAccessibilityTrusted(true);
-  desktop.quitApp(mail);
-  EXPECT_FALSE(observer->addNotification(kMainWindowChanged));
 }
 
 TEST_F(DesktopTest, ActivationAndScreenChangesArePostedAndStopWithTheirTokens) {
@@ -258,7 +165,15 @@ TEST_F(DesktopTest, ActivationAndScreenChangesArePostedAndStopWithTheirTokens) {
   EXPECT_EQ(desktop.workspace().frontmostApplication(), std::nullopt);
 }
 
-// ---- Overlay state over time ----
+TEST(TimingCurve, EaseInEaseOutMatchesTheStandardCubicBezier) {
+  // Reference values of cubic-bezier(0.42, 0, 0.58, 1), solved independently.
+  const std::pair<double, double> cases[] = {{0.0, 0.0}, {0.1, 0.0197225},  {0.25, 0.1291619},
+                                             {0.5, 0.5}, {0.75, 0.8708381}, {0.9, 0.9802775},
+                                             {1.0, 1.0}, {1.5, 1.0}};
+  for (const auto& [t, expected] : cases)
+    EXPECT_NEAR(timingCurveValue(TimingCurve::easeInEaseOut, t), expected, 1e-6) << t;
+  EXPECT_DOUBLE_EQ(timingCurveValue(TimingCurve::linear, 0.3), 0.3);
+}
 
 TEST_F(DesktopTest, OverlayAlphaAndTintAreObservableMidAnimation) {
   auto s = desktop.overlaySurfaces().createSurface(kMain);
@@ -277,8 +192,17 @@ TEST_F(DesktopTest, OverlayAlphaAndTintAreObservableMidAnimation) {
   desktop.advance(0.15);
   EXPECT_EQ(desktop.overlay(n)->alpha, 0.0);
 
+  s->setAlpha(1.0, Animation::fade());
+  desktop.advance(0.075);  // a quarter of the way along the ease-in-ease-out curve
+  EXPECT_NEAR(desktop.overlay(n)->alpha, 0.1291619, 1e-6);
+  s->setAlpha(0.25, Animation::none());  // lands at once, also in the middle of a fade
+  EXPECT_EQ(desktop.overlay(n)->alpha, 0.25);
+
   const Color c = Color::deviceRGB(1, 0.5, 0);
   s->setTint({c, c.withAlpha(0.4), c.withAlpha(0)}, 1.0f, Animation::fade());
+  // From no colours there is nothing to interpolate: the colours jump.
+  EXPECT_EQ(desktop.overlay(n)->tintColors,
+            (std::vector<Color>{c, c.withAlpha(0.4), c.withAlpha(0)}));
   desktop.advance(0.15);
   EXPECT_NEAR(desktop.overlay(n)->tintOpacity, 0.5, 1e-9);
   s->setTint({Color::deviceRGB(0, 0.5, 1), c, c}, 1.0f, Animation::fade());
@@ -291,73 +215,7 @@ TEST_F(DesktopTest, OverlayAlphaAndTintAreObservableMidAnimation) {
   EXPECT_NEAR(desktop.overlay(n)->tintOpacity, 0.75, 1e-9);  // from 0.5 on screen
   EXPECT_EQ(desktop.overlay(n)->tintAnimation, Animation::fade());
   EXPECT_EQ(desktop.callCount(n, SurfaceCall::setTint), 2);
-  EXPECT_EQ(desktop.callCount(n, SurfaceCall::setAlpha), 3);
-}
-
-// ---- Hot keys, scripts, URLs, login items, updater ----
-
-TEST_F(DesktopTest, HotKeysDeliverTheirIdToTheNewestHandlerFirst) {
-  auto& hk = desktop.hotKeys();
-  const HotKeyID id{0x444E4C4F, 1};
-  std::vector<std::string> log;
-  auto passOn = hk.installPressHandler([&](const HotKeyID&) {
-    log.push_back("old");
-    return HotKeys::kHandled;
-  });
-  auto newest = hk.installPressHandler([&](const HotKeyID& got) {
-    log.push_back(got == id ? "new:id" : "new:?");
-    return HotKeys::kNotHandled;
-  });
-  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), std::nullopt);  // not registered
-
-  auto reg = hk.registerHotKey(2, kHotKeyModifierCommand, id);
-  ASSERT_TRUE(reg);
-  EXPECT_FALSE(hk.registerHotKey(2, kHotKeyModifierCommand, id));  // already held
-  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), HotKeys::kHandled);
-  EXPECT_THAT(log, ElementsAre("new:id", "old"));
-  passOn.cancel();
-  EXPECT_EQ(desktop.pressHotKey(2, kHotKeyModifierCommand), HotKeys::kNotHandled);
-  EXPECT_THAT(desktop.hotKeyStatuses(), ElementsAre(HotKeys::kHandled, HotKeys::kNotHandled));
-
-  reg.cancel();
-  EXPECT_THAT(desktop.registeredHotKeys(), IsEmpty());
-  desktop.refuseHotKey(3, 0);
-  EXPECT_FALSE(hk.registerHotKey(3, 0, id));
-  desktop.failPressHandlerInstall();
-  EXPECT_FALSE(hk.installPressHandler([](const HotKeyID&) { return HotKeys::kHandled; }));
-}
-
-TEST_F(DesktopTest, RecordsScriptsUrlsLoginItemsAndUpdatesWithTheirFailures) {
-  auto& scripts = desktop.scriptRunner();
-  desktop.setScriptResult("ok");
-  EXPECT_EQ(scripts.run("a")->result, "ok");
-  desktop.failScripts("Not authorised");
-  auto failed = scripts.run("b");
-  ASSERT_TRUE(failed && failed->error);
-  EXPECT_EQ(failed->error->at(kScriptErrorMessageKey), "Not authorised");
-  desktop.failScripts(std::nullopt);
-  EXPECT_TRUE(scripts.run("c")->error->empty());
-  desktop.failScriptCreation();
-  EXPECT_EQ(scripts.run("d"), std::nullopt);
-  EXPECT_THAT(desktop.scriptsRun(), ElementsAre("a", "b", "c"));
-
-  EXPECT_TRUE(desktop.workspace().openURL("x-settings:privacy"));
-  desktop.failOpenURL();
-  EXPECT_FALSE(desktop.workspace().openURL("x-settings:other"));
-  EXPECT_THAT(desktop.openedURLs(), ElementsAre("x-settings:privacy"));
-
-  EXPECT_TRUE(desktop.loginItems().registerApp());
-  desktop.failLoginItems();
-  EXPECT_FALSE(desktop.loginItems().unregisterApp());
-  EXPECT_TRUE(desktop.isLoginItemRegistered());
-  EXPECT_THAT(desktop.loginItemCalls(),
-              ElementsAre(LoginItemCall::registerApp, LoginItemCall::unregisterApp));
-
-  desktop.updater().start();
-  desktop.updater().checkForUpdates();
-  desktop.updater().checkForUpdates();
-  EXPECT_EQ(desktop.updaterStartCount(), 1);
-  EXPECT_EQ(desktop.updateCheckCount(), 2);
+  EXPECT_EQ(desktop.callCount(n, SurfaceCall::setAlpha), 5);
 }
 
 TEST(SimDesktopLifetime, TokensSurfacesAndObserversMayOutliveTheDesktop) {

@@ -1,0 +1,102 @@
+#include "ui/desktop_entries.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace dunelo {
+
+namespace {
+
+std::string lower(const std::string& s) { return QString::fromStdString(s).toLower().toStdString(); }
+
+QString stampOf(const QString& dir) {
+  const QFileInfo info(dir);
+  if (!info.exists()) return QStringLiteral("-");
+  return QString::number(info.lastModified().toMSecsSinceEpoch());
+}
+
+}  // namespace
+
+std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString& desktopId,
+                                              std::string* wmClass) {
+  bool inMain = false;
+  bool isApplication = false;
+  bool hidden = false;
+  QString name, icon, cls;
+  for (const QString& raw : text.split(u'\n')) {
+    const QString line = raw.trimmed();
+    if (line.isEmpty() || line.startsWith(u'#')) continue;
+    if (line.startsWith(u'[')) {
+      inMain = line == QLatin1String("[Desktop Entry]");
+      continue;
+    }
+    if (!inMain) continue;
+    const qsizetype eq = line.indexOf(u'=');
+    if (eq <= 0) continue;
+    const QString key = line.left(eq).trimmed();
+    const QString value = line.mid(eq + 1).trimmed();
+    if (key == QLatin1String("Type")) isApplication = value == QLatin1String("Application");
+    else if (key == QLatin1String("Name")) name = value;
+    else if (key == QLatin1String("Icon")) icon = value;
+    else if (key == QLatin1String("StartupWMClass")) cls = value;
+    else if (key == QLatin1String("Hidden")) hidden = value == QLatin1String("true");
+  }
+  if (!isApplication || hidden) return std::nullopt;
+  if (wmClass) *wmClass = cls.toStdString();
+  return InstalledApp{(name.isEmpty() ? desktopId : name).toStdString(), icon.toStdString()};
+}
+
+DesktopEntries::DesktopEntries()
+    : DesktopEntries(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {}
+
+DesktopEntries::DesktopEntries(QStringList applicationDirs) : dirs_(std::move(applicationDirs)) {}
+
+void DesktopEntries::refreshIfStale() const {
+  QStringList stamps;
+  for (const QString& d : dirs_) stamps << stampOf(d);
+  if (stamps == stamps_) return;
+  stamps_ = stamps;
+  scan();
+}
+
+void DesktopEntries::scan() const {
+  byId_.clear();
+  lowerId_.clear();
+  byWMClass_.clear();
+  for (const QString& dir : dirs_) {
+    const QDir root(dir);
+    QDirIterator it(dir, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+      const QString path = it.next();
+      // Desktop ids of entries in subdirectories join the path parts with '-'.
+      QString id = root.relativeFilePath(path);
+      id.chop(int(sizeof(".desktop") - 1));
+      id.replace(u'/', u'-');
+      if (byId_.count(id.toStdString())) continue;  // an earlier directory wins
+      QFile file(path);
+      if (!file.open(QIODevice::ReadOnly)) continue;
+      std::string cls;
+      auto app = parseDesktopEntry(QString::fromUtf8(file.readAll()), id, &cls);
+      if (!app) continue;
+      const std::string key = id.toStdString();
+      byId_.emplace(key, Entry{std::move(*app)});
+      lowerId_.emplace(lower(key), key);  // the first (by precedence) wins
+      if (!cls.empty()) byWMClass_.emplace(lower(cls), key);
+    }
+  }
+}
+
+std::optional<InstalledApp> DesktopEntries::find(const std::string& bundleID) const {
+  if (bundleID.empty()) return std::nullopt;
+  refreshIfStale();
+  if (auto it = byId_.find(bundleID); it != byId_.end()) return it->second.app;
+  const std::string wanted = lower(bundleID);
+  if (auto it = lowerId_.find(wanted); it != lowerId_.end()) return byId_.at(it->second).app;
+  if (auto it = byWMClass_.find(wanted); it != byWMClass_.end()) return byId_.at(it->second).app;
+  return std::nullopt;
+}
+
+}  // namespace dunelo

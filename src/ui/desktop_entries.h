@@ -1,0 +1,59 @@
+// Installed applications as the desktop knows them: display names and icons for application
+// identifiers, read from the freedesktop.org desktop entries.
+//
+// An identifier is matched, in this order, against the entry's desktop id (the file name without
+// ".desktop"), the same ignoring case, and the entry's StartupWMClass ignoring case, because X11
+// applications identify themselves by their window class while the desktop names them by file.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace dunelo {
+
+struct InstalledApp {
+  std::string name;      // the entry's Name; falls back to the desktop id when it has none
+  std::string iconName;  // the entry's Icon: a theme name or an absolute path; may be empty
+};
+
+// What the views need to know about installed applications.
+class ApplicationLookup {
+ public:
+  virtual ~ApplicationLookup() = default;
+  // The installed application with this identifier, or none when nothing is installed for it.
+  virtual std::optional<InstalledApp> find(const std::string& bundleID) const = 0;
+};
+
+class DesktopEntries final : public ApplicationLookup {
+ public:
+  // Reads the "applications" directories of the XDG data locations.
+  DesktopEntries();
+  // Reads the given directories, earlier ones taking precedence (tests).
+  explicit DesktopEntries(QStringList applicationDirs);
+
+  std::optional<InstalledApp> find(const std::string& bundleID) const override;
+
+ private:
+  struct Entry {
+    InstalledApp app;
+  };
+  // Rescans when a directory changed since the last scan; the desktop installs and removes
+  // applications while Dunelo runs, and the lists are rebuilt on every redraw anyway.
+  void refreshIfStale() const;
+  void scan() const;
+
+  QStringList dirs_;
+  mutable QStringList stamps_;
+  mutable std::map<std::string, Entry> byId_;             // desktop id -> entry
+  mutable std::map<std::string, std::string> lowerId_;    // lower-cased id -> id
+  mutable std::map<std::string, std::string> byWMClass_;  // lower-cased StartupWMClass -> id
+};
+
+// Parses one desktop entry file's text; none when it is not a visible application entry.
+std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString& desktopId,
+                                              std::string* wmClass = nullptr);
+
+}  // namespace dunelo

@@ -1,0 +1,30 @@
+// Images the QML views load by URL: our own symbol drawings, tinted on request, and application
+// icons from the icon theme.
+//
+//   image://symbol/<name>?color=<#rrggbb or #aarrggbb>   a drawing from the icons directory
+//   image://appicon/<percent-encoded icon name or absolute path>
+#pragma once
+
+#include <QImage>
+#include <QQuickImageProvider>
+#include <QString>
+
+namespace dunelo {
+
+// Renders the symbol `name` (a file of the icons directory without ".svg") at `size` pixels in
+// `color`; a null image for an unknown name.
+QImage renderSymbol(const QString& name, const QColor& color, QSize size);
+
+class SymbolImageProvider final : public QQuickImageProvider {
+ public:
+  SymbolImageProvider() : QQuickImageProvider(QQuickImageProvider::Image) {}
+  QImage requestImage(const QString& id, QSize* size, const QSize& requestedSize) override;
+};
+
+class AppIconImageProvider final : public QQuickImageProvider {
+ public:
+  AppIconImageProvider() : QQuickImageProvider(QQuickImageProvider::Pixmap) {}
+  QPixmap requestPixmap(const QString& id, QSize* size, const QSize& requestedSize) override;
+};
+
+}  // namespace dunelo

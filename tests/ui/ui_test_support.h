@@ -1,0 +1,78 @@
+// A settings store, a permission checker and a desktop to put the view models on.
+#pragma once
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_desktop.h"
+#include "settings/in_memory_defaults_store.h"
+#include "settings/settings_manager.h"
+#include "system/permission_checker.h"
+#include "ui/desktop_entries.h"
+#include "ui/popover_model.h"
+
+namespace dunelo::test {
+
+// Installed applications by identifier.
+class FakeLookup final : public ApplicationLookup {
+ public:
+  std::map<std::string, InstalledApp> installed;
+  std::optional<InstalledApp> find(const std::string& id) const override {
+    auto it = installed.find(id);
+    if (it == installed.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+inline RunningApplication app(std::string name, std::optional<std::string> id,
+                              ActivationPolicy policy = ActivationPolicy::regular) {
+  return RunningApplication{0, std::move(id), std::move(name), policy};
+}
+
+// Lets queued notifications (the coalesced `changed`) reach the views.
+inline void settle() {
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// A settings store and a permission checker over the simulated desktop, and the panel's model.
+struct Desk {
+  sim::SimDesktop sim;
+  InMemoryDefaultsStore defaults;
+  FakeLookup lookup;
+  std::optional<SettingsManager> settings;
+  std::optional<PermissionChecker> permissions;
+  int quits = 0;
+  std::optional<PopoverModel> model;
+
+  explicit Desk(bool granted = true) {
+    settings.emplace(defaults, sim.loginItems());
+    permissions.emplace(defaults, sim.windowList(), sim.accessibility(), sim.workspace(),
+                        sim.selfPID());
+    lookup.installed["com.apple.finder"] = {"Files", "system-file-manager"};
+    setPermissions(granted, granted);
+  }
+  // What the desktop would answer; the flags change on the next refresh.
+  void grant(bool screenRecording, bool accessibility) {
+    sim.setScreenCapturePreflight(screenRecording);
+    sim.setAccessibilityTrusted(accessibility);
+  }
+  void setPermissions(bool screenRecording, bool accessibility) {
+    grant(screenRecording, accessibility);
+    permissions->refresh();
+  }
+  void launch(const std::vector<RunningApplication>& apps) {
+    for (const auto& a : apps) sim.launchApp(a.bundleID, a.localizedName, a.activationPolicy);
+  }
+  PopoverModel& makeModel(bool withUpdates = true) {
+    std::function<void()> updates;
+    if (withUpdates) updates = [this] { sim.updater().checkForUpdates(); };
+    model.emplace(*settings, *permissions, lookup, sim.workspace(), updates, [this] { ++quits; });
+    return *model;
+  }
+};
+
+}  // namespace dunelo::test
