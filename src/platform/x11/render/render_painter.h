@@ -4,8 +4,8 @@
 //
 // All overlays of the process share one render context: its own X connection (so that frames
 // queue neither in front of the ordering requests nor behind replies the rest of the backend
-// waits for), the RENDER formats and the backdrop. Each painter keeps its screen's scene, blur
-// chain and grain picture between frames and redraws only what changed: the damaged part of the
+// waits for), the RENDER formats and the backdrop. Each painter keeps its screen's blur chain
+// and grain picture between frames and redraws only what changed: the damaged part of the
 // backdrop grown by the blur's reach, the whole window when an effect changed, and nothing at
 // all when nothing changed. Frames are paced to at most 60 a second, and a new frame is not
 // started before the server has finished the previous one.
