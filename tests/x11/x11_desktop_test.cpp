@@ -168,14 +168,10 @@ TEST_F(X11DesktopTest, WindowListMatchesTheServersStackingFrontToBack) {
   const auto order = client_->stacking();
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     if (*it == overlay->window()) continue;
-    xcb_get_window_attributes_reply_t* attrs = xcb_get_window_attributes_reply(
-        client_->xcb(), xcb_get_window_attributes(client_->xcb(), *it), nullptr);
-    const bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
-    free(attrs);
     const ClientInfo* info = desktop_->tree().clientOfTopLevel(*it);
     const bool desktopType = info && !info->windowTypes.empty() &&
                              info->windowTypes.front() == conn_->atoms().NET_WM_WINDOW_TYPE_DESKTOP;
-    if (viewable && !desktopType) expected.push_back(*it);
+    if (client_->isViewable(*it) && !desktopType) expected.push_back(*it);
   }
   std::vector<WindowNumber> actual;
   for (const auto& e : *list) actual.push_back(*e.windowNumber);
@@ -493,8 +489,7 @@ TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   auto overlay = makeOverlay();  // creating and ordering on a dead connection does nothing
   overlay->orderFront();
   overlay->orderBelow(1234);
-  EXPECT_NE(readFile(log_.path()).find("[X11] connection to the X server lost"),
-            std::string::npos);
+  EXPECT_NE(readFile(log_.path()).find("[X11] connection to the X server lost"), std::string::npos);
 }
 
 }  // namespace

@@ -284,6 +284,12 @@ xcb_rectangle_t TestClient::geometry(xcb_window_t window) {
                          static_cast<uint16_t>(g->height + 2 * g->border_width)};
 }
 
+bool TestClient::isViewable(xcb_window_t window) {
+  Freed<xcb_get_window_attributes_reply_t> a{
+      xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window), nullptr)};
+  return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
 void TestClient::selectButtonPress(xcb_window_t window) {
   const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(c_, window, XCB_CW_EVENT_MASK, &mask);

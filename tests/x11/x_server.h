@@ -79,6 +79,8 @@ class TestClient {
   // Root children bottom to top.
   std::vector<xcb_window_t> stacking();
   xcb_rectangle_t geometry(xcb_window_t window);
+  // Whether `window` and all its ancestors are mapped.
+  bool isViewable(xcb_window_t window);
   xcb_atom_t atom(const std::string& name);
   // Listens for button presses on `window`.
   void selectButtonPress(xcb_window_t window);
