@@ -8,27 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 seconds=${2:-20}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/private_x.sh
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-pids+=($xvfb)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb
 openbox >/dev/null 2>&1 &
 wm=$!
 pids+=($wm)
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+wait_for_wm
 xterm -geometry 80x24+40+40 &
 pids+=($!)
 xterm -geometry 60x10+560+560 &

@@ -1,26 +1,8 @@
 // Cost of one shake-logic sample, with allocations counted (expected: none once warmed up).
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "shake/shake_detection_logic.h"
-
-namespace {
-long long gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace dunelo {
 namespace {
@@ -33,11 +15,11 @@ void BM_RecordMovementSteadyHistory(benchmark::State& state) {
   double t = 1000.0;
   size_t i = 0;
   for (int w = 0; w < 5000; ++w) logic.recordMovement(pattern[i++ % 6], t += 0.001);
-  const long long before = gAllocations;
+  const long long before = allocationCount();
   for (auto _ : state) {
     benchmark::DoNotOptimize(logic.recordMovement(pattern[i++ % 6], t += 0.001));
   }
-  state.counters["allocs"] = benchmark::Counter(static_cast<double>(gAllocations - before));
+  state.counters["allocs"] = benchmark::Counter(static_cast<double>(allocationCount() - before));
   state.counters["history"] = static_cast<double>(logic.movementCount());
 }
 BENCHMARK(BM_RecordMovementSteadyHistory);
@@ -48,9 +30,9 @@ void BM_RecordMovementShaking(benchmark::State& state) {
   double t = 1000.0;
   double dx = 30;
   for (int w = 0; w < 1000; ++w) logic.recordMovement(dx = -dx, t += 0.008);
-  const long long before = gAllocations;
+  const long long before = allocationCount();
   for (auto _ : state) benchmark::DoNotOptimize(logic.recordMovement(dx = -dx, t += 0.008));
-  state.counters["allocs"] = benchmark::Counter(static_cast<double>(gAllocations - before));
+  state.counters["allocs"] = benchmark::Counter(static_cast<double>(allocationCount() - before));
 }
 BENCHMARK(BM_RecordMovementShaking);
 

@@ -21,14 +21,7 @@ fi
 out="$root/out"
 rm -rf "$out"
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/private_x.sh
 
 report="$out/report.txt"
 say() { printf '%s  %s\n' "$(date -u +%H:%M:%S)" "$*" | tee -a "$report"; }
@@ -39,11 +32,7 @@ isActive() { grep -o '"isActive": *[a-z]*' "$XDG_CONFIG_HOME/dunelo/defaults.jso
 echo "Dunelo demo on a private X server, $(date -u '+%Y-%m-%d %H:%M UTC')" >"$report"
 
 # A private X server on a free display number, with a window manager and a few windows.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_xvfb
 say "Xvfb started on display $DISPLAY (1280x800)"
 
 # Dunelo's settings: the hot key Ctrl+Option+D, stored as Dunelo stores it on every platform
@@ -86,10 +75,7 @@ shot 00-panel-permissions "the panel: no window manager publishes the active win
 
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-  sleep 0.1
-done
+wait_for_wm
 say "openbox manages the screen"
 sleep 2
 xdotool mousemove "$iconX" "$iconY" click 1

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "core/file_io.h"
+
 namespace dunelo {
 namespace {
 
@@ -22,17 +24,6 @@ std::string timestamp() {
   char text[40];
   const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
   return std::string(text, n);
-}
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace

@@ -5,18 +5,14 @@
 // connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
 // Quick. A second start opens the running instance's panel and exits. It takes no arguments of
 // its own and runs until "Quit Dunelo", SIGINT or SIGTERM, or until the X server goes away.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QSocketNotifier>
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "app/composition.h"
 #include "app/debug_log.h"
+#include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "ui/dunelo_ui.h"
@@ -25,23 +21,12 @@
 
 namespace {
 
-int quitPipeWriteEnd = -1;
-
 // Qt's diagnostics go to the debug log like everything else Dunelo says. Qt ends the process
 // itself when its X connection breaks; that case also gets the program's own line on stderr.
 void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) {
   dunelo::debugLog("[Qt] " + message.toStdString());
   if (message.contains(QLatin1String("X11 connection broke")))
     std::fprintf(stderr, "dunelo: the X server went away\n");
-}
-
-// Wakes the Qt loop through a pipe. The signal mask stays as it was, so nothing Dunelo starts
-// (a dock tool, a browser opened for a settings page) inherits blocked signals.
-extern "C" void onQuitSignal(int) {
-  const int savedErrno = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = write(quitPipeWriteEnd, &byte, 1);
-  errno = savedErrno;
 }
 
 }  // namespace
@@ -53,10 +38,7 @@ int main(int argc, char** argv) {
   {
     std::string failure;
     if (!x11::X11Connection::open(nullptr, &failure)) {
-      std::fprintf(stderr,
-                   "dunelo: %s\nDunelo runs in an X11 desktop session; start it from one (or set "
-                   "DISPLAY to an X server you may use).\n",
-                   failure.c_str());
+      reportNoDisplay(failure);
       return 1;
     }
   }
@@ -83,10 +65,7 @@ int main(int argc, char** argv) {
   std::string failure;
   auto composition = X11Composition::open(options, &failure);
   if (!composition) {
-    std::fprintf(stderr,
-                 "dunelo: %s\nDunelo runs in an X11 desktop session; start it from one (or set "
-                 "DISPLAY to an X server you may use).\n",
-                 failure.c_str());
+    reportNoDisplay(failure);
     return 1;
   }
   auto& connection = composition->connection();
@@ -97,22 +76,11 @@ int main(int argc, char** argv) {
     connection.flush();
   });
 
-  // SIGINT and SIGTERM end the loop like any other event, so teardown runs on the main thread.
-  int quitPipe[2] = {-1, -1};
   std::unique_ptr<QSocketNotifier> signalWatch;
-  if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    quitPipeWriteEnd = quitPipe[1];
-    struct sigaction action {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signalWatch = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
-    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &app, [fd = quitPipe[0]] {
-      char buffer[16];
-      while (read(fd, buffer, sizeof buffer) > 0) {
-      }
+  if (const int quitFd = installQuitSignalPipe(); quitFd >= 0) {
+    signalWatch = std::make_unique<QSocketNotifier>(quitFd, QSocketNotifier::Read);
+    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, &app, [quitFd] {
+      drainQuitSignalPipe(quitFd);
       QApplication::quit();
     });
   }
@@ -126,9 +94,9 @@ int main(int argc, char** argv) {
 
   auto coordinator = makeAppCoordinator(composition->platform());
   AppCoordinator* c = coordinator.get();
-  auto ui = std::make_unique<DuneloUi>(c->settings, c->permissions,
-                                       composition->platform().workspace,
-                                       [c] { c->updater.checkForUpdates(); }, &instance);
+  auto ui = std::make_unique<DuneloUi>(
+      c->settings, c->permissions, composition->platform().workspace,
+      [c] { c->updater.checkForUpdates(); }, &instance);
   connection.flush();
   if (!serverGone) app.exec();
 
@@ -138,10 +106,5 @@ int main(int argc, char** argv) {
   pump.reset();
   signalWatch.reset();
   composition.reset();
-  // The pipe stays open: a late signal may still write to it until the process ends.
-  if (serverGone) {
-    std::fprintf(stderr, "dunelo: the X server went away\n");
-    return 1;
-  }
-  return 0;
+  return exitStatus(serverGone);
 }

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "app/debug_log.h"
+#include "core/file_io.h"
 
 namespace dunelo {
 namespace {
@@ -153,17 +154,6 @@ bool makeDirectories(const std::string& dir, std::string* error) {
   if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = "cannot create " + dir + ": " + errnoText(errno);
     return false;
-  }
-  return true;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
   }
   return true;
 }

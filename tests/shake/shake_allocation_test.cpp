@@ -1,26 +1,8 @@
 // Once the history has reached its steady size, feeding samples allocates nothing.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "shake/shake_detection_logic.h"
-
-namespace {
-long long gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace dunelo {
 namespace {
@@ -43,9 +25,9 @@ TEST(ShakeDetectionLogicAllocation, SteadyStreamAllocatesNothing) {
       return shakes;
     };
     run(5000);  // warm-up: the history grows to its steady size
-    const long long before = gAllocations;
+    const long long before = allocationCount();
     const int shakes = run(50000);
-    EXPECT_EQ(gAllocations - before, 0) << rawValue(s);
+    EXPECT_EQ(allocationCount() - before, 0) << rawValue(s);
     EXPECT_GT(shakes, 0) << "the stream should contain shakes too";
   }
 }

@@ -1,30 +1,23 @@
 #include "platform/x11/desktop_file_index.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include "support/scratch_dir.h"
 
 namespace dunelo::x11 {
 namespace {
 
-namespace fs = std::filesystem;
-
 class DesktopFileIndexTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("dunelo-desktop-" + std::to_string(getpid()));
-    fs::remove_all(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
   void write(const std::string& dir, const std::string& rel, const std::string& body) {
-    const fs::path p = root_ / dir / "applications" / rel;
-    fs::create_directories(p.parent_path());
-    std::ofstream(p) << body;
+    const std::string path = root_.file(dir + "/applications/" + rel);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    dunelo::testing::writeFile(path, body);
   }
-  std::string dir(const std::string& name) { return (root_ / name).string(); }
-  fs::path root_;
+  std::string dir(const std::string& name) { return root_.file(name); }
+  dunelo::testing::ScratchDir root_;
 };
 
 TEST_F(DesktopFileIndexTest, FindsTheDesktopFileTheWayShellsDo) {

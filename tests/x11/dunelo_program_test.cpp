@@ -28,8 +28,9 @@ using x11::testing::XServer;
 // in `stderrPath`.
 pid_t startDunelo(const std::optional<std::string>& display, const ScratchDir& home,
                   const std::string& stderrPath) {
+  // A runtime directory of its own: other instances on this machine must not answer for it.
   std::vector<std::string> env = {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.file("config"),
-                                  "PATH=/usr/bin:/bin"};
+                                  "XDG_RUNTIME_DIR=" + home.path(), "PATH=/usr/bin:/bin"};
   if (display) env.push_back("DISPLAY=" + *display);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());

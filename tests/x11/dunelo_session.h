@@ -170,13 +170,7 @@ class DuneloSession {
     return below == own.size() &&
            std::all_of(own.begin(), own.end(), [&](xcb_window_t w) { return isViewable(w); });
   }
-  bool isViewable(xcb_window_t window) {
-    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
-        client_.xcb(), xcb_get_window_attributes(client_.xcb(), window), nullptr);
-    const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-    free(a);
-    return viewable;
-  }
+  bool isViewable(xcb_window_t window) { return client_.isViewable(window); }
 
   LogCapture log;
   std::unique_ptr<X11Composition> composition;

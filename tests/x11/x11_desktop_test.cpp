@@ -8,24 +8,19 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "app/debug_log.h"
+#include "support/log_capture.h"
 #include "x11/x_server.h"
 
 namespace dunelo::x11 {
 namespace {
 
+using dunelo::testing::LogCapture;
+using dunelo::testing::readFile;
+using dunelo::testing::ScratchDir;
+using dunelo::testing::writeFile;
 using testing::TestClient;
 using testing::XServer;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Records every state handed to the painters, per window.
 class RecordingPainterFactory final : public OverlayPainterFactory {
@@ -57,15 +52,9 @@ class X11DesktopTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(server_->ok()) << "Xvfb and openbox must be installed (scripts/install-deps.sh)";
-    logPath_ = std::filesystem::temp_directory_path() /
-               ("dunelo-x11-test-" + std::to_string(getpid()) + ".log");
-    std::filesystem::remove(logPath_);
-    setDebugLogPathForTesting(logPath_.string());
-    appsDir_ =
-        std::filesystem::temp_directory_path() / ("dunelo-x11-apps-" + std::to_string(getpid()));
-    std::filesystem::create_directories(appsDir_ / "applications");
-    std::ofstream(appsDir_ / "applications" / "org.example.Editor.desktop")
-        << "[Desktop Entry]\nName=Editor\nStartupWMClass=EditorWin\n";
+    std::filesystem::create_directories(appsDir_.file("applications"));
+    writeFile(appsDir_.file("applications/org.example.Editor.desktop"),
+              "[Desktop Entry]\nName=Editor\nStartupWMClass=EditorWin\n");
 
     conn_ = X11Connection::open(server_->display().c_str());
     ASSERT_TRUE(conn_);
@@ -73,7 +62,7 @@ class X11DesktopTest : public ::testing::Test {
     painterLog_ = painters->log;
     desktop_ = std::make_unique<X11Desktop>(
         *conn_, loop_, std::move(painters),
-        std::make_unique<DesktopFileIndex>(std::vector<std::string>{appsDir_.string()}));
+        std::make_unique<DesktopFileIndex>(std::vector<std::string>{appsDir_.path()}));
     attached_ = attachToEventLoop(*conn_, loop_);
     client_ = std::make_unique<TestClient>(server_->display());
   }
@@ -87,9 +76,6 @@ class X11DesktopTest : public ::testing::Test {
     attached_.clear();
     desktop_.reset();
     conn_.reset();
-    setDebugLogPathForTesting("");
-    std::filesystem::remove(logPath_);
-    std::filesystem::remove_all(appsDir_);
   }
 
   bool waitFor(const std::function<bool()>& done, double timeout = 3.0) {
@@ -98,8 +84,7 @@ class X11DesktopTest : public ::testing::Test {
   }
   // Lets every pending event of both connections arrive.
   void settle() {
-    client_->flush();
-    free(xcb_get_input_focus_reply(client_->xcb(), xcb_get_input_focus(client_->xcb()), nullptr));
+    client_->sync();
     conn_->sync();
     loop_.runFor(0.05);
   }
@@ -145,8 +130,8 @@ class X11DesktopTest : public ::testing::Test {
   }
 
   static XServer* server_;
-  std::filesystem::path logPath_;
-  std::filesystem::path appsDir_;
+  LogCapture log_;
+  ScratchDir appsDir_;
   EventLoop loop_;
   std::unique_ptr<X11Connection> conn_;
   std::shared_ptr<RecordingPainterFactory::Log> painterLog_;
@@ -183,14 +168,10 @@ TEST_F(X11DesktopTest, WindowListMatchesTheServersStackingFrontToBack) {
   const auto order = client_->stacking();
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     if (*it == overlay->window()) continue;
-    xcb_get_window_attributes_reply_t* attrs = xcb_get_window_attributes_reply(
-        client_->xcb(), xcb_get_window_attributes(client_->xcb(), *it), nullptr);
-    const bool viewable = attrs && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
-    free(attrs);
     const ClientInfo* info = desktop_->tree().clientOfTopLevel(*it);
     const bool desktopType = info && !info->windowTypes.empty() &&
                              info->windowTypes.front() == conn_->atoms().NET_WM_WINDOW_TYPE_DESKTOP;
-    if (viewable && !desktopType) expected.push_back(*it);
+    if (client_->isViewable(*it) && !desktopType) expected.push_back(*it);
   }
   std::vector<WindowNumber> actual;
   for (const auto& e : *list) actual.push_back(*e.windowNumber);
@@ -303,12 +284,7 @@ TEST_F(X11DesktopTest, OverlayStaysDirectlyBelowTheActiveFrame) {
   // Something slips in between: the overlay takes its place back at once, but only once per
   // order (no fight at event rate with a client that wants the same place); the next order
   // restores it again.
-  const xcb_window_t intruder = xcb_generate_id(client_->xcb());
-  const uint32_t values[] = {1};
-  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, intruder, client_->root(), 0, 0, 50, 50,
-                    0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-                    XCB_CW_OVERRIDE_REDIRECT, values);
-  xcb_map_window(client_->xcb(), intruder);
+  const xcb_window_t intruder = client_->createUnmanagedWindow(0, 0, 50, 50);
   const uint32_t below[] = {frameOf(b), XCB_STACK_MODE_BELOW};
   for (bool heldAtOnce : {true, false}) {
     xcb_configure_window(client_->xcb(), intruder,
@@ -354,18 +330,13 @@ TEST_F(X11DesktopTest, AWindowThatVanishesBeforeTheRestackCausesNoErrorAndNoCras
   settle();
   // An unmanaged window that the tree has seen, destroyed behind its back: the tree still lists
   // it when the restack goes out.
-  const xcb_window_t doomed = xcb_generate_id(client_->xcb());
-  const uint32_t values[] = {1};
-  xcb_create_window(client_->xcb(), XCB_COPY_FROM_PARENT, doomed, client_->root(), 10, 10, 50, 50,
-                    0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-                    XCB_CW_OVERRIDE_REDIRECT, values);
-  xcb_map_window(client_->xcb(), doomed);
+  const xcb_window_t doomed = client_->createUnmanagedWindow(10, 10, 50, 50);
   settle();
   ASSERT_TRUE(desktop_->tree().topLevel(doomed));
   const auto list = desktop_->windowList().onScreenWindows();
   ASSERT_TRUE(list);
   xcb_destroy_window(client_->xcb(), doomed);
-  free(xcb_get_input_focus_reply(client_->xcb(), xcb_get_input_focus(client_->xcb()), nullptr));
+  client_->sync();
   ASSERT_TRUE(desktop_->tree().topLevel(doomed)) << "the tree must not have heard of it yet";
   auto before = client_->stacking();
   std::erase(before, doomed);
@@ -374,7 +345,7 @@ TEST_F(X11DesktopTest, AWindowThatVanishesBeforeTheRestackCausesNoErrorAndNoCras
   EXPECT_FALSE(desktop_->tree().topLevel(doomed));
   EXPECT_EQ(client_->stacking(), before) << "the stacking stays as it was";
   EXPECT_EQ(conn_->unexpectedErrorCount(), 0u);
-  EXPECT_EQ(readFile(logPath_.string()).find("[X11]"), std::string::npos);
+  EXPECT_EQ(readFile(log_.path()).find("[X11]"), std::string::npos);
   // Once the tree knows, the request is not even sent.
   const uint64_t sent = overlay->restackCount();
   overlay->orderBelow(doomed);
@@ -385,7 +356,7 @@ TEST_F(X11DesktopTest, UnexpectedErrorsAreLoggedOnceAndDoNotStopTheConnection) {
   xcb_map_window(conn_->xcb(), 0x1fffff0);  // no such window, unchecked
   conn_->flush();
   EXPECT_TRUE(waitFor([&] { return conn_->unexpectedErrorCount() == 1; }));
-  const std::string log = readFile(logPath_.string());
+  const std::string log = readFile(log_.path());
   EXPECT_NE(log.find("[X11] unexpected error: X error 3 (BadWindow)"), std::string::npos) << log;
   // A checked request whose failure the caller wants to know.
   EXPECT_EQ(conn_->errorOf(xcb_map_window_checked(conn_->xcb(), 0x1fffff0)),
@@ -428,7 +399,6 @@ TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   settle();
   painterLog_->states.clear();
   overlay->setAlpha(0.8, Animation::fade());
-  const double start = loop_.uptime();
   loop_.runFor(0.45);
   const auto& states = painterLog_->states;
   ASSERT_FALSE(states.empty());
@@ -436,7 +406,6 @@ TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   EXPECT_LE(states.size(), 0.45 * 60 + 3) << "frames are paced, not painted in a busy loop";
   EXPECT_GE(states.size(), 4u);
   for (size_t i = 1; i < states.size(); ++i) EXPECT_GE(states[i].alpha, states[i - 1].alpha);
-  (void)start;
   // The fade ends: no painting without a change.
   const size_t painted = states.size();
   loop_.runFor(0.1);
@@ -520,8 +489,7 @@ TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   auto overlay = makeOverlay();  // creating and ordering on a dead connection does nothing
   overlay->orderFront();
   overlay->orderBelow(1234);
-  EXPECT_NE(readFile(logPath_.string()).find("[X11] connection to the X server lost"),
-            std::string::npos);
+  EXPECT_NE(readFile(log_.path()).find("[X11] connection to the X server lost"), std::string::npos);
 }
 
 }  // namespace

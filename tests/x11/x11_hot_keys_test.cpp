@@ -2,14 +2,10 @@
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "support/log_capture.h"
 #include "x11/fake_input.h"
 #include "x11/x11_harness.h"
 
@@ -17,6 +13,7 @@ namespace dunelo::x11 {
 namespace {
 
 using dunelo::testing::FakeInput;
+using dunelo::testing::LogCapture;
 using dunelo::testing::X11Harness;
 
 constexpr uint32_t kMacD = 0x02;
@@ -28,28 +25,25 @@ class X11HotKeysTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(x.isReady()) << "no private X server";
     ASSERT_TRUE(user.isConnected());
-    logPath = std::filesystem::temp_directory_path() /
-              ("dunelo_hotkeys_" + std::to_string(getpid()) + ".log");
-    std::filesystem::remove(logPath);
-    setDebugLogPathForTesting(logPath.string());
     handlerToken = hotKeys.installPressHandler([this](const HotKeyID& id) {
       pressed.push_back(id);
       return HotKeys::kHandled;
     });
   }
-  void TearDown() override { setDebugLogPathForTesting(""); }
-
   // Lets the loop deliver everything the server has sent by now.
   void settle() {
     user.sync();
     x.connection->sync();
     x.loop.runFor(0.05);
   }
-  std::string log() const {
-    std::ifstream in(logPath);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+  // Whether another client can grab the key with Control (it then holds it).
+  bool otherClientGrabs(xcb_keycode_t code) {
+    auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL,
+                                       code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    xcb_generic_error_t* error = xcb_request_check(user.connection(), cookie);
+    const bool granted = error == nullptr;
+    free(error);
+    return granted;
   }
 
   X11Harness x;
@@ -57,7 +51,7 @@ class X11HotKeysTest : public ::testing::Test {
   X11HotKeys hotKeys{*x.connection};
   std::vector<HotKeyID> pressed;
   Cancellable handlerToken;
-  std::filesystem::path logPath;
+  LogCapture log;
 };
 
 TEST_F(X11HotKeysTest, PressWithItsModifiersReachesTheHandlerOnceOthersDoNot) {
@@ -118,17 +112,14 @@ TEST_F(X11HotKeysTest, HeldKeyIsOnePressAndTheNextPressCountsAgain) {
 }
 
 TEST_F(X11HotKeysTest, CombinationHeldByAnotherClientGivesEmptyTokenAndOneLogLine) {
-  const xcb_keycode_t code = user.keycode(XK_d);
-  auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL, code,
-                                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-  ASSERT_EQ(xcb_request_check(user.connection(), cookie), nullptr);
+  ASSERT_TRUE(otherClientGrabs(user.keycode(XK_d)));
 
   Cancellable token = hotKeys.registerHotKey(kMacD, kHotKeyModifierControl, kID);
   EXPECT_FALSE(token);
   EXPECT_EQ(hotKeys.registrationCount(), 0u);
-  const std::string text = log();
-  EXPECT_NE(text.find("another program holds it"), std::string::npos) << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+  const auto messages = log.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("another program holds it"), std::string::npos) << messages[0];
 
   // The partial grabs were given back: the other client's grab keeps working alone, and a
   // different combination can still be had.
@@ -142,12 +133,7 @@ TEST_F(X11HotKeysTest, CancelledRegistrationReleasesTheGrab) {
   user.tap(XK_d, {XK_Control_L});
   settle();
   EXPECT_TRUE(pressed.empty());
-  // Another client can now take the combination.
-  auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL,
-                                     user.keycode(XK_d), XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-  xcb_generic_error_t* error = xcb_request_check(user.connection(), cookie);
-  EXPECT_EQ(error, nullptr);
-  free(error);
+  EXPECT_TRUE(otherClientGrabs(user.keycode(XK_d))) << "another client can now take it";
 }
 
 TEST_F(X11HotKeysTest, KeyboardMappingChangeMovesTheGrabWithTheKey) {
@@ -164,12 +150,7 @@ TEST_F(X11HotKeysTest, KeyboardMappingChangeMovesTheGrabWithTheKey) {
   user.tapKeycode(oldF, {XK_Control_L});  // produces d now
   settle();
   EXPECT_EQ(pressed.size(), 1u);
-  // The old keycode was given back.
-  auto cookie = xcb_grab_key_checked(user.connection(), 1, user.root(), XCB_MOD_MASK_CONTROL, oldD,
-                                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-  xcb_generic_error_t* error = xcb_request_check(user.connection(), cookie);
-  EXPECT_EQ(error, nullptr);
-  free(error);
+  EXPECT_TRUE(otherClientGrabs(oldD)) << "the old keycode was given back";
 }
 
 }  // namespace

@@ -42,12 +42,25 @@ pid_t XServer::spawn(const std::vector<std::string>& argv, int keepFd) const {
   _exit(127);
 }
 
-XServer::XServer(bool withWindowManager) {
+XServer::XServer(const Options& options) {
   int fds[2];
   if (pipe(fds) != 0) return;
-  xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24",
-                 "+extension", "RANDR", "+extension", "Composite", "-nolisten", "tcp", "-noreset"},
-                fds[1]);
+  std::vector<std::string> argv = {
+      "Xvfb",
+      "-displayfd",
+      std::to_string(fds[1]),
+      "-screen",
+      "0",
+      std::to_string(options.width) + "x" + std::to_string(options.height) + "x24",
+      "+extension",
+      "RANDR",
+      "+extension",
+      "Composite",
+      "-nolisten",
+      "tcp",
+      "-noreset"};
+  if (options.blackBackground) argv.push_back("-br");
+  xvfb_ = spawn(argv, fds[1]);
   close(fds[1]);
   std::string number;
   pollfd p{fds[0], POLLIN, 0};
@@ -64,7 +77,7 @@ XServer::XServer(bool withWindowManager) {
   while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
   if (number.empty()) return;
   display_ = ":" + number;
-  if (withWindowManager) {
+  if (options.windowManager) {
     wm_ = spawn({"openbox", "--sm-disable"});
     if (!waitForWindowManager()) return;
   }
@@ -117,7 +130,9 @@ bool XServer::waitForWindowManager() {
 }
 
 XServer::~XServer() {
-  for (pid_t pid : {wm_, xvfb_}) {
+  std::vector<pid_t> children(started_.rbegin(), started_.rend());
+  children.insert(children.end(), {wm_, xvfb_});
+  for (pid_t pid : children) {
     if (pid <= 0) continue;
     kill(pid, SIGTERM);
     int status = 0;
@@ -136,6 +151,12 @@ int XServer::run(const std::vector<std::string>& argv) const {
   int status = 0;
   if (waitpid(pid, &status, 0) < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+pid_t XServer::start(const std::vector<std::string>& argv) {
+  const pid_t pid = spawn(argv);
+  if (pid > 0) started_.push_back(pid);
+  return pid;
 }
 
 TestClient::TestClient(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
@@ -190,6 +211,22 @@ xcb_window_t TestClient::createWindow(int x, int y, int width, int height, int32
   xcb_map_window(c_, w);
   xcb_flush(c_);
   return w;
+}
+
+xcb_window_t TestClient::createUnmanagedWindow(int x, int y, int width, int height) {
+  const xcb_window_t w = xcb_generate_id(c_);
+  const uint32_t overrideRedirect = 1;
+  xcb_create_window(c_, XCB_COPY_FROM_PARENT, w, root_, static_cast<int16_t>(x),
+                    static_cast<int16_t>(y), static_cast<uint16_t>(width),
+                    static_cast<uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+  xcb_map_window(c_, w);
+  xcb_flush(c_);
+  return w;
+}
+
+void TestClient::sync() {
+  free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
 }
 
 void TestClient::destroy(xcb_window_t window) {
@@ -247,6 +284,12 @@ xcb_rectangle_t TestClient::geometry(xcb_window_t window) {
                          static_cast<uint16_t>(g->height + 2 * g->border_width)};
 }
 
+bool TestClient::isViewable(xcb_window_t window) {
+  Freed<xcb_get_window_attributes_reply_t> a{
+      xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window), nullptr)};
+  return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
 void TestClient::selectButtonPress(xcb_window_t window) {
   const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
   xcb_change_window_attributes(c_, window, XCB_CW_EVENT_MASK, &mask);
@@ -269,8 +312,7 @@ void TestClient::click(int x, int y) {
                       static_cast<int16_t>(y), 0);
   xcb_test_fake_input(c_, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
   xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-  xcb_flush(c_);
-  free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+  sync();
 }
 
 }  // namespace dunelo::x11::testing

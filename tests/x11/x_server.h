@@ -15,9 +15,18 @@ namespace dunelo::x11::testing {
 
 class XServer {
  public:
+  struct Options {
+    int width = 1280;
+    int height = 800;
+    bool windowManager = true;
+    bool blackBackground = false;  // a plain black root instead of Xvfb's pattern
+  };
   // Starts Xvfb (a free display number chosen by the server) and, when asked, openbox; waits
-  // until both are ready. `ok()` says whether that worked.
-  explicit XServer(bool withWindowManager = true);
+  // until both are ready. `ok()` says whether that worked; `display()` is empty when not even
+  // the server started.
+  explicit XServer(bool withWindowManager = true)
+      : XServer(Options{.windowManager = withWindowManager}) {}
+  explicit XServer(const Options& options);
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
@@ -28,6 +37,9 @@ class XServer {
   // Runs a program against this display and waits for it; its exit status (-1 when it could not
   // run).
   int run(const std::vector<std::string>& argv) const;
+  // Starts a program against this display in the background (for example a compositor); it is
+  // stopped on destruction. Its pid, or -1.
+  pid_t start(const std::vector<std::string>& argv);
 
  private:
   pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) const;
@@ -35,6 +47,7 @@ class XServer {
 
   pid_t xvfb_ = -1;
   pid_t wm_ = -1;
+  std::vector<pid_t> started_;
   std::string display_;
   bool ok_ = false;
 };
@@ -54,6 +67,8 @@ class TestClient {
   xcb_window_t createWindow(int x, int y, int width, int height, int32_t pid,
                             const std::string& wmInstance, const std::string& wmClass,
                             const std::string& type = "", bool takeFocus = true);
+  // Creates and maps an override-redirect window (one the window manager leaves alone).
+  xcb_window_t createUnmanagedWindow(int x, int y, int width, int height);
   void destroy(xcb_window_t window);
   // Asks the window manager to activate (focus and raise) `window`.
   void activate(xcb_window_t window);
@@ -64,6 +79,8 @@ class TestClient {
   // Root children bottom to top.
   std::vector<xcb_window_t> stacking();
   xcb_rectangle_t geometry(xcb_window_t window);
+  // Whether `window` and all its ancestors are mapped.
+  bool isViewable(xcb_window_t window);
   xcb_atom_t atom(const std::string& name);
   // Listens for button presses on `window`.
   void selectButtonPress(xcb_window_t window);
@@ -72,6 +89,8 @@ class TestClient {
   // Clicks the first button at root position (x, y) through XTEST.
   void click(int x, int y);
   void flush() { xcb_flush(c_); }
+  // Flushes and waits until the server has processed everything sent so far.
+  void sync();
 
  private:
   xcb_connection_t* c_;

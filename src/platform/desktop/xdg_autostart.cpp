@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/file_io.h"
+
 namespace dunelo {
 namespace {
 
@@ -56,17 +58,6 @@ bool makeDirectories(const std::string& dir) {
   if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash)))
     return false;
   return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// A private X server (Xvfb, numbered by the server itself through -displayfd) with openbox, for
-// tests and benchmarks of the overlay renderer. Stopped (and its children killed) on destruction.
+// A private X server with openbox for tests and benchmarks of the overlay renderer: a black root
+// of a chosen size. Stopped (and the programs started on it killed) on destruction.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+
+#include "x11/x_server.h"
 
 namespace dunelo::x11::testing {
 
@@ -12,21 +14,23 @@ class PrivateDisplay {
  public:
   // Starts Xvfb with one screen of `width` x `height` x 24 and, when `windowManager`, openbox.
   // `name()` is empty when the server could not be started.
-  PrivateDisplay(int width, int height, bool windowManager = true);
-  ~PrivateDisplay();
-  PrivateDisplay(const PrivateDisplay&) = delete;
-  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+  PrivateDisplay(int width, int height, bool windowManager = true)
+      : server_({.width = width,
+                 .height = height,
+                 .windowManager = windowManager,
+                 .blackBackground = true}) {}
 
-  const std::string& name() const { return name_; }
-  pid_t serverPid() const { return server_; }
+  const std::string& name() const { return server_.display(); }
+  pid_t serverPid() const { return server_.serverPid(); }
   // Starts another program on this display (for example picom); killed on destruction.
-  pid_t spawn(const char* const argv[]);
+  pid_t spawn(const char* const argv[]) {
+    std::vector<std::string> args;
+    for (; *argv; ++argv) args.emplace_back(*argv);
+    return server_.start(args);
+  }
 
  private:
-  std::string name_;
-  pid_t server_ = -1;
-  pid_t windowManager_ = -1;
-  pid_t extra_[4] = {-1, -1, -1, -1};
+  XServer server_;
 };
 
 }  // namespace dunelo::x11::testing
