@@ -152,13 +152,13 @@ std::optional<int32_t> WindowTree::pidOfTopLevel(xcb_window_t topLevelId) {
 
 std::optional<int32_t> WindowTree::queryResPid(xcb_window_t window) {
   if (!conn_.extensions().res.atLeast(1, 2)) return std::nullopt;
-  xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
   auto reply = replyOf(conn_.xcb(), xcb_res_query_client_ids_reply,
-                       xcb_res_query_client_ids(conn_.xcb(), 1, &spec));
+                       xcb_res_query_client_ids(conn_.xcb(), 1, &query));
   if (!reply) return std::nullopt;
   for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
        xcb_res_client_id_value_next(&it)) {
-    if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID)) continue;
+    // Only the local client pid was asked for; an entry without a value carries none.
     if (xcb_res_client_id_value_value_length(it.data) < 1) continue;
     return static_cast<int32_t>(*xcb_res_client_id_value_value(it.data));
   }
