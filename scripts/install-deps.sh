@@ -24,7 +24,7 @@ packages=(
   # the tray item and its panel (Qt Quick on the software scene graph), and its tray test host
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
-  qml6-module-qtquick-window qml6-module-qtqml-workerscript trayer
+  qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript trayer
   # packaging
   dpkg-dev file
 )
