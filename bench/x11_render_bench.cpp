@@ -401,11 +401,25 @@ int main(int argc, char** argv) {
       report("fade frame (alpha changes only), all effects", meter.since(s),
              static_cast<double>(h.stats().frames - before));
     }
-    if (only == "a") return 0;
     state = h.defaultState();
     state.alpha = 0.808;
     h.paint(state);
     h.waitForFrames(1);
+    {
+      // Four more windows the size of the first stacked over it (all below the overlay): only
+      // the topmost one is visible, so only it should cost anything.
+      std::vector<xcb_window_t> stacked;
+      for (int i = 0; i < 4; ++i) {
+        stacked.push_back(h.createPlainWindow(0, 0, kWidth - 10, kHeight - 30, page));
+        h.placeAbove(stacked.back(), h.frameOf(background));
+      }
+      h.showOverlay(h.frameOf(focused));
+      h.settle(0.2);
+      fullFrames("deep, alpha 0.808, 5 such windows stacked behind");
+      for (xcb_window_t w : stacked) xcb_destroy_window(h.connection().xcb(), w);
+      h.settle(0.2);
+    }
+    if (only == "a") return 0;
 
     painter->redrawEverything();
     h.waitForFrames(1);

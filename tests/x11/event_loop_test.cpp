@@ -95,5 +95,15 @@ TEST(EventLoopTest, QuitKeepsTheRemainingWorkQueued) {
   EXPECT_EQ(ran, 1);
 }
 
+TEST(EventLoopTest, RunUntilReturnsAsSoonAsATaskSatisfiesItWithNothingElseScheduled) {
+  EventLoop loop;
+  bool done = false;
+  loop.post([&] { done = true; });
+  const double start = loop.uptime();
+  EXPECT_TRUE(loop.runUntil([&] { return done; }, 3.0));
+  // Far below the timeout it would otherwise sleep out.
+  EXPECT_LT(loop.uptime() - start, 1.5);
+}
+
 }  // namespace
 }  // namespace dunelo::x11

@@ -143,7 +143,14 @@ void EventLoop::runFor(double seconds) {
 bool EventLoop::runUntil(const std::function<bool()>& done, double timeout) {
   const double end = uptime() + timeout;
   quit_ = false;
-  for (double now = uptime(); !done() && now < end && !quit_; now = uptime()) runOnce(end - now);
+  // `done` is asked again before every wait: a task that ran may have satisfied it, and waiting
+  // then could sleep until the timeout when nothing else is scheduled.
+  for (double now = uptime(); !done() && now < end && !quit_; now = uptime()) {
+    runDue();
+    if (done() || quit_) break;
+    wait(end - uptime());
+    runDue();
+  }
   quit_ = false;
   return done();
 }

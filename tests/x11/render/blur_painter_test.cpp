@@ -241,6 +241,63 @@ TEST_F(BlurPainterTest, RedrawsOnlyWhatChangedAndNothingWhenNothingDid) {
   EXPECT_EQ(h_->stats().frames, hiddenFrames);
 }
 
+TEST_F(BlurPainterTest, WhatWindowsAboveHideCostsNothingUntilItShows) {
+  // A window above the overlay (unmanaged, so that nothing else changes when it goes).
+  const Box cover = Box::ofSize(20, 200, 180, 150);
+  const xcb_window_t coverWindow = h_->createPlainWindow(
+      cover.x0, cover.y0, cover.width(), cover.height(), [](int, int) { return 0x808080u; });
+  OverlayVisualState state = h_->defaultState();
+  state.material = BlurMaterial::ambient;  // a reach short enough to hide a square completely
+  showWith(state);
+  const RenderStats before = h_->stats();
+  // A red square below the overlay, behind the cover and beyond the blur's reach of its edges.
+  const Box square = Box::ofSize(cover.x0 + 70, cover.y0 + 55, 40, 40);
+  const xcb_window_t squareWindow = h_->createPlainWindow(
+      square.x0, square.y0, square.width(), square.height(), [](int, int) { return 0xff0000u; });
+  h_->placeAbove(squareWindow, h_->frameOf(background_));
+  h_->settle(0.2);
+  EXPECT_EQ(h_->stats().frames, before.frames);
+  EXPECT_EQ(h_->stats().blurredPixels, before.blurredPixels);
+
+  // Uncovered, it shows blurred, exactly as a redraw of everything shows it.
+  xcb_unmap_window(h_->connection().xcb(), coverWindow);
+  h_->settle(0.3);
+  const Image uncovered = h_->capture(screen());
+  EXPECT_GT(meanColor(uncovered, square).r, meanColor(uncovered, farBackground()).r + 20);
+  static_cast<BlurPainter&>(h_->painter()).redrawEverything();
+  ASSERT_TRUE(h_->waitForFrames(1));
+  EXPECT_TRUE(identical(uncovered, h_->capture(screen()), screen()));
+}
+
+TEST_F(BlurPainterTest, UnderACompositorTheWholeWindowIsStillDrawn) {
+  OverlayVisualState ambient = h_->defaultState();
+  ambient.material = BlurMaterial::ambient;
+  const Rgb expected = meanColor(showWith(ambient), farBackground());
+  h_->paint(h_->defaultState());
+  ASSERT_TRUE(h_->waitForFrames(1));
+
+  // A compositor draws the overlay itself, and the server then reports nothing of it as shown.
+  const char* picom[] = {"picom", "--backend", "xrender", nullptr};
+  if (display_->spawn(picom) <= 0) GTEST_SKIP() << "picom could not be started";
+  auto* c = h_->connection().xcb();
+  const xcb_atom_t selection = h_->connection().atom("_NET_WM_CM_S0");
+  ASSERT_TRUE(h_->loop().runUntil(
+      [&] {
+        auto owner =
+            replyOf(c, xcb_get_selection_owner_reply, xcb_get_selection_owner(c, selection));
+        return owner && owner->owner != XCB_NONE;
+      },
+      5.0));
+  h_->settle(0.5);
+  h_->paint(ambient);
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.3);
+  const Rgb seen = meanColor(h_->capture(screen()), farBackground());
+  EXPECT_NEAR(seen.r, expected.r, 3);
+  EXPECT_NEAR(seen.g, expected.g, 3);
+  EXPECT_NEAR(seen.b, expected.b, 3);
+}
+
 TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   showWith(h_->defaultState());
   std::vector<xcb_window_t> windows;

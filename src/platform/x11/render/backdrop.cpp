@@ -286,59 +286,74 @@ bool Backdrop::isViewable(xcb_window_t window) const {
 void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
                        xcb_render_picture_t destination, int originX, int originY) {
   if (area.isEmpty()) return;
-  auto composite = [&](bool checked, uint8_t op, xcb_render_picture_t src, const Box& r, int srcX,
-                       int srcY) {
-    auto args = [&](auto fn) {
-      return fn(c_, op, src, XCB_NONE, destination, static_cast<int16_t>(srcX),
-                static_cast<int16_t>(srcY), 0, 0, static_cast<int16_t>(r.x0 - originX),
-                static_cast<int16_t>(r.y0 - originY), static_cast<uint16_t>(r.width()),
-                static_cast<uint16_t>(r.height()));
-    };
-    if (checked) {
-      conn_.ignoreErrors(args(xcb_render_composite_checked));
-    } else {
-      args(xcb_render_composite);
-    }
-  };
-  // The background is drawn only where no opaque window covers it (for a desktop of maximized
-  // windows that saves a full-size pass). A window whose region cannot be had (it vanished) is
-  // not subtracted, so the background shows wherever a window might be missing.
+  // Each pixel is written once by the topmost opaque window over it (and translucent windows
+  // above that are blended over it): on a desktop of stacked maximized windows every hidden one
+  // would otherwise cost a full-size pass. Walking down from the top, each window is clipped to
+  // its shape less what the opaque windows above it already cover; whatever no opaque window
+  // covers gets the background. The regions live on the server, so this costs no round trip.
+  // A window whose region cannot be had (it vanished) covers nothing and draws nothing, so the
+  // windows and background below it show wherever it might be missing.
   const xcb_rectangle_t areaRect{
       static_cast<int16_t>(area.x0 - originX), static_cast<int16_t>(area.y0 - originY),
       static_cast<uint16_t>(area.width()), static_cast<uint16_t>(area.height())};
-  const xcb_xfixes_region_t uncovered = xcb_generate_id(c_);
-  xcb_xfixes_create_region(c_, uncovered, 1, &areaRect);
-  for (const Layer& layer : layers) {
-    if (layer.rect.intersected(area).isEmpty()) continue;
-    Window* w = find(layer.window);
-    if (!w || !w->mapped || w->hasAlpha || !ensurePicture(*w) || !w->shape) continue;
-    const auto dx = static_cast<int16_t>(w->rect.x0 + w->borderWidth - originX);
-    const auto dy = static_cast<int16_t>(w->rect.y0 + w->borderWidth - originY);
-    conn_.ignoreErrors(xcb_xfixes_translate_region_checked(c_, w->shape, dx, dy));
-    conn_.ignoreErrors(xcb_xfixes_subtract_region_checked(c_, uncovered, w->shape, uncovered));
-    conn_.ignoreErrors(xcb_xfixes_translate_region_checked(c_, w->shape, static_cast<int16_t>(-dx),
-                                                           static_cast<int16_t>(-dy)));
-  }
-  xcb_xfixes_set_picture_clip_region(c_, destination, uncovered, 0, 0);
-  composite(false, XCB_RENDER_PICT_OP_SRC, backgroundPicture_.id(), area, area.x0, area.y0);
-  xcb_xfixes_set_picture_clip_region(c_, destination, XCB_NONE, 0, 0);
-  xcb_xfixes_destroy_region(c_, uncovered);
-  for (const Layer& layer : layers) {
-    const Box r = layer.rect.intersected(area);
+  auto newRegion = [this](const xcb_rectangle_t* rect) {
+    const xcb_xfixes_region_t region = xcb_generate_id(c_);
+    xcb_xfixes_create_region(c_, region, rect ? 1 : 0, rect);
+    return region;
+  };
+  const xcb_xfixes_region_t areaRegion = newRegion(&areaRect);
+  const xcb_xfixes_region_t covered = newRegion(nullptr);
+  struct Draw {
+    Window* window;
+    Box rect;  // the layer inside `area`, root coordinates
+    xcb_xfixes_region_t clip;
+  };
+  std::vector<Draw> draws;
+  for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
+    const Box r = it->rect.intersected(area);
     if (r.isEmpty()) continue;
-    Window* w = find(layer.window);
+    Window* w = find(it->window);
     if (!w || !w->mapped || !ensurePicture(*w)) continue;
+    const xcb_xfixes_region_t clip = newRegion(nullptr);
     if (w->shape) {
-      conn_.ignoreErrors(xcb_xfixes_set_picture_clip_region_checked(
-          c_, destination, w->shape, static_cast<int16_t>(w->rect.x0 + w->borderWidth - originX),
+      conn_.ignoreErrors(xcb_xfixes_copy_region_checked(c_, w->shape, clip));
+      conn_.ignoreErrors(xcb_xfixes_translate_region_checked(
+          c_, clip, static_cast<int16_t>(w->rect.x0 + w->borderWidth - originX),
           static_cast<int16_t>(w->rect.y0 + w->borderWidth - originY)));
+    } else {
+      const xcb_rectangle_t rect{
+          static_cast<int16_t>(w->rect.x0 - originX), static_cast<int16_t>(w->rect.y0 - originY),
+          static_cast<uint16_t>(w->rect.width()), static_cast<uint16_t>(w->rect.height())};
+      xcb_xfixes_set_region(c_, clip, 1, &rect);
     }
+    xcb_xfixes_intersect_region(c_, clip, areaRegion, clip);
+    xcb_xfixes_subtract_region(c_, clip, covered, clip);
+    if (!w->hasAlpha) xcb_xfixes_union_region(c_, covered, clip, covered);
+    draws.push_back(Draw{w, r, clip});
+  }
+  xcb_xfixes_subtract_region(c_, areaRegion, covered, areaRegion);
+  xcb_xfixes_set_picture_clip_region(c_, destination, areaRegion, 0, 0);
+  xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, backgroundPicture_.id(), XCB_NONE, destination,
+                       static_cast<int16_t>(area.x0), static_cast<int16_t>(area.y0), 0, 0,
+                       static_cast<int16_t>(area.x0 - originX),
+                       static_cast<int16_t>(area.y0 - originY), static_cast<uint16_t>(area.width()),
+                       static_cast<uint16_t>(area.height()));
+  for (auto it = draws.rbegin(); it != draws.rend(); ++it) {
+    const Window& w = *it->window;
+    const Box& r = it->rect;
+    xcb_xfixes_set_picture_clip_region(c_, destination, it->clip, 0, 0);
     // A window that vanished since it was named leaves a valid pixmap behind; one that vanished
     // before has no picture, and the request fails without consequence.
-    composite(true, w->hasAlpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, w->picture.id(),
-              r, r.x0 - w->rect.x0, r.y0 - w->rect.y0);
-    if (w->shape) xcb_xfixes_set_picture_clip_region(c_, destination, XCB_NONE, 0, 0);
+    conn_.ignoreErrors(xcb_render_composite_checked(
+        c_, w.hasAlpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, w.picture.id(), XCB_NONE,
+        destination, static_cast<int16_t>(r.x0 - w.rect.x0), static_cast<int16_t>(r.y0 - w.rect.y0),
+        0, 0, static_cast<int16_t>(r.x0 - originX), static_cast<int16_t>(r.y0 - originY),
+        static_cast<uint16_t>(r.width()), static_cast<uint16_t>(r.height())));
+    xcb_xfixes_destroy_region(c_, it->clip);
   }
+  xcb_xfixes_set_picture_clip_region(c_, destination, XCB_NONE, 0, 0);
+  xcb_xfixes_destroy_region(c_, covered);
+  xcb_xfixes_destroy_region(c_, areaRegion);
 }
 
 void Backdrop::handleEvent(const xcb_generic_event_t& event) {

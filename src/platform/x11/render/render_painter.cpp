@@ -3,9 +3,11 @@
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/xcbext.h>
+#include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "app/debug_log.h"
 #include "platform/x11/event_loop.h"
@@ -88,6 +90,7 @@ RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> con
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
   appearance_ = readDesktopAppearance(*conn_);
   backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
+  watchCompositor();
   X11Connection* c = conn_.get();
   cancellables.push_back(loop_.watchFd(c->fd(), [c] { c->dispatchPendingEvents(); }));
   cancellables.push_back(loop_.addPrepareHook([c] {
@@ -99,6 +102,40 @@ RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> con
 RenderContext::~RenderContext() {
   cancellables.clear();
   backdrop_.reset();
+}
+
+void RenderContext::watchCompositor() {
+  xcb_connection_t* c = conn_->xcb();
+  compositorSelection_ = conn_->atom("_NET_WM_CM_S" + std::to_string(conn_->screenNumber()));
+  if (compositorSelection_ == XCB_NONE) return;
+  // Watched before asking, so that a change in between is not missed.
+  xcb_xfixes_select_selection_input(c, conn_->root(), compositorSelection_,
+                                    XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+  auto owner =
+      replyOf(c, xcb_get_selection_owner_reply, xcb_get_selection_owner(c, compositorSelection_));
+  compositorRunning_ = owner && owner->owner != XCB_NONE;
+  const auto type =
+      static_cast<uint8_t>(conn_->extensions().xfixes.firstEvent + XCB_XFIXES_SELECTION_NOTIFY);
+  cancellables.push_back(conn_->addEventHandler(type, [this](const xcb_generic_event_t& e) {
+    const auto& notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(e);
+    if (notify.selection != compositorSelection_) return;
+    const bool running = notify.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER &&
+                         notify.owner != XCB_NONE;
+    if (running == compositorRunning_) return;
+    compositorRunning_ = running;
+    debugLog(running ? "[X11] overlay renderer: a compositing manager started"
+                     : "[X11] overlay renderer: the compositing manager stopped");
+    auto snapshot = compositorObservers_;
+    for (auto& [id, handler] : snapshot) handler();
+  }));
+}
+
+Cancellable RenderContext::observeCompositor(std::function<void()> handler) {
+  const int id = nextObserver_++;
+  compositorObservers_[id] = std::move(handler);
+  return Cancellable([this, id] { compositorObservers_.erase(id); });
 }
 
 void RenderContext::addOverlay(xcb_window_t window) {
@@ -136,12 +173,17 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
       [this](xcb_render_picture_t coarse, const Box& box) { applyEffects(coarse, box); });
   backdropObservation_ =
       ctx_.backdrop().observe([this](const Backdrop::Change& change) { onBackdropChange(change); });
+  compositorObservation_ = ctx_.observeCompositor([this] {
+    visibilityDirty_ = true;
+    redrawEverything();
+  });
   viewable_ = ctx_.backdrop().isViewable(window_);
 }
 
 BlurPainter::~BlurPainter() {
   if (fence_) xcb_discard_reply(c_, *fence_);
   backdropObservation_.cancel();
+  compositorObservation_.cancel();
   ctx_.removeOverlay(window_);
 }
 
@@ -176,7 +218,9 @@ void BlurPainter::paint(const OverlayVisualState& state) {
   }
   state_ = state;
   // Every paint mixes the whole window again: the alpha may have changed or the window may have
-  // been exposed. The effected image is kept, so a fade frame costs only the mix.
+  // been exposed. The effected image is kept, so a fade frame costs only the mix. (What exposed
+  // it, a window above that moved, reaches the backdrop too and makes the visible part be asked
+  // for again.)
   outputDirty_ = true;
   requestFrame();
 }
@@ -201,8 +245,59 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   chainAlpha_ = -1;
   layers_ = ctx_.backdrop().layersBelow(window_);
   sceneDamage_ = windowBox();
+  hiddenDamage_ = {};
+  visible_.clear();
+  visibilityDirty_ = true;
   effectsDirty_ = true;
   outputDirty_ = true;
+}
+
+void BlurPainter::updateVisibility() {
+  if (!visibilityDirty_) return;
+  visibilityDirty_ = false;
+  const Box whole = windowBox();
+  std::vector<xcb_rectangle_t> rects;
+  bool known = false;
+  if (!ctx_.compositorRunning()) {
+    // The server's own clip of the window (window coordinates): one round trip, only after the
+    // stack or the window changed.
+    X11Connection& conn = ctx_.connection();
+    const xcb_xfixes_region_t region = xcb_generate_id(c_);
+    conn.ignoreErrors(xcb_composite_create_region_from_border_clip_checked(c_, region, window_));
+    auto reply = replyOf(c_, xcb_xfixes_fetch_region_reply, xcb_xfixes_fetch_region(c_, region));
+    conn.ignoreErrors(xcb_xfixes_destroy_region_checked(c_, region));
+    if (reply) {
+      known = true;
+      const xcb_rectangle_t* r = xcb_xfixes_fetch_region_rectangles(reply.get());
+      const int n = xcb_xfixes_fetch_region_rectangles_length(reply.get());
+      for (int i = 0; i < n; ++i) {
+        const Box b = Box::ofSize(r[i].x, r[i].y, r[i].width, r[i].height).intersected(whole);
+        if (b.isEmpty()) continue;
+        rects.push_back({static_cast<int16_t>(b.x0), static_cast<int16_t>(b.y0),
+                         static_cast<uint16_t>(b.width()), static_cast<uint16_t>(b.height())});
+      }
+    }
+  }
+  if (!known) {
+    rects = {{0, 0, static_cast<uint16_t>(width_), static_cast<uint16_t>(height_)}};
+  }
+  const bool same =
+      rects.size() == visible_.size() &&
+      std::equal(rects.begin(), rects.end(), visible_.begin(),
+                 [](const xcb_rectangle_t& a, const xcb_rectangle_t& b) {
+                   return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+                 });
+  if (same) return;
+  visible_ = std::move(rects);
+  visibleBox_ = {};
+  for (const xcb_rectangle_t& r : visible_) {
+    visibleBox_ = visibleBox_.united(Box::ofSize(r.x, r.y, r.width, r.height));
+  }
+  // What comes into view was neither mixed nor, beyond the blur's reach, blurred.
+  sceneDamage_ = sceneDamage_.united(hiddenDamage_);
+  hiddenDamage_ = {};
+  outputDirty_ = true;
+  effectedStale_ = true;
 }
 
 void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
@@ -218,6 +313,8 @@ void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
       break;
     }
     case Backdrop::Change::Kind::stacking: {
+      // Windows above the overlay may have moved over or away from it.
+      visibilityDirty_ = true;
       const bool viewable = ctx_.backdrop().isViewable(window_);
       if (viewable && !viewable_) {
         outputDirty_ = true;  // mapped again: the window has fresh pixels to fill
@@ -236,7 +333,7 @@ void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
       break;
     }
   }
-  if (!sceneDamage_.isEmpty() || outputDirty_) requestFrame();
+  if (!sceneDamage_.isEmpty() || outputDirty_ || visibilityDirty_) requestFrame();
 }
 
 void BlurPainter::damageScene(const Box& rootArea) {
@@ -279,11 +376,22 @@ void BlurPainter::drawFrame() {
   }
   // Hidden: keep the damage for when the window shows again (its map redraws everything).
   if (!viewable_) return;
+  updateVisibility();
   const double alpha = std::clamp(state_->alpha, 0.0, 1.0);
   const bool grain = grainShows(*state_) && grain_;
   if (const double chainAlpha = grain ? 1.0 : alpha; chainAlpha != chainAlpha_) {
     chainAlpha_ = chainAlpha;
     effectsDirty_ = true;
+  }
+  // Changes beyond the blur's reach of anything that shows wait until something near them does.
+  const Box within = sceneDamage_.grown(blur_.reach());
+  const bool seen = std::any_of(visible_.begin(), visible_.end(), [&](const xcb_rectangle_t& r) {
+    return !within.intersected(Box::ofSize(r.x, r.y, r.width, r.height)).isEmpty();
+  });
+  const Box relevant = visibleBox_.grown(blur_.reach()).intersected(windowBox());
+  if (const Box kept = seen ? sceneDamage_.intersected(relevant) : Box{}; !(kept == sceneDamage_)) {
+    hiddenDamage_ = hiddenDamage_.united(sceneDamage_);
+    sceneDamage_ = kept;
   }
   const bool sceneChanged = !sceneDamage_.isEmpty();
   if (!sceneChanged && !effectsDirty_ && !outputDirty_) return;
@@ -294,8 +402,9 @@ void BlurPainter::drawFrame() {
   // alpha is below 1.
   const auto blurred = blur_.affected(sceneDamage_, effectsDirty_);
   Box content = blurred.full;
-  if (grainDirty_ || (grain && !effected_)) content = windowBox();
-  const Box mix = outputDirty_ ? windowBox() : content;
+  if (grainDirty_ || effectedStale_ || (grain && !effected_)) content = windowBox();
+  content = content.intersected(visibleBox_);
+  const Box mix = outputDirty_ ? visibleBox_ : content;
   const Box scene = alpha < 1 ? blurred.read.united(mix) : blurred.read;
   if (!scene.isEmpty()) {
     ctx_.backdrop().compose(layers_, scene.translated(originX_, originY_), frame_.id(), originX_,
@@ -307,6 +416,7 @@ void BlurPainter::drawFrame() {
   drawOutput(content, mix, alpha, grain);
   sceneDamage_ = {};
   effectsDirty_ = false;
+  effectedStale_ = false;
   grainDirty_ = false;
   outputDirty_ = false;
 
@@ -392,6 +502,9 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
   // to the window in one request: the window never shows a half-drawn frame.
   const xcb_render_picture_t frame = frame_.id();
   const uint8_t op = alpha < 1 ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC;
+  // Only what shows is mixed; the copy to the window is clipped to it by the server.
+  xcb_render_set_picture_clip_rectangles(c_, frame, 0, 0, static_cast<uint32_t>(visible_.size()),
+                                         visible_.data());
   if (alpha <= 0) {
     // The scene alone.
   } else if (grain && alpha < 1) {
@@ -403,6 +516,7 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
     // The chain carries the alpha: its result is the blur's share of the mix.
     blur_.drawResult(frame, op, XCB_NONE, mix);
   }
+  xcb_xfixes_set_picture_clip_region(c_, frame, XCB_NONE, 0, 0);
   composite(c_, XCB_RENDER_PICT_OP_SRC, frame, XCB_NONE, windowPicture_.id(), mix);
 }
 

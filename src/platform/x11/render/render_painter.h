@@ -15,6 +15,8 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,8 +59,15 @@ class RenderContext {
   void addOverlay(xcb_window_t window);
   void removeOverlay(xcb_window_t window);
 
+  // Whether a compositing manager owns the screen. It then draws the overlay window itself, over
+  // and under whatever it likes, so the window's visible part as the server reckons it says
+  // nothing about what the user sees. `handler` runs when a compositor starts or stops.
+  bool compositorRunning() const { return compositorRunning_; }
+  [[nodiscard]] Cancellable observeCompositor(std::function<void()> handler);
+
  private:
   RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn, PictFormats formats);
+  void watchCompositor();
 
   EventLoop& loop_;
   std::unique_ptr<X11Connection> conn_;
@@ -67,6 +76,10 @@ class RenderContext {
   Appearance appearance_ = Appearance::unknown;
   std::vector<xcb_window_t> overlays_;
   RenderStats stats_;
+  xcb_atom_t compositorSelection_ = XCB_NONE;
+  bool compositorRunning_ = false;
+  std::map<int, std::function<void()>> compositorObservers_;
+  int nextObserver_ = 0;
   CancellableBag cancellables;
 };
 
@@ -87,6 +100,8 @@ class BlurPainter final : public OverlayPainter {
   void drawFrame();
   bool previousFrameDone();
   void configureFor(const OverlayVisualState& state, const MaterialLook& look);
+  // Learns which part of the window shows, after anything may have changed it.
+  void updateVisibility();
   // Draws the veil, tint, grayscale and the alpha carried by the chain into `picture`, the
   // coarsest level of the blur, inside `box`.
   void applyEffects(xcb_render_picture_t picture, const Box& box);
@@ -122,15 +137,26 @@ class BlurPainter final : public OverlayPainter {
   std::vector<Backdrop::Layer> layers_;  // what the scene shows, bottom to top
   bool viewable_ = false;
 
-  Box sceneDamage_;            // window coordinates
-  bool effectsDirty_ = false;  // veil, tint, grayscale or the chain's alpha changed
-  bool grainDirty_ = false;    // the grain image, its opacity or its blend changed
-  bool outputDirty_ = false;   // alpha changed, or the window lost its pixels
+  // What of the window shows (window coordinates). Without a compositor the server draws the
+  // window straight to the screen, clipped to that part: nothing hidden needs mixing, and the
+  // blur need only be right within its reach of what shows. Changes further away are kept in
+  // `hiddenDamage_` and blurred when something near them comes into view.
+  std::vector<xcb_rectangle_t> visible_;
+  Box visibleBox_;  // their bounding box
+  bool visibilityDirty_ = true;
+  Box hiddenDamage_;
+
+  Box sceneDamage_;             // window coordinates
+  bool effectsDirty_ = false;   // veil, tint, grayscale or the chain's alpha changed
+  bool effectedStale_ = false;  // the effected image is not kept up to date where it was hidden
+  bool grainDirty_ = false;     // the grain image, its opacity or its blend changed
+  bool outputDirty_ = false;    // alpha changed, or the window lost its pixels
   bool framePending_ = false;
   double lastFrameTime_ = -1;
   std::optional<unsigned int> fence_;
 
   Cancellable backdropObservation_;
+  Cancellable compositorObservation_;
   WeakPtrFactory<BlurPainter> weakFactory_{this};
 };
 
