@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "overlay/grain_image.h"
 #include "platform/x11/x11_desktop.h"
@@ -241,6 +243,31 @@ TEST_F(BlurPainterTest, RedrawsOnlyWhatChangedAndNothingWhenNothingDid) {
   EXPECT_EQ(h_->stats().frames, hiddenFrames);
 }
 
+TEST_F(BlurPainterTest, ChangesFarApartAreRedrawnEachAroundItself) {
+  // Small windows below the overlay: two in opposite corners...
+  std::vector<xcb_window_t> corners;
+  for (const auto& [x, y] : {std::pair{30, 60}, std::pair{kWidth - 80, kHeight - 100}}) {
+    corners.push_back(h_->createPlainWindow(x, y, 40, 40, [](int, int) { return 0x404040u; }));
+    h_->placeAbove(corners.back(), h_->frameOf(background_));
+  }
+  // And two close enough that the blur mixes them: they must be redrawn as one.
+  for (const auto& [x, y] : {std::pair{140, 300}, std::pair{230, 330}}) {
+    corners.push_back(h_->createPlainWindow(x, y, 40, 40, [](int, int) { return 0x404040u; }));
+    h_->placeAbove(corners.back(), h_->frameOf(background_));
+  }
+  showWith(h_->defaultState());
+  const uint64_t pixels = h_->stats().pixelsOut;
+  for (xcb_window_t w : corners) h_->draw(w, 40, 40, [](int, int) { return 0xffffffu; });
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.1);
+  // One box around all would span nearly the whole screen.
+  EXPECT_LT(h_->stats().pixelsOut - pixels, static_cast<uint64_t>(kWidth * kHeight) * 2 / 3);
+  const Image pieces = h_->capture(screen());
+  static_cast<BlurPainter&>(h_->painter()).redrawEverything();
+  ASSERT_TRUE(h_->waitForFrames(1));
+  EXPECT_TRUE(identical(pieces, h_->capture(screen()), screen()));
+}
+
 TEST_F(BlurPainterTest, WhatWindowsAboveHideCostsNothingUntilItShows) {
   // A window above the overlay (unmanaged, so that nothing else changes when it goes).
   const Box cover = Box::ofSize(20, 200, 180, 150);
@@ -296,6 +323,34 @@ TEST_F(BlurPainterTest, UnderACompositorTheWholeWindowIsStillDrawn) {
   EXPECT_NEAR(seen.r, expected.r, 3);
   EXPECT_NEAR(seen.g, expected.g, 3);
   EXPECT_NEAR(seen.b, expected.b, 3);
+}
+
+TEST_F(BlurPainterTest, APainterForAWindowJustMadeOnAnotherConnectionDrawsIt) {
+  // The window's creation is still in the main connection's buffer when the painter is made, and
+  // the renderer's own requests reach the server first.
+  X11Connection& main = h_->connection();
+  const xcb_window_t window = xcb_generate_id(main.xcb());
+  const OverlayWindowFormat format = h_->factory().windowFormat(main);
+  const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, 1};
+  xcb_create_window(main.xcb(), format.depth, window, main.root(), 0, 0, kWidth, kHeight, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, format.visual,
+                    XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT, values);
+  auto painter = h_->factory().createPainter(main, window, format);
+  h_->factory().context()->connection().sync();
+  const Image off = h_->capture(screen());
+
+  const uint32_t below[] = {h_->frameOf(focused_), XCB_STACK_MODE_BELOW};
+  xcb_map_window(main.xcb(), window);
+  xcb_configure_window(main.xcb(), window, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE,
+                       below);
+  painter->paint(h_->defaultState());
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.1);
+  EXPECT_LT(highFrequencyEnergy(h_->capture(screen()), farBackground()),
+            highFrequencyEnergy(off, farBackground()) * 0.05);
+  EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
+  painter.reset();
+  xcb_destroy_window(main.xcb(), window);
 }
 
 TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {

@@ -2,11 +2,13 @@
 // XSETTINGS, and the two materials.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/x11/render/blur_material.h"
+#include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/desktop_appearance.h"
 
 namespace dunelo::x11 {
@@ -155,6 +157,39 @@ TEST(BlurMaterials, DeepIsAFrostedVeilAndAmbientADarkerLighterTouch) {
   EXPECT_LT(veiled(materialLook(BlurMaterial::deep, Appearance::dark)),
             veiled(materialLook(BlurMaterial::deep, Appearance::light)));
   EXPECT_GT(veiled(materialLook(BlurMaterial::deep, Appearance::light)), 0.5);
+}
+
+TEST(DamagePieces, NearChangesMergeFarOnesStaySeparateAndTheCountIsCapped) {
+  struct Case {
+    const char* what;
+    std::vector<Box> added;
+    std::vector<Box> expected;
+  };
+  const std::vector<Case> cases = {
+      {"far apart", {{0, 0, 10, 10}, {100, 100, 110, 110}}, {{0, 0, 10, 10}, {100, 100, 110, 110}}},
+      {"closer than the distance", {{0, 0, 10, 10}, {25, 0, 35, 10}}, {{0, 0, 35, 10}}},
+      {"a bridge joins two pieces",
+       {{0, 0, 10, 10}, {50, 0, 60, 10}, {25, 0, 35, 10}},
+       {{0, 0, 60, 10}}},
+      {"empty boxes add nothing", {{5, 5, 5, 9}, {}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DamagePieces pieces;
+    pieces.setMergeDistance(20);
+    for (const Box& b : c.added) pieces.add(b);
+    EXPECT_EQ(pieces.boxes(), c.expected);
+  }
+
+  // A ninth far piece merges the two that cost least to join; nothing is lost.
+  DamagePieces pieces;
+  pieces.setMergeDistance(20);
+  for (int i = 0; i < 8; ++i) pieces.add(Box::ofSize(i * 1000, 0, 10, 10));
+  pieces.add(Box::ofSize(7000, 100, 10, 10));  // closest to the piece at x = 7000
+  ASSERT_EQ(pieces.boxes().size(), DamagePieces::kMaxPieces);
+  EXPECT_EQ(pieces.bounds(), (Box{0, 0, 7010, 110}));
+  EXPECT_NE(std::find(pieces.boxes().begin(), pieces.boxes().end(), Box{7000, 0, 7010, 110}),
+            pieces.boxes().end());
 }
 
 }  // namespace

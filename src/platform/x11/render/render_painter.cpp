@@ -199,7 +199,7 @@ void BlurPainter::paint(const OverlayVisualState& state) {
   } else if (moved) {
     originX_ = state.frame.x;
     originY_ = state.frame.y;
-    sceneDamage_ = windowBox();
+    damageEverything();
     layers_ = ctx_.backdrop().layersBelow(window_);
   }
   if (!state_ || !sameTint(state, *state_) || !sameGrayscale(state, *state_) || !(look == look_)) {
@@ -227,7 +227,7 @@ void BlurPainter::paint(const OverlayVisualState& state) {
 
 void BlurPainter::redrawEverything() {
   if (!state_) return;
-  sceneDamage_ = windowBox();  // recomputes the whole chain and its effects
+  damageEverything();  // recomputes the whole chain and its effects
   outputDirty_ = true;
   requestFrame();
 }
@@ -244,7 +244,10 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
       std::clamp(look.blurLevels, DualFilterBlur::kMinLevels, DualFilterBlur::kMaxLevels));
   chainAlpha_ = -1;
   layers_ = ctx_.backdrop().layersBelow(window_);
-  sceneDamage_ = windowBox();
+  // A change moves the blur up to its reach plus one pixel of the coarsest level away (rounding to
+  // that level): pieces closer than twice that would redo pixels of each other's.
+  sceneDamage_.setMergeDistance(2 * (blur_.reach() + blur_.coarseScale()));
+  damageEverything();
   hiddenDamage_ = {};
   visible_.clear();
   visibilityDirty_ = true;
@@ -294,7 +297,7 @@ void BlurPainter::updateVisibility() {
     visibleBox_ = visibleBox_.united(Box::ofSize(r.x, r.y, r.width, r.height));
   }
   // What comes into view was neither mixed nor, beyond the blur's reach, blurred.
-  sceneDamage_ = sceneDamage_.united(hiddenDamage_);
+  sceneDamage_.add(hiddenDamage_);
   hiddenDamage_ = {};
   outputDirty_ = true;
   effectedStale_ = true;
@@ -304,7 +307,7 @@ void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
   if (!state_) return;
   switch (change.kind) {
     case Backdrop::Change::Kind::background:
-      sceneDamage_ = windowBox();
+      damageEverything();
       break;
     case Backdrop::Change::Kind::content: {
       const bool shown = std::any_of(layers_.begin(), layers_.end(),
@@ -336,9 +339,14 @@ void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
   if (!sceneDamage_.isEmpty() || outputDirty_ || visibilityDirty_) requestFrame();
 }
 
+void BlurPainter::damageEverything() {
+  sceneDamage_.clear();
+  sceneDamage_.add(windowBox());
+}
+
 void BlurPainter::damageScene(const Box& rootArea) {
   const Box local = rootArea.translated(-originX_, -originY_).intersected(windowBox());
-  sceneDamage_ = sceneDamage_.united(local);
+  sceneDamage_.add(local);
 }
 
 void BlurPainter::requestFrame(double delay) {
@@ -384,23 +392,49 @@ void BlurPainter::drawFrame() {
     effectsDirty_ = true;
   }
   // Changes beyond the blur's reach of anything that shows wait until something near them does.
-  const Box within = sceneDamage_.grown(blur_.reach());
-  const bool seen = std::any_of(visible_.begin(), visible_.end(), [&](const xcb_rectangle_t& r) {
-    return !within.intersected(Box::ofSize(r.x, r.y, r.width, r.height)).isEmpty();
-  });
   const Box relevant = visibleBox_.grown(blur_.reach()).intersected(windowBox());
-  if (const Box kept = seen ? sceneDamage_.intersected(relevant) : Box{}; !(kept == sceneDamage_)) {
-    hiddenDamage_ = hiddenDamage_.united(sceneDamage_);
-    sceneDamage_ = kept;
+  std::vector<Box> pieces;
+  for (const Box& piece : sceneDamage_.boxes()) {
+    const Box within = piece.grown(blur_.reach());
+    const bool seen = std::any_of(visible_.begin(), visible_.end(), [&](const xcb_rectangle_t& r) {
+      return !within.intersected(Box::ofSize(r.x, r.y, r.width, r.height)).isEmpty();
+    });
+    const Box kept = seen ? piece.intersected(relevant) : Box{};
+    if (!(kept == piece)) hiddenDamage_ = hiddenDamage_.united(piece);
+    if (!kept.isEmpty()) pieces.push_back(kept);
   }
-  const bool sceneChanged = !sceneDamage_.isEmpty();
-  if (!sceneChanged && !effectsDirty_ && !outputDirty_) return;
+  sceneDamage_.clear();
+  if (pieces.empty() && !effectsDirty_ && !outputDirty_) return;
   lastFrameTime_ = ctx_.loop().uptime();
 
+  // A change of the effects or of the mix redraws the whole window, and the pieces with it;
+  // otherwise each piece is redrawn around itself, one after the other. (That is exact whatever
+  // their distance: a piece redraws every pixel its change can reach, reading the pieces before
+  // it as they are now.)
+  const bool everything =
+      effectsDirty_ || outputDirty_ || grainDirty_ || effectedStale_ || (grain && !effected_);
+  if (everything || pieces.size() == 1) {
+    Box all;
+    for (const Box& piece : pieces) all = all.united(piece);
+    drawPiece(all, alpha, grain);
+  } else {
+    for (const Box& piece : pieces) drawPiece(piece, alpha, grain);
+  }
+  effectsDirty_ = false;
+  effectedStale_ = false;
+  grainDirty_ = false;
+  outputDirty_ = false;
+
+  ++ctx_.stats().frames;
+  fence_ = xcb_get_input_focus(c_).sequence;
+  ctx_.connection().flush();
+}
+
+void BlurPainter::drawPiece(const Box& damage, double alpha, bool grain) {
   // Where the blurred image changes, where the window is mixed again, and where the sharp scene
   // is needed for either: the blur reads it where it changed, the mix shows it through where the
   // alpha is below 1.
-  const auto blurred = blur_.affected(sceneDamage_, effectsDirty_);
+  const auto blurred = blur_.affected(damage, effectsDirty_);
   Box content = blurred.full;
   if (grainDirty_ || effectedStale_ || (grain && !effected_)) content = windowBox();
   content = content.intersected(visibleBox_);
@@ -410,21 +444,13 @@ void BlurPainter::drawFrame() {
     ctx_.backdrop().compose(layers_, scene.translated(originX_, originY_), frame_.id(), originX_,
                             originY_);
   }
-  if (sceneChanged || effectsDirty_) blur_.update(sceneDamage_, effectsDirty_);
-  ctx_.stats().blurredPixels += static_cast<uint64_t>(std::max(0, sceneDamage_.width())) *
-                                static_cast<uint64_t>(std::max(0, sceneDamage_.height()));
-  drawOutput(content, mix, alpha, grain);
-  sceneDamage_ = {};
-  effectsDirty_ = false;
-  effectedStale_ = false;
-  grainDirty_ = false;
-  outputDirty_ = false;
-
+  if (!damage.isEmpty() || effectsDirty_) blur_.update(damage, effectsDirty_);
   RenderStats& stats = ctx_.stats();
-  ++stats.frames;
-  stats.pixelsOut += static_cast<uint64_t>(mix.width()) * mix.height();
-  fence_ = xcb_get_input_focus(c_).sequence;
-  ctx_.connection().flush();
+  stats.blurredPixels += static_cast<uint64_t>(std::max(0, damage.width())) *
+                         static_cast<uint64_t>(std::max(0, damage.height()));
+  drawOutput(content, mix, alpha, grain);
+  stats.pixelsOut += static_cast<uint64_t>(std::max(0, mix.width())) *
+                     static_cast<uint64_t>(std::max(0, mix.height()));
 }
 
 void BlurPainter::applyEffects(xcb_render_picture_t dst, const Box& box) {
@@ -549,6 +575,10 @@ OverlayWindowFormat BlurPainterFactory::windowFormat(X11Connection& connection) 
 std::unique_ptr<OverlayPainter> BlurPainterFactory::createPainter(
     X11Connection& connection, xcb_window_t window, const OverlayWindowFormat& format) {
   if (!canBlur()) return fallback_.createPainter(connection, window, format);
+  // The window was made on the caller's connection and the painter names it on its own: the
+  // server must have made it first, or every request about it fails. Nothing orders requests of
+  // two connections but a round trip.
+  connection.sync();
   const xcb_visualid_t visual =
       format.visual == XCB_COPY_FROM_PARENT ? connection.screen()->root_visual : format.visual;
   return std::make_unique<BlurPainter>(*context_, window, visual);

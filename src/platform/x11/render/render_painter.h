@@ -27,6 +27,7 @@
 #include "platform/x11/overlay_painter.h"
 #include "platform/x11/render/backdrop.h"
 #include "platform/x11/render/blur_material.h"
+#include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/dual_filter_blur.h"
 #include "platform/x11/render/render_support.h"
 
@@ -96,8 +97,12 @@ class BlurPainter final : public OverlayPainter {
  private:
   void onBackdropChange(const Backdrop::Change& change);
   void damageScene(const Box& rootArea);
+  void damageEverything();
   void requestFrame(double delay = -1);
   void drawFrame();
+  // Redraws around one changed area of the scene (window coordinates; may be empty when only the
+  // effects or the mix changed).
+  void drawPiece(const Box& damage, double alpha, bool grain);
   bool previousFrameDone();
   void configureFor(const OverlayVisualState& state, const MaterialLook& look);
   // Learns which part of the window shows, after anything may have changed it.
@@ -146,7 +151,7 @@ class BlurPainter final : public OverlayPainter {
   bool visibilityDirty_ = true;
   Box hiddenDamage_;
 
-  Box sceneDamage_;             // window coordinates
+  DamagePieces sceneDamage_;    // window coordinates
   bool effectsDirty_ = false;   // veil, tint, grayscale or the chain's alpha changed
   bool effectedStale_ = false;  // the effected image is not kept up to date where it was hidden
   bool grainDirty_ = false;     // the grain image, its opacity or its blend changed
