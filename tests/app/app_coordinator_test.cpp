@@ -16,6 +16,7 @@ namespace dunelo {
 namespace {
 
 using testing::LogCapture;
+using Strings = std::vector<std::string>;
 
 constexpr uint32_t kCmdShift = 0x100000 | 0x20000;
 const std::string kHide(kHideDockScript);
@@ -26,79 +27,83 @@ const std::string kShow(kShowDockScript);
 class CoordinatorTest : public ::testing::Test {
  protected:
   CoordinatorTest() {
-    desktop.addScreen(ScreenInfo{Rect(0, 0, 1440, 900), 2.0, 1});
-    finder = desktop.launchApp(std::string("com.apple.finder"), "Finder");
-    finderWindow = desktop.openWindow(finder, Rect(100, 100, 600, 400));
-    editor = desktop.launchApp(std::string("com.example.editor"), "Editor");
-    editorWindow = desktop.openWindow(editor, Rect(200, 150, 800, 600));
-    desktop.activate(editor);
-    desktop.runUntilIdle();
+    d.addScreen(ScreenInfo{Rect(0, 0, 1440, 900), 2.0, 1});
+    finder = d.launchApp(std::string("com.apple.finder"), "Finder");
+    finderWindow = d.openWindow(finder, Rect(100, 100, 600, 400));
+    editor = d.launchApp(std::string("com.example.editor"), "Editor");
+    editorWindow = d.openWindow(editor, Rect(200, 150, 800, 600));
+    d.activate(editor);
+    d.runUntilIdle();
   }
 
-  AppCoordinator& start() {
-    coordinator = makeAppCoordinator(platform);
-    return *coordinator;
-  }
+  void start() { coordinator = makeAppCoordinator(platform); }
   // Four alternating large moves: one medium-sensitivity shake, completed by the last move.
   void shake() {
     for (int i = 0; i < 4; ++i) {
-      if (i > 0) desktop.advance(0.0625);
-      desktop.mouseMonitors().moveOverOtherApp(i % 2 ? -30.0 : 30.0);
+      if (i > 0) d.advance(0.0625);
+      d.mouseMonitors().moveOverOtherApp(i % 2 ? -30.0 : 30.0);
     }
   }
   void switchTo(ProcessID app) {
-    desktop.activate(app);
-    desktop.runUntilIdle();
+    d.activate(app);
+    d.runUntilIdle();
   }
   bool shown() const { return coordinator->blurEngine.isActive.get(); }
   // Messages since `mark`, without the detector's per-move lines.
-  std::vector<std::string> messagesSince(size_t mark) const {
+  Strings messagesSince(size_t mark) const {
     auto all = log.messages();
-    std::vector<std::string> out;
+    Strings out;
     for (size_t i = mark; i < all.size(); ++i)
       if (all[i].find("mouseMoved") == std::string::npos) out.push_back(all[i]);
     return out;
   }
 
   LogCapture log;
-  sim::SimDesktop desktop;
+  sim::SimDesktop d;
   InMemoryDefaultsStore defaults;
-  Platform platform = simPlatform(desktop, defaults);
+  Platform platform = simPlatform(d, defaults);
   ProcessID finder = 0, editor = 0;
   WindowNumber finderWindow = 0, editorWindow = 0;
   std::unique_ptr<AppCoordinator> coordinator;
 };
 
-TEST_F(CoordinatorTest, OneShakeFromMouseToHiddenDock) {
+TEST_F(CoordinatorTest, OneShakeFromMouseToHiddenDockThenTheOverlayFollowsAMovingWindow) {
   defaults.setBool("autoHideDockAndMenuBar", true);
   start();
-  desktop.advance(1.0);  // past the first permission poll
+  d.advance(1.0);  // past the first permission poll
   const size_t mark = log.messages().size();
 
   shake();
-  const double changedAt = desktop.now();
+  const double changedAt = d.now();
 
   EXPECT_EQ(messagesSince(mark),
-            (std::vector<std::string>{
-                "[ShakeDetector] SHAKE DETECTED! calling onShake",
-                "[AppCoordinator] onShake fired! isActive=false \u2192 toggling",
-                "[BlurEngine] rebuildOverlayWindows: 1 screen(s), 1 overlay(s)",
-                "[BlurEngine]   screen 1: frame=(0.0, 0.0, 1440.0, 900.0)",
-            }));
-  EXPECT_TRUE(defaults.boolForKey("isActive"));
-  ASSERT_EQ(desktop.overlays().size(), 1u);
-  const WindowNumber overlay = desktop.overlays()[0];
-  EXPECT_NEAR(desktop.overlay(overlay)->targetAlpha, 0.808, 1e-9);
-  EXPECT_EQ(desktop.directlyBelow(overlay), editorWindow);
+            (Strings{"[ShakeDetector] SHAKE DETECTED! calling onShake",
+                     "[AppCoordinator] onShake fired! isActive=false \u2192 toggling",
+                     "[BlurEngine] rebuildOverlayWindows: 1 screen(s), 1 overlay(s)",
+                     "[BlurEngine]   screen 1: frame=(0.0, 0.0, 1440.0, 900.0)"}));
+  const WindowNumber overlay = d.overlays().at(0);
+  EXPECT_EQ(d.directlyBelow(overlay), editorWindow);
 
   // The dock follows one second after the change.
-  desktop.advance(changedAt + 0.99 - desktop.now());
+  d.advance(changedAt + 0.99 - d.now());
   EXPECT_TRUE(coordinator->blurEngine.isPolling());
-  EXPECT_TRUE(desktop.scriptsRun().empty());
-  desktop.advance(0.02);
-  EXPECT_EQ(desktop.scriptsRun(), std::vector<std::string>{kHide});
+  EXPECT_TRUE(d.scriptsRun().empty());
+  d.advance(0.02);
+  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
   EXPECT_EQ(log.messages().back(), "[Dock] Taking control, hiding dock");
-  EXPECT_EQ(desktop.directlyBelow(overlay), editorWindow);
+  EXPECT_EQ(d.directlyBelow(overlay), editorWindow);
+
+  // Moving the focused window keeps the overlay below it without a new fade or rebuild.
+  const int alphaCalls = d.callCount(overlay, sim::SurfaceCall::setAlpha);
+  for (int i = 0; i < 5; ++i) {
+    d.moveWindow(editorWindow, Point{210.0 + i, 150});
+    d.advance(0.05);
+  }
+  EXPECT_TRUE(shown());
+  EXPECT_EQ(d.callCount(overlay, sim::SurfaceCall::setAlpha), alphaCalls);
+  EXPECT_NEAR(d.overlay(overlay)->alpha, 0.808, 1e-9);
+  EXPECT_EQ(log.messagesStartingWith("[BlurEngine] rebuildOverlayWindows").size(), 1u);
+  EXPECT_EQ(d.directlyBelow(overlay), editorWindow);
 }
 
 TEST_F(CoordinatorTest, StartUpThenTheHotKeyTogglesSilentlyAndFollowsTheShortcutSettings) {
@@ -107,91 +112,88 @@ TEST_F(CoordinatorTest, StartUpThenTheHotKeyTogglesSilentlyAndFollowsTheShortcut
   start();
 
   const auto messages = log.messages();
-  const auto started =
-      std::find(messages.begin(), messages.end(), "[ShakeDetector] started, monitor=true");
-  const auto done = std::find(messages.begin(), messages.end(),
-                              "[AppCoordinator] init complete, shakeDetector started");
+  const auto started = std::ranges::find(messages, "[ShakeDetector] started, monitor=true");
+  const auto done =
+      std::ranges::find(messages, "[AppCoordinator] init complete, shakeDetector started");
   ASSERT_NE(done, messages.end());
   EXPECT_LT(started, done);
-  EXPECT_EQ(desktop.registeredHotKeys(),
+  EXPECT_EQ(d.registeredHotKeys(),
             (std::vector<sim::RegisteredHotKey>{{49, 0x0300, HotKeyID{0x444E4C4F, 1}}}));
-  EXPECT_EQ(desktop.pressHandlerCount(), 1u);
-  EXPECT_EQ(desktop.updaterStartCount(), 1);
+  EXPECT_EQ(d.pressHandlerCount(), 1u);
+  EXPECT_EQ(d.updaterStartCount(), 1);
   coordinator->updater.checkForUpdates();
-  EXPECT_EQ(desktop.updateCheckCount(), 1);
+  EXPECT_EQ(d.updateCheckCount(), 1);
 
   const size_t mark = log.messages().size();
 
-  EXPECT_EQ(desktop.pressHotKey(49, 0x0300), HotKeys::kHandled);
+  EXPECT_EQ(d.pressHotKey(49, 0x0300), HotKeys::kHandled);
   EXPECT_TRUE(coordinator->settings.isActive.get());
   EXPECT_TRUE(shown());
   EXPECT_TRUE(log.messagesStartingWith("[AppCoordinator]").size() == 1);  // the init line only
   EXPECT_EQ(messagesSince(mark).size(), 2u);                              // the engine's lines
-  desktop.pressHotKey(49, 0x0300);
+  d.pressHotKey(49, 0x0300);
   EXPECT_FALSE(coordinator->settings.isActive.get());
 
   // No key code, or key code 0, removes the hot key; a real one takes effect at once.
   for (std::optional<uint32_t> none : {std::optional<uint32_t>(0), std::optional<uint32_t>()}) {
     coordinator->settings.globalShortcutKeyCode = 12;
-    EXPECT_EQ(desktop.registeredHotKeys().at(0).keyCode, 12u);
+    EXPECT_EQ(d.registeredHotKeys().at(0).keyCode, 12u);
     coordinator->settings.globalShortcutKeyCode = none;
-    EXPECT_TRUE(desktop.registeredHotKeys().empty());
-    EXPECT_EQ(desktop.pressHandlerCount(), 0u);
-    EXPECT_EQ(desktop.pressHotKey(12, 0x0300), std::nullopt);
+    EXPECT_TRUE(d.registeredHotKeys().empty());
+    EXPECT_EQ(d.pressHandlerCount(), 0u);
+    EXPECT_EQ(d.pressHotKey(12, 0x0300), std::nullopt);
   }
   coordinator->settings.globalShortcutKeyCode = 3;
   coordinator->settings.globalShortcutModifiers = 0x40000;
-  EXPECT_EQ(desktop.registeredHotKeys().at(0).keyCode, 3u);
-  EXPECT_EQ(desktop.registeredHotKeys().at(0).modifiers, 0x1000u);
-  desktop.pressHotKey(3, 0x1000);
+  EXPECT_EQ(d.registeredHotKeys().at(0).keyCode, 3u);
+  EXPECT_EQ(d.registeredHotKeys().at(0).modifiers, 0x1000u);
+  d.pressHotKey(3, 0x1000);
   EXPECT_TRUE(coordinator->settings.isActive.get());
 }
 
 TEST_F(CoordinatorTest, PermissionGateHoldsSwitchingOnUntilThePollSeesBothGranted) {
   defaults.setBool("autoHideDockAndMenuBar", true);
-  desktop.setAccessibilityTrusted(false);
+  d.setAccessibilityTrusted(false);
   start();
   EXPECT_FALSE(coordinator->permissions.hasAccessibility.get());
 
   shake();
   EXPECT_TRUE(defaults.boolForKey("isActive"));
   EXPECT_FALSE(shown());
-  EXPECT_EQ(desktop.overlaysCreated(), 0);
-  desktop.advance(1.5);
-  EXPECT_TRUE(desktop.scriptsRun().empty());
+  EXPECT_EQ(d.overlaysCreated(), 0);
+  d.advance(1.5);
+  EXPECT_TRUE(d.scriptsRun().empty());
   EXPECT_TRUE(coordinator->isPollingPermissions());
 
-  const size_t installs = desktop.mouseMonitors().totalInstalls();
-  desktop.setAccessibilityTrusted(true);
-  desktop.advance(1.0);
+  const size_t installs = d.mouseMonitors().totalInstalls();
+  d.setAccessibilityTrusted(true);
+  d.advance(1.0);
   // The poll re-tracked the frontmost application, which brought the overlays up, and installed
   // the mouse monitors afresh.
   EXPECT_TRUE(shown());
-  EXPECT_EQ(desktop.directlyBelow(desktop.overlays().at(0)), editorWindow);
-  EXPECT_EQ(desktop.mouseMonitors().totalInstalls(), installs + 2);
+  EXPECT_EQ(d.directlyBelow(d.overlays().at(0)), editorWindow);
+  EXPECT_EQ(d.mouseMonitors().totalInstalls(), installs + 2);
   EXPECT_EQ(log.messagesStartingWith("[ShakeDetector] started, monitor=true").size(), 2u);
   EXPECT_FALSE(coordinator->isPollingPermissions());
 
   // Polling is over for good: a revoked permission goes unnoticed.
-  desktop.setAccessibilityTrusted(false);
-  desktop.advance(3.0);
+  d.setAccessibilityTrusted(false);
+  d.advance(3.0);
   EXPECT_TRUE(coordinator->permissions.hasAccessibility.get());
 }
 
 TEST_F(CoordinatorTest, PermissionPollRunsHalfASecondAfterStartThenEverySecond) {
-  struct Case {
-    double grantAt, pollAt;
-  };
-  for (const Case c : {Case{0.3, 0.5}, Case{0.6, 1.5}, Case{1.7, 2.5}}) {
-    SCOPED_TRACE(c.grantAt);
-    desktop.setAccessibilityTrusted(false);
+  const std::pair<double, double> grantAndPollTimes[] = {{0.3, 0.5}, {0.6, 1.5}, {1.7, 2.5}};
+  for (const auto& [grantAt, pollAt] : grantAndPollTimes) {
+    SCOPED_TRACE(grantAt);
+    d.setAccessibilityTrusted(false);
     start();
-    const double t0 = desktop.now();
-    desktop.advance(c.grantAt);
-    desktop.setAccessibilityTrusted(true);
-    desktop.advance(t0 + c.pollAt - 0.01 - desktop.now());
+    const double t0 = d.now();
+    d.advance(grantAt);
+    d.setAccessibilityTrusted(true);
+    d.advance(t0 + pollAt - 0.01 - d.now());
     EXPECT_TRUE(coordinator->isPollingPermissions());
-    desktop.advance(0.02);
+    d.advance(0.02);
     EXPECT_FALSE(coordinator->isPollingPermissions());
     coordinator.reset();
   }
@@ -199,7 +201,7 @@ TEST_F(CoordinatorTest, PermissionPollRunsHalfASecondAfterStartThenEverySecond) 
 
 TEST_F(CoordinatorTest, FocusHandlersShowWithoutPermissionsAndSwitchingOffAlwaysHides) {
   defaults.setBool("isActive", true);
-  desktop.setAccessibilityTrusted(false);
+  d.setAccessibilityTrusted(false);
   start();
   ASSERT_FALSE(coordinator->permissions.hasAccessibility.get());
   // The persisted on state follows the frontmost application, permissions or not.
@@ -209,78 +211,61 @@ TEST_F(CoordinatorTest, FocusHandlersShowWithoutPermissionsAndSwitchingOffAlways
   shake();
   EXPECT_FALSE(coordinator->settings.isActive.get());
   EXPECT_FALSE(shown());
-  desktop.advance(0.4);
-  EXPECT_FALSE(desktop.overlay(desktop.overlays().at(0))->onScreen);
+  d.advance(0.4);
+  EXPECT_FALSE(d.overlay(d.overlays().at(0))->onScreen);
 }
 
-TEST_F(CoordinatorTest, ExcludedApplicationKeepsOverlaysAwayAndSkipsTheDock) {
+TEST_F(CoordinatorTest,
+       ExcludedOrFullScreenFrontmostKeepsOverlaysAwayButOnlyExclusionSkipsTheDock) {
   defaults.setBool("autoHideDockAndMenuBar", true);
+  defaults.setInteger("globalShortcutKeyCode", 49);
   switchTo(finder);
   start();
   shake();
   EXPECT_FALSE(shown());
-  desktop.advance(1.5);
-  EXPECT_TRUE(desktop.scriptsRun().empty());
+  d.advance(1.5);
+  EXPECT_TRUE(d.scriptsRun().empty());
 
   switchTo(editor);
   EXPECT_TRUE(shown());
   switchTo(finder);
   EXPECT_FALSE(shown());
-  desktop.moveWindow(finderWindow, Point{150, 120});  // republishes the full-screen state
-  desktop.runUntilIdle();
+  d.moveWindow(finderWindow, Point{150, 120});  // republishes the full-screen state
+  d.runUntilIdle();
   EXPECT_FALSE(shown());
   switchTo(editor);
   EXPECT_TRUE(shown());
-}
 
-TEST_F(CoordinatorTest, FullScreenWindowKeepsOverlaysAwayButTheDockStillFollows) {
-  defaults.setBool("autoHideDockAndMenuBar", true);
-  desktop.setWindowFrame(editorWindow, Rect(0, 0, 1440, 900));
-  desktop.runUntilIdle();
-  start();
-  shake();
+  // A full-screen window hides the overlays and keeps a new switch-on from showing them, but the
+  // dock still follows the toggle.
+  d.setWindowFrame(editorWindow, Rect(0, 0, 1440, 900));
+  d.runUntilIdle();
   EXPECT_FALSE(shown());
-  desktop.advance(1.01);
-  EXPECT_EQ(desktop.scriptsRun(), std::vector<std::string>{kHide});
-
-  desktop.resizeWindow(editorWindow, Size{800, 600});
-  desktop.runUntilIdle();
+  d.pressHotKey(49, 0);  // off
+  d.pressHotKey(49, 0);  // on
+  EXPECT_FALSE(shown());
+  d.advance(1.01);
+  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
+  d.resizeWindow(editorWindow, Size{800, 600});
+  d.runUntilIdle();
   EXPECT_TRUE(shown());
-}
-
-TEST_F(CoordinatorTest, MovingTheFocusedWindowDoesNotRestartTheFade) {
-  start();
-  shake();
-  desktop.advance(1.0);
-  const WindowNumber overlay = desktop.overlays().at(0);
-  const int alphaCalls = desktop.callCount(overlay, sim::SurfaceCall::setAlpha);
-
-  for (int i = 0; i < 5; ++i) {
-    desktop.moveWindow(editorWindow, Point{210.0 + i, 150});
-    desktop.advance(0.05);
-  }
-  EXPECT_TRUE(shown());
-  EXPECT_EQ(desktop.callCount(overlay, sim::SurfaceCall::setAlpha), alphaCalls);
-  EXPECT_NEAR(desktop.overlay(overlay)->alpha, 0.808, 1e-9);
-  EXPECT_EQ(log.messagesStartingWith("[BlurEngine] rebuildOverlayWindows").size(), 1u);
-  EXPECT_EQ(desktop.directlyBelow(overlay), editorWindow);
 }
 
 TEST_F(CoordinatorTest, TintHandlersReadBothStoredValuesAfterTheHop) {
   start();
-  desktop.runUntilIdle();
+  d.runUntilIdle();
   const Color red = Color::srgb(1, 0, 0);
 
   coordinator->settings.tintOpacity = 0.4;
   coordinator->settings.tintColor = red;
   EXPECT_NE(coordinator->blurEngine.currentTintColor(), red);  // not before a turn of the queue
-  desktop.runUntilIdle();
+  d.runUntilIdle();
   EXPECT_EQ(coordinator->blurEngine.currentTintColor(), red);
   EXPECT_EQ(coordinator->blurEngine.currentTintOpacity(), 0.4);
 
   const Color blue = Color::srgb(0, 0, 1);
   coordinator->settings.tintColor = blue;  // the colour alone still sends the stored opacity
-  desktop.runUntilIdle();
+  d.runUntilIdle();
   EXPECT_EQ(coordinator->blurEngine.currentTintColor(), blue);
   EXPECT_EQ(coordinator->blurEngine.currentTintOpacity(), 0.4);
 }
@@ -290,33 +275,32 @@ TEST_F(CoordinatorTest, DockFollowsTheAutoHideSettingAndTheLastToggle) {
   defaults.setBool("autoHideDockAndMenuBar", true);
   defaults.setInteger("globalShortcutKeyCode", 49);
   start();
-  EXPECT_TRUE(desktop.scriptsRun().empty());  // the loaded value is not a change
-  desktop.advance(1.01);                      // but the on state found at start is
-  EXPECT_EQ(desktop.scriptsRun(), std::vector<std::string>{kHide});
+  EXPECT_TRUE(d.scriptsRun().empty());  // the loaded value is not a change
+  d.advance(1.01);                      // but the on state found at start is
+  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
 
   auto& settings = coordinator->settings;
   settings.autoHideDockAndMenuBar = false;  // while on: released at once
   settings.autoHideDockAndMenuBar = true;   // while on: hidden at once
-  EXPECT_EQ(desktop.scriptsRun(), (std::vector<std::string>{kHide, kShow, kHide}));
+  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide}));
   EXPECT_EQ(log.messagesStartingWith("[Dock]"),
-            (std::vector<std::string>{"[Dock] Taking control, hiding dock",
-                                      "[Dock] Released control, showing dock",
-                                      "[Dock] Taking control, hiding dock"}));
+            (Strings{"[Dock] Taking control, hiding dock", "[Dock] Released control, showing dock",
+                     "[Dock] Taking control, hiding dock"}));
 
   // Only the last toggle within the dock delay touches the dock.
   shake();  // off
-  desktop.advance(0.5);
-  desktop.pressHotKey(49, 0);  // on again
-  desktop.advance(0.75);       // the shake's check has run and found the state changed back
-  EXPECT_EQ(desktop.scriptsRun().size(), 3u);
-  desktop.advance(0.5);
-  EXPECT_EQ(desktop.scriptsRun(), (std::vector<std::string>{kHide, kShow, kHide, kHide}));
+  d.advance(0.5);
+  d.pressHotKey(49, 0);  // on again
+  d.advance(0.75);       // the shake's check has run and found the state changed back
+  EXPECT_EQ(d.scriptsRun().size(), 3u);
+  d.advance(0.5);
+  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide, kHide}));
   EXPECT_TRUE(coordinator->isDockManagedByDunelo());
 
-  desktop.pressHotKey(49, 0);  // off: released a second later
-  desktop.advance(1.01);
+  d.pressHotKey(49, 0);  // off: released a second later
+  d.advance(1.01);
   settings.autoHideDockAndMenuBar = false;  // off and not managing: nothing
-  EXPECT_EQ(desktop.scriptsRun(), (std::vector<std::string>{kHide, kShow, kHide, kHide, kShow}));
+  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide, kHide, kShow}));
 }
 
 TEST_F(CoordinatorTest, DockControlHidesOnEveryCallAndChangesHandsWhateverTheScriptSays) {
@@ -324,22 +308,21 @@ TEST_F(CoordinatorTest, DockControlHidesOnEveryCallAndChangesHandsWhateverTheScr
   coordinator->settings.autoHideDockAndMenuBar = true;
   coordinator->updateDockAutoHide(true);
   coordinator->updateDockAutoHide(true);
-  EXPECT_EQ(desktop.scriptsRun(), (std::vector<std::string>{kHide, kHide}));
-  EXPECT_EQ(log.messagesStartingWith("[Dock]"),
-            std::vector<std::string>{"[Dock] Taking control, hiding dock"});
+  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kHide}));
+  EXPECT_EQ(log.messagesStartingWith("[Dock]"), Strings{"[Dock] Taking control, hiding dock"});
 
-  desktop.failScripts("System Events got an error: Not authorised.");
+  d.failScripts("System Events got an error: Not authorised.");
   coordinator->updateDockAutoHide(false);
   EXPECT_FALSE(coordinator->isDockManagedByDunelo());
   coordinator->updateDockAutoHide(false);  // not managing any more: no script
-  desktop.failScripts(std::nullopt);
+  d.failScripts(std::nullopt);
   coordinator->updateDockAutoHide(true);
   EXPECT_TRUE(coordinator->isDockManagedByDunelo());
 
-  EXPECT_EQ(desktop.scriptsRun(), (std::vector<std::string>{kHide, kHide, kShow, kHide}));
+  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kHide, kShow, kHide}));
   const auto tail = log.messages();
-  EXPECT_EQ(std::vector<std::string>(tail.end() - 4, tail.end()),
-            (std::vector<std::string>{
+  EXPECT_EQ(Strings(tail.end() - 4, tail.end()),
+            (Strings{
                 "[AppleScript] ERROR: System Events got an error: Not authorised.",
                 "[Dock] Released control, showing dock",
                 "[Dock] Taking control, hiding dock",
@@ -350,18 +333,18 @@ TEST_F(CoordinatorTest, DockControlHidesOnEveryCallAndChangesHandsWhateverTheScr
 TEST_F(CoordinatorTest, NothingRunsOrStaysRegisteredOnceTheCoordinatorIsGone) {
   defaults.setBool("autoHideDockAndMenuBar", true);
   defaults.setInteger("globalShortcutKeyCode", 49);
-  desktop.setAccessibilityTrusted(false);
+  d.setAccessibilityTrusted(false);
   start();
   coordinator->settings.tintColor = Color::srgb(0, 1, 0);  // a tint hop in flight
   coordinator->permissions.hasAccessibility = true;
   shake();  // a dock check in flight, the permission poll still running
   coordinator.reset();
 
-  desktop.advance(3.0);
-  EXPECT_TRUE(desktop.scriptsRun().empty());
-  EXPECT_TRUE(desktop.registeredHotKeys().empty());
-  EXPECT_EQ(desktop.pressHandlerCount(), 0u);
-  EXPECT_EQ(desktop.mouseMonitors().globalMonitorCount(), 0u);
+  d.advance(3.0);
+  EXPECT_TRUE(d.scriptsRun().empty());
+  EXPECT_TRUE(d.registeredHotKeys().empty());
+  EXPECT_EQ(d.pressHandlerCount(), 0u);
+  EXPECT_EQ(d.mouseMonitors().globalMonitorCount(), 0u);
 }
 
 }  // namespace

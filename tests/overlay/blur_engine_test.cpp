@@ -37,7 +37,6 @@ class Engine : public ::testing::Test {
     d.runUntilIdle();
     makeEngine();
   }
-  ~Engine() override { engine.reset(); }
   void makeEngine() {
     engine = std::make_unique<BlurEngine>(d.displays(), d.overlaySurfaces(), d.workspace(),
                                           d.accessibility(), d.windowList(), d.scheduler());
@@ -138,7 +137,9 @@ TEST_F(Engine, DelayedTasksActOnTheStateTheyFind) {
   EXPECT_FALSE(only().onScreen);
 }
 
-TEST_F(Engine, FocusInsideTheApplicationIsFollowedOnTheNextTick) {
+// Focus moving inside the frontmost application is followed on the next tick; a switch to another
+// application hides the overlays briefly and re-shows them below its window without a fade.
+TEST_F(Engine, OverlaysFollowTheFocusedWindowAcrossWindowsAndApplications) {
   showAndSettle();
   const WindowNumber overlay = only().windowNumber;
   const WindowNumber second = d.openWindow(editor, Rect(300, 200, 500, 400));
@@ -147,20 +148,6 @@ TEST_F(Engine, FocusInsideTheApplicationIsFollowedOnTheNextTick) {
   EXPECT_EQ(d.directlyBelow(overlay), second);
   EXPECT_EQ(d.callCount(overlay, SurfaceCall::orderOut), 0);
 
-  // No focused window found: the overlays stay where they are, and an application without
-  // windows in front does not count as a switch.
-  d.clearFocusedWindow(editor);
-  d.activate(d.launchApp("org.example.Empty"));
-  const auto before = d.stackingOrder();
-  tick(10);
-  EXPECT_EQ(d.stackingOrder(), before);
-  EXPECT_FALSE(engine->isResettingOrder());
-  EXPECT_EQ(engine->lastFocusedPID(), editor);
-}
-
-TEST_F(Engine, ApplicationSwitchHidesBrieflyThenReshowsWithoutAFade) {
-  showAndSettle();
-  const WindowNumber overlay = only().windowNumber;
   const ProcessID browser = switchToNewApp();
   tick();
   EXPECT_TRUE(engine->isResettingOrder());
@@ -173,6 +160,16 @@ TEST_F(Engine, ApplicationSwitchHidesBrieflyThenReshowsWithoutAFade) {
   EXPECT_EQ(d.directlyBelow(overlay), page);
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
   EXPECT_EQ(only().alphaAnimation, Animation::none());
+  EXPECT_EQ(engine->lastFocusedPID(), browser);
+
+  // No focused window found: the overlays stay where they are, and an application without
+  // windows in front does not count as a switch.
+  d.clearFocusedWindow(browser);
+  d.activate(d.launchApp("org.example.Empty"));
+  const auto before = d.stackingOrder();
+  tick(10);
+  EXPECT_EQ(d.stackingOrder(), before);
+  EXPECT_FALSE(engine->isResettingOrder());
   EXPECT_EQ(engine->lastFocusedPID(), browser);
 
   // Switched off while a re-show is pending: the overlays stay away.
@@ -321,9 +318,7 @@ TEST_F(Engine, ReleasedWhileWorkIsPending) {
 // applications coming to the front. After every tick each overlay sits directly below the
 // frontmost application's focused window; while an application switch is handled the overlays
 // are off screen; when no focused window is found the tick leaves the stack alone.
-TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
-  SimDesktop d;
-  d.addScreen(kMain);
+TEST_F(Engine, OverlaysFollowTheFocusedWindowAtEveryTickForAMinute) {
   d.addScreen(kSide);
   std::mt19937 rng(20261206);
   auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; };
@@ -334,18 +329,13 @@ TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
     return Rect(double(pick(2400)), double(pick(700)), 200.0 + 3 * serial, 150.0 + 2 * serial);
   };
 
-  std::vector<ProcessID> apps;
-  std::map<WindowNumber, ProcessID> owner;
-  for (int i = 0; i < 4; ++i) {
+  std::vector<ProcessID> apps{editor};
+  std::map<WindowNumber, ProcessID> owner{{window, editor}};
+  for (int i = 1; i < 4; ++i) {
     apps.push_back(d.launchApp("org.example.App" + std::to_string(i)));
     for (int w = 0; w <= i % 3; ++w) owner[d.openWindow(apps.back(), freshFrame())] = apps.back();
   }
-  d.activate(apps[0]);
-  d.runUntilIdle();
-  BlurEngine engine(d.displays(), d.overlaySurfaces(), d.workspace(), d.accessibility(),
-                    d.windowList(), d.scheduler());
-  engine.isActive = true;
-  d.advance(kPollingStartDelay);
+  showAndSettle();
 
   int resets = 0, followed = 0, unfound = 0;
   for (int t = 0; t < 60 * 60; ++t) {
@@ -375,13 +365,13 @@ TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
     if (chance(0.01)) d.clearFocusedWindow(front);
 
     const auto stackBefore = d.stackingOrder();
-    const bool resettingBefore = engine.isResettingOrder();
+    const bool resettingBefore = engine->isResettingOrder();
     d.advance(1.0 / 60);
 
     SCOPED_TRACE(::testing::Message() << "tick " << t);
     const auto overlays = d.overlays();
     ASSERT_EQ(overlays.size(), 2u);
-    if (engine.isResettingOrder()) {
+    if (engine->isResettingOrder()) {
       resets += !resettingBefore;
       for (WindowNumber o : overlays) ASSERT_FALSE(d.overlay(o)->onScreen);
       continue;
@@ -391,7 +381,7 @@ TEST(BlurEngineMinute, OverlaysFollowTheFocusedWindowAtEveryTick) {
       ++followed;
       for (WindowNumber o : overlays) {
         ASSERT_EQ(d.directlyBelow(o), focused);
-        ASSERT_NEAR(d.overlay(o)->alpha, engine.targetAlpha(), 1e-12);
+        ASSERT_NEAR(d.overlay(o)->alpha, engine->targetAlpha(), 1e-12);
       }
     } else if (!resettingBefore) {
       ++unfound;

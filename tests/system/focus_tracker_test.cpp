@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/sim/sim_desktop.h"
@@ -40,7 +41,7 @@ struct Scene {
 
 class Tracker : public testing::Test, public Scene {};
 
-TEST_F(Tracker, AttachesToTheFrontmostApplicationAtOnceAndOnRetracking) {
+TEST_F(Tracker, TracksTheFrontmostApplicationAndRefreshesOncePerNotification) {
   makeTracker();
   EXPECT_EQ(*tracker->focusedAppBundleID, "org.example.Editor");
   EXPECT_EQ(*tracker->focusedWindowRect, Rect(100, 50, 800, 600));
@@ -54,15 +55,24 @@ TEST_F(Tracker, AttachesToTheFrontmostApplicationAtOnceAndOnRetracking) {
   std::vector<std::optional<std::string>> ids;
   auto token = tracker->focusedAppBundleID.subscribe([&](const auto& v) { ids.push_back(v); });
   tracker->trackApplication(*d.workspace().frontmostApplication());
-  EXPECT_EQ(ids.size(), 2u);  // the current value on subscribing, then the same again
-  EXPECT_EQ(ids.back(), "org.example.Editor");
+  // The current value on subscribing, then the same again.
+  EXPECT_THAT(ids, ElementsAre("org.example.Editor", "org.example.Editor"));
   EXPECT_EQ(d.windowObserverCount(editor), 1u);
   EXPECT_EQ(d.observedNotifications(editor).size(), 4u);  // not eight: the old one is gone
 
-  // The replacement still delivers.
-  d.moveWindow(window, {200, 80});
+  // The replacement delivers every notification once, on the main queue; each refresh reads the
+  // window as it is when the refresh runs.
+  std::vector<std::optional<Rect>> frames;
+  auto frameToken =
+      tracker->focusedWindowRect.subscribe([&](const auto& v) { frames.push_back(v); });
+  frames.clear();
+  d.moveWindow(window, {110, 60});
+  d.resizeWindow(window, {820, 620});
+  d.moveWindow(window, {120, 70});
+  EXPECT_TRUE(frames.empty());
   d.runUntilIdle();
-  EXPECT_EQ(*tracker->focusedWindowRect, Rect(200, 80, 800, 600));
+  EXPECT_THAT(frames, ElementsAre(Rect(120, 70, 820, 620), Rect(120, 70, 820, 620),
+                                  Rect(120, 70, 820, 620)));
 }
 
 TEST_F(Tracker, WithoutAFrontmostApplicationWaitsForActivations) {
@@ -89,21 +99,6 @@ TEST_F(Tracker, WithoutAFrontmostApplicationWaitsForActivations) {
   EXPECT_EQ(*tracker->focusedWindowRect, Rect(100, 50, 800, 600));
   EXPECT_EQ(d.windowObserverCount(nameless), 0u);
   EXPECT_EQ(d.windowObserverCount(editor), 1u);
-}
-
-TEST_F(Tracker, EveryNotificationRefreshesOnceOnTheMainQueue) {
-  makeTracker();
-  std::vector<std::optional<Rect>> frames;
-  auto token = tracker->focusedWindowRect.subscribe([&](const auto& v) { frames.push_back(v); });
-  frames.clear();
-  d.moveWindow(window, {110, 60});
-  d.resizeWindow(window, {820, 620});
-  d.moveWindow(window, {120, 70});
-  EXPECT_TRUE(frames.empty());
-  d.runUntilIdle();
-  // Three refreshes, each reading the window as it is when the refresh runs.
-  EXPECT_THAT(frames, ElementsAre(Rect(120, 70, 820, 620), Rect(120, 70, 820, 620),
-                                  Rect(120, 70, 820, 620)));
 }
 
 TEST_F(Tracker, UnsupportedNotificationsAndFailedObserversAreSurvivable) {
@@ -139,17 +134,12 @@ TEST_F(Tracker, UnreadableWindowClearsTheFrameButKeepsTheFullScreenState) {
   }
 }
 
-struct FullScreenCase {
-  const char* name;
-  Rect window;  // top-left-origin, as Accessibility reports it
-  bool fullScreen;
-};
-
 // The primary screen is 1440 x 900 at the origin; a second screen of 2560 x 1440 stands to its
-// right, bottoms aligned, so that in the window space it spans y from -540 to 900.
+// right, bottoms aligned, so that in the window space it spans y from -540 to 900. Window frames
+// are top-left-origin, as Accessibility reports them.
 TEST_F(Tracker, FullScreenMeansAtLeastTheSizeOfTheScreenHoldingTheTopLeftCorner) {
   d.addScreen({Rect(1440, 0, 2560, 1440), 1.0, 2});
-  const FullScreenCase cases[] = {
+  const std::tuple<const char*, Rect, bool> cases[] = {
       {"exactly the primary screen", Rect(0, 0, 1440, 900), true},
       {"larger than the primary screen", Rect(0, 0, 1500, 1000), true},
       {"one point narrower", Rect(0, 0, 1439, 900), false},
@@ -160,19 +150,18 @@ TEST_F(Tracker, FullScreenMeansAtLeastTheSizeOfTheScreenHoldingTheTopLeftCorner)
       {"second screen, primary's size", Rect(1440, -540, 1440, 900), false},
   };
   makeTracker();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    d.setWindowFrame(window, c.window);
+  for (const auto& [name, frame, fullScreen] : cases) {
+    SCOPED_TRACE(name);
+    d.setWindowFrame(window, frame);
     d.runUntilIdle();
-    EXPECT_EQ(*tracker->focusedWindowRect, c.window);
-    EXPECT_EQ(*tracker->isFullScreen, c.fullScreen);
+    EXPECT_EQ(*tracker->focusedWindowRect, frame);
+    EXPECT_EQ(*tracker->isFullScreen, fullScreen);
   }
-}
 
-TEST_F(Tracker, WindowWithUnreadableSizeIsZeroSizedAndNotFullScreen) {
+  // A size that cannot be read counts as zero, however large the window is.
   d.setWindowFrame(window, Rect(0, 0, 1440, 900));
   d.failSizeRead(window);
-  makeTracker();
+  d.runUntilIdle();
   EXPECT_EQ(*tracker->focusedWindowRect, Rect(0, 0, 0, 0));
   EXPECT_FALSE(*tracker->isFullScreen);
 }
@@ -184,8 +173,7 @@ TEST_F(Tracker, NothingRunsOnceTheTrackerIsGone) {
   EXPECT_EQ(d.activationObserverCount(), 0u);
   EXPECT_EQ(d.windowObserverCount(editor), 0u);
   d.runUntilIdle();
-  const ProcessID browser = d.launchApp("org.example.Browser");
-  d.activate(browser);
+  d.activate(d.launchApp("org.example.Browser"));
   d.runUntilIdle();
   SUCCEED();  // reaching here without touching freed memory (checked under the sanitizers)
 }
