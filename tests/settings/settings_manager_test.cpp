@@ -224,18 +224,13 @@ TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
   }
   EXPECT_FALSE(archiveColor(Color{0, 0, 0, 1, ColorSpace::pattern}));
   EXPECT_FALSE(archiveColor(Color::srgb(std::numeric_limits<double>::infinity(), 0, 0)));
-  for (const char* bad : {
-           "",
-           "not json",
-           "[]",
-           R"({"kind":"color","version":1,"space":"sRGB"})",
-           R"({"kind":"color","version":2,"space":"sRGB","components":[0,0,0,1]})",
-           R"({"kind":"color","version":1,"space":"cmyk","components":[0,0,0,1]})",
-           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,"1",1]})",
-           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,1e999,1]})",
-       }) {
+  for (const char* bad :
+       {"", "not json", "[]", R"({"kind":"color","version":1,"space":"sRGB"})",
+        R"({"kind":"color","version":2,"space":"sRGB","components":[0,0,0,1]})",
+        R"({"kind":"color","version":1,"space":"cmyk","components":[0,0,0,1]})",
+        R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,"1",1]})",
+        R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,1e999,1]})"})
     EXPECT_EQ(unarchiveColor(bytes(bad)), std::nullopt) << bad;
-  }
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ TEST_F(DesktopTest, ActivationRaisesTheApplicationsWindowsAsABlock) {
   EXPECT_THAT(desktop.stackingOrder(), ElementsAre(m1, e1, m2, e2, desk));
 }
 
-TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
+TEST_F(DesktopTest, WindowListHoldsOnScreenWindowsFrontToBackWithOverlaysInTopLeftBounds) {
   desktop.addScreen(kMain);
   desktop.openWindow(editor, Rect(0, 0, 1440, 900), {false, true});  // wallpaper
   const WindowNumber w = desktop.openWindow(editor, Rect(10, 20, 300, 200));
