@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 #include "core/format.h"
 #include "settings/color_archive.h"
@@ -17,18 +19,11 @@ namespace dunelo {
 namespace {
 
 namespace keys = settings_keys;
-using Ids = std::set<std::string>;
+using Value = std::optional<DefaultsValue>;
 
-class FakeLoginItems : public LoginItems {
- public:
-  bool registerApp() override {
-    calls.push_back("register");
-    return succeed;
-  }
-  bool unregisterApp() override {
-    calls.push_back("unregister");
-    return succeed;
-  }
+struct FakeLoginItems : LoginItems {
+  bool registerApp() override { return calls.push_back("register"), succeed; }
+  bool unregisterApp() override { return calls.push_back("unregister"), succeed; }
   bool succeed = true;
   std::vector<std::string> calls;
 };
@@ -54,20 +49,18 @@ std::string describe(const SettingsManager& s) {
 const std::string kAllDefaults =
     "0 70.0 medium [com.apple.finder;] 0 none 0 deep 0.0 0.0 accent 0 0";
 
-TEST(SettingsManager, EmptyDomainLoadsEveryDefaultAndWritesNothing) {
-  testing::LogCapture log;
-  InMemoryDefaultsStore store;
-  FakeLoginItems login;
-  SettingsManager s(store, login);
-  EXPECT_EQ(describe(s), kAllDefaults);
-  EXPECT_EQ(store.writeCount(), 0u);
-  EXPECT_TRUE(login.calls.empty());  // the registration is not touched at load
-  EXPECT_TRUE(log.messages().empty());
-}
-
-// Every setting of the wrong type in a file loads its default; values the store cannot represent
+// An empty domain loads every default without writing, logging or touching the login item. In a
+// file, every setting of the wrong type loads its default too; values the store cannot represent
 // read as absent but survive writes of other keys.
-TEST(SettingsManagerWithFile, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept) {
+TEST(SettingsManager, EmptyOrWrongTypedDomainsLoadEveryDefault) {
+  FakeLoginItems login;
+  {
+    testing::LogCapture log;
+    InMemoryDefaultsStore store;
+    EXPECT_EQ(describe(SettingsManager(store, login)), kAllDefaults);
+    EXPECT_EQ(store.writeCount(), 0u);
+    EXPECT_TRUE(log.messages().empty());
+  }
   testing::ScratchDir dir;
   const std::string path = dir.file("defaults.json");
   testing::writeFile(path, R"({
@@ -79,9 +72,9 @@ TEST(SettingsManagerWithFile, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept
     "other": {"nested": [null, {"kept": true}]}
   })");
   JsonFileDefaultsStore store(path);
-  FakeLoginItems login;
   SettingsManager s(store, login);
   EXPECT_EQ(describe(s), kAllDefaults);
+  EXPECT_TRUE(login.calls.empty());  // the registration is not touched at load
   EXPECT_EQ(store.objectForKey("other"), std::nullopt);
 
   s.isActive = true;
@@ -92,7 +85,7 @@ TEST(SettingsManagerWithFile, WrongTypedAndForeignValuesReadAsDefaultsAndAreKept
 }
 
 // A loaded setting in the form it is stored in (none for an absent shortcut).
-std::optional<DefaultsValue> loaded(const SettingsManager& s, std::string_view key) {
+Value loaded(const SettingsManager& s, std::string_view key) {
   if (key == keys::kBlurRadius) return s.blurRadius.get();
   if (key == keys::kShakeSensitivity) return rawValue(s.shakeSensitivity.get());
   if (key == keys::kBlurMode) return rawValue(s.blurMode.get());
@@ -113,12 +106,7 @@ TEST(SettingsManager, LoadingFallsBackPerKey) {
   const auto accent = *archiveColor(accentColor());
   const double kNaN = std::numeric_limits<double>::quiet_NaN();
   const DefaultsArray finder{"com.apple.finder"};
-  struct Case {
-    const char* key;
-    DefaultsValue stored;
-    std::optional<DefaultsValue> expected;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<std::tuple<const char*, DefaultsValue, Value>> cases = {
       {keys::kBlurRadius, 0, 0.0},
       {keys::kBlurRadius, 250, 250.0},  // not clamped
       {keys::kBlurRadius, "50", 70.0},
@@ -150,12 +138,11 @@ TEST(SettingsManager, LoadingFallsBackPerKey) {
       {keys::kIsActive, "true", false},
   };
   testing::LogCapture log;
-  for (const auto& c : cases) {
-    InMemoryDefaultsStore store;
-    store.setObject(c.key, c.stored);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const auto& [key, stored, expected] = cases[i];
+    InMemoryDefaultsStore store({{key, stored}});
     FakeLoginItems login;
-    const SettingsManager s(store, login);
-    EXPECT_EQ(loaded(s, c.key), c.expected) << c.key << " case " << (&c - cases.data());
+    EXPECT_EQ(loaded(SettingsManager(store, login), key), expected) << key << " case " << i;
   }
   // Present but unusable values are named in the log; absent ones are not.
   EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"blurIntensity\" is not usable").size(),
@@ -164,26 +151,23 @@ TEST(SettingsManager, LoadingFallsBackPerKey) {
 }
 
 // Assigning writes the right key with the right type, also when the value does not change, and
-// only after the property holds the new value; subscribers see it before the store does.
+// only after the property holds the new value; subscribers see it before the store does. What the
+// desktop refuses (the login item) or the archive cannot hold (a pattern colour) still changes the
+// setting the user sees.
 TEST(SettingsManager, EveryAssignmentWritesThroughAfterStoring) {
   InMemoryDefaultsStore store;
   FakeLoginItems login;
+  login.succeed = false;
   SettingsManager s(store, login);
-  struct Case {
-    const char* key;
-    std::function<void()> assign;
-    std::optional<DefaultsValue> expected;
-  };
   const Color tint = Color::deviceRGB(1, 0, 0, 0.5);
-  const std::vector<Case> cases = {
+  const std::set<std::string> unsorted{"b", "a"};
+  const DefaultsArray sorted{"a", "b"};
+  const std::vector<std::tuple<const char*, std::function<void()>, Value>> cases = {
       {keys::kIsActive, [&] { s.isActive = true; }, true},
       {keys::kBlurRadius, [&] { s.blurRadius = 12.5; }, 12.5},
       {keys::kShakeSensitivity, [&] { s.shakeSensitivity = ShakeSensitivity::low; }, "low"},
-      {keys::kExcludedAppBundleIDs,
-       [&] {
-         s.excludedAppBundleIDs = Ids{"b", "a"};
-       },
-       DefaultsArray{"a", "b"}},
+      {keys::kExcludedAppBundleIDs, [&] { s.excludedAppBundleIDs = unsorted; }, sorted},
+      {keys::kLaunchAtLogin, [&] { s.launchAtLogin = false; }, false},
       {keys::kLaunchAtLogin, [&] { s.launchAtLogin = true; }, true},
       {keys::kGlobalShortcutKeyCode, [&] { s.globalShortcutKeyCode = 49u; }, 49},
       {keys::kGlobalShortcutModifiers, [&] { s.globalShortcutModifiers = 0x100000u; }, 0x100000},
@@ -195,18 +179,25 @@ TEST(SettingsManager, EveryAssignmentWritesThroughAfterStoring) {
       {keys::kAutoHideDockAndMenuBar, [&] { s.autoHideDockAndMenuBar = true; }, true},
       {keys::kGlobalShortcutKeyCode, [&] { s.globalShortcutKeyCode = std::nullopt; }, std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.key);
+  for (const auto& [key, assign, expected] : cases) {
+    SCOPED_TRACE(key);
     for (int round = 0; round < 2; ++round) {  // the second assigns the value it already has
       int willChange = 0;
       auto token = s.objectWillChange.subscribe([&] { ++willChange; });
       const size_t writes = store.writeCount();
-      c.assign();
+      assign();
       EXPECT_EQ(store.writeCount(), writes + 1);
       EXPECT_EQ(willChange, 1);
-      EXPECT_EQ(store.objectForKey(c.key), c.expected);
+      EXPECT_EQ(store.objectForKey(key), expected);
     }
   }
+  EXPECT_TRUE(s.launchAtLogin.get());  // although the desktop refused the registration
+  login.calls.erase(std::unique(login.calls.begin(), login.calls.end()), login.calls.end());
+  EXPECT_EQ(login.calls, (std::vector<std::string>{"unregister", "register"}));
+  const Color pattern{0, 0, 0, 1, ColorSpace::pattern};
+  s.tintColor = pattern;
+  EXPECT_EQ(s.tintColor.get(), pattern);
+  EXPECT_EQ(SettingsManager(store, login).tintColor.get(), tint);  // the next launch
 
   // Order: the subscriber sees the new value while the store still has the old one; the store is
   // written once the property holds the new value.
@@ -224,26 +215,6 @@ TEST(SettingsManager, EveryAssignmentWritesThroughAfterStoring) {
                                              "write, property 30.000000"}));
 }
 
-// What the desktop or the archive refuses still changes the setting the user sees.
-TEST(SettingsManager, RefusedLoginItemsAndUnstorableColoursKeepTheNewValue) {
-  InMemoryDefaultsStore store;
-  FakeLoginItems login;
-  login.succeed = false;
-  SettingsManager s(store, login);
-  s.launchAtLogin = true;
-  EXPECT_TRUE(s.launchAtLogin.get());
-  EXPECT_TRUE(store.boolForKey(keys::kLaunchAtLogin));
-  s.launchAtLogin = false;
-  EXPECT_EQ(login.calls, (std::vector<std::string>{"register", "unregister"}));
-
-  const Color kept = Color::grayscale(0.5, 0.75);
-  s.tintColor = kept;
-  const Color pattern{0, 0, 0, 1, ColorSpace::pattern};
-  s.tintColor = pattern;
-  EXPECT_EQ(s.tintColor.get(), pattern);
-  EXPECT_EQ(SettingsManager(store, login).tintColor.get(), kept);  // the next launch
-}
-
 TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
   for (const Color c : {Color::srgb(0.1, 0.2, 0.3, 0.4), Color::deviceRGB(1, 0.5, 0, 1),
                         Color::grayscale(0.3, 0.9), Color::srgb(-0.1, 1.2, 0.5, 1)}) {
@@ -253,18 +224,13 @@ TEST(ColorArchive, RoundTripsEveryNumericSpaceAndRejectsAnythingElse) {
   }
   EXPECT_FALSE(archiveColor(Color{0, 0, 0, 1, ColorSpace::pattern}));
   EXPECT_FALSE(archiveColor(Color::srgb(std::numeric_limits<double>::infinity(), 0, 0)));
-  for (const char* bad : {
-           "",
-           "not json",
-           "[]",
-           R"({"kind":"color","version":1,"space":"sRGB"})",
-           R"({"kind":"color","version":2,"space":"sRGB","components":[0,0,0,1]})",
-           R"({"kind":"color","version":1,"space":"cmyk","components":[0,0,0,1]})",
-           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,"1",1]})",
-           R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,1e999,1]})",
-       }) {
+  for (const char* bad :
+       {"", "not json", "[]", R"({"kind":"color","version":1,"space":"sRGB"})",
+        R"({"kind":"color","version":2,"space":"sRGB","components":[0,0,0,1]})",
+        R"({"kind":"color","version":1,"space":"cmyk","components":[0,0,0,1]})",
+        R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,"1",1]})",
+        R"({"kind":"color","version":1,"space":"sRGB","components":[0,0,1e999,1]})"})
     EXPECT_EQ(unarchiveColor(bytes(bad)), std::nullopt) << bad;
-  }
 }
 
 }  // namespace

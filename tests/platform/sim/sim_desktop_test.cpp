@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,7 @@ TEST_F(DesktopTest, ActivationRaisesTheApplicationsWindowsAsABlock) {
   EXPECT_THAT(desktop.stackingOrder(), ElementsAre(m1, e1, m2, e2, desk));
 }
 
-TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
+TEST_F(DesktopTest, WindowListHoldsOnScreenWindowsFrontToBackWithOverlaysInTopLeftBounds) {
   desktop.addScreen(kMain);
   desktop.openWindow(editor, Rect(0, 0, 1440, 900), {false, true});  // wallpaper
   const WindowNumber w = desktop.openWindow(editor, Rect(10, 20, 300, 200));
@@ -101,14 +102,22 @@ TEST_F(DesktopTest, WindowListIsFrontToBackWithOverlaysAndInjectedFaults) {
   EXPECT_EQ((*list)[1], (WindowListEntry{editor, WindowBounds{10, 20, 300, 200}, w}));
 }
 
-TEST_F(DesktopTest, WindowNotificationsArriveOnTheMainQueueOnlyForAddedNamesAndLiveObservers) {
+// Window, activation and screen notifications are posted to the main queue, never delivered
+// synchronously, and stop with their observer or token.
+TEST_F(DesktopTest, NotificationsArePostedOnlyForWhatIsObservedAndStopWithTheirTokens) {
   const WindowNumber w = desktop.openWindow(editor, Rect(0, 0, 100, 100));
   desktop.openWindow(mail, Rect(0, 0, 100, 100));
   std::vector<std::string> got, other;
+  std::vector<ProcessID> activated;
+  std::vector<size_t> screenCounts;
   auto observer = desktop.accessibility().createObserver(
       editor, [&](std::string_view n) { got.emplace_back(n); });
   auto mailObserver = desktop.accessibility().createObserver(
       mail, [&](std::string_view n) { other.emplace_back(n); });
+  auto activation = desktop.workspace().observeActivations(
+      [&](const RunningApplication& app) { activated.push_back(app.pid); });
+  auto screens = desktop.displays().observeChanges(
+      [&] { screenCounts.push_back(desktop.displays().screens().size()); });
   ASSERT_TRUE(observer);
   EXPECT_TRUE(observer->addNotification(kWindowMoved));
   EXPECT_TRUE(observer->addNotification(kFocusedWindowChanged));
@@ -119,43 +128,30 @@ TEST_F(DesktopTest, WindowNotificationsArriveOnTheMainQueueOnlyForAddedNamesAndL
   desktop.moveWindow(w, {10, 10});
   desktop.resizeWindow(w, {50, 50});  // not added
   desktop.focusWindow(w);             // focused added, main-window not
-  EXPECT_THAT(got, IsEmpty());        // nothing synchronous
-  desktop.runUntilIdle();
-  EXPECT_THAT(got, ElementsAre("AXMoved", "AXFocusedWindowChanged"));
-  EXPECT_THAT(other, IsEmpty());
-  EXPECT_EQ(desktop.windowFrame(w), Rect(10, 10, 50, 50));
-
-  // An observer destroyed while a notification is queued never sees it.
-  desktop.moveWindow(w, {20, 20});
-  observer.reset();
-  desktop.runUntilIdle();
-  EXPECT_EQ(got.size(), 2u);
-  EXPECT_EQ(desktop.windowObserverCount(editor), 0u);
-}
-
-TEST_F(DesktopTest, ActivationAndScreenChangesArePostedAndStopWithTheirTokens) {
-  std::vector<ProcessID> activated;
-  std::vector<size_t> screenCounts;
-  auto activation = desktop.workspace().observeActivations(
-      [&](const RunningApplication& app) { activated.push_back(app.pid); });
-  auto screens = desktop.displays().observeChanges(
-      [&] { screenCounts.push_back(desktop.displays().screens().size()); });
-
   desktop.activate(editor);
   desktop.activate(editor);  // already frontmost: no notification
   desktop.addScreen(kMain);
   desktop.addScreen(kSide);
   EXPECT_EQ(desktop.workspace().frontmostApplication()->pid, editor);
+  EXPECT_THAT(got, IsEmpty());  // nothing synchronous
   EXPECT_THAT(activated, IsEmpty());
   desktop.runUntilIdle();
+  EXPECT_THAT(got, ElementsAre("AXMoved", "AXFocusedWindowChanged"));
+  EXPECT_THAT(other, IsEmpty());
+  EXPECT_EQ(desktop.windowFrame(w), Rect(10, 10, 50, 50));
   EXPECT_THAT(activated, ElementsAre(editor));
   EXPECT_THAT(screenCounts, ElementsAre(2u, 2u));  // handlers run after the change
 
+  // Nothing queued reaches an observer destroyed or a token cancelled in the meantime.
+  desktop.moveWindow(w, {20, 20});
   desktop.activate(mail);
   desktop.removeScreen(0);
+  observer.reset();
   activation.cancel();
   screens.cancel();
   desktop.runUntilIdle();
+  EXPECT_EQ(got.size(), 2u);
+  EXPECT_EQ(desktop.windowObserverCount(editor), 0u);
   EXPECT_THAT(activated, ElementsAre(editor));
   EXPECT_EQ(screenCounts.size(), 2u);
   EXPECT_EQ(desktop.activationObserverCount(), 0u);
@@ -219,16 +215,12 @@ TEST_F(DesktopTest, OverlayAlphaAndTintAreObservableMidAnimation) {
 }
 
 TEST(SimDesktopLifetime, TokensSurfacesAndObserversMayOutliveTheDesktop) {
-  std::unique_ptr<OverlaySurface> surface;
-  std::unique_ptr<WindowChangeObserver> observer;
-  Cancellable token;
-  {
-    SimDesktop desktop;
-    const ProcessID app = desktop.launchApp("a");
-    surface = desktop.overlaySurfaces().createSurface(kMain);
-    observer = desktop.accessibility().createObserver(app, [](std::string_view) {});
-    token = desktop.displays().observeChanges([] {});
-  }
+  auto desktop = std::make_unique<SimDesktop>();
+  auto surface = desktop->overlaySurfaces().createSurface(kMain);
+  auto observer =
+      desktop->accessibility().createObserver(desktop->launchApp("a"), [](std::string_view) {});
+  Cancellable token = desktop->displays().observeChanges([] {});
+  desktop.reset();
   surface->orderFront();
   EXPECT_FALSE(observer->addNotification(kWindowMoved));
   token.cancel();
