@@ -121,7 +121,8 @@ TEST_F(Panel, MainScreenOpensWithoutWritingAndEachControlWritesThrough) {
   EXPECT_EQ(desk.quits, 1);
 
   // Each slider dragged to its end stores the range maximum.
-  desk.settings->blurRadius = 50.0;
+  desk.settings->blurRadius = 50.0;  // inside the range, so that dragging moves the knob
+  test::settle();
   dragToEnd("blurSlider");
   dragToEnd("tintSlider");
   dragToEnd("grainSlider");
