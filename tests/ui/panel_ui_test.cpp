@@ -60,64 +60,69 @@ class Panel : public testing::Test {
   // Drags a slider's knob far past its trailing end.
   void dragToEnd(const QString& name) {
     QQuickItem* slider = item(name);
-    if (!slider) return;
-    auto* handle = slider->property("handle").value<QQuickItem*>();
+    auto* handle = slider ? slider->property("handle").value<QQuickItem*>() : nullptr;
     ASSERT_TRUE(handle);
     const QPoint from = centre(handle);
-    QPoint to = slider->mapToScene(QPointF(slider->width() + 40, slider->height() / 2)).toPoint();
-    to.setX(std::min(to.x(), view->width() - 1));
+    const int end = int(slider->mapToScene(QPointF(slider->width() + 40, 0)).x());
+    const QPoint to(std::min(end, view->width() - 1), from.y());
     QTest::mousePress(view.get(), Qt::LeftButton, Qt::NoModifier, from);
-    for (int i = 1; i <= 10; ++i) {
-      QTest::mouseMove(view.get(), from + (to - from) * i / 10);
-    }
+    for (int i = 1; i <= 10; ++i) QTest::mouseMove(view.get(), from + (to - from) * i / 10);
     QTest::mouseRelease(view.get(), Qt::LeftButton, Qt::NoModifier, to);
     test::settle();
   }
 };
 
-TEST_F(Panel, PowerButtonFlipsAndPersistsIsActiveOnBothScreens) {
-  for (bool granted : {true, false}) {
-    SCOPED_TRACE(granted ? "main screen" : "permission screen");
-    view.reset();  // the view refers to the model that open() replaces
-    desk.settings->isActive = false;
-    open(granted);
-    ASSERT_TRUE(item(granted ? "mainScreen" : "permissionScreen"));
-    click("powerButton");
-    EXPECT_TRUE(desk.settings->isActive.get());
-    EXPECT_TRUE(desk.defaults.boolForKey("isActive"));
-    click("powerButton");
-    EXPECT_FALSE(desk.defaults.boolForKey("isActive"));
-  }
-}
-
-TEST_F(Panel, SensitivityMenuAssignsEvenTheSelectedValue) {
+TEST_F(Panel, MainScreenOpensWithoutWritingAndEachControlWritesThrough) {
+  desk.settings->blurRadius = 400.0;  // from an older version
+  const size_t writes = desk.defaults.writeCount();
   open();
-  std::vector<ShakeSensitivity> assigned;
-  auto token = desk.settings->shakeSensitivity.publisher().dropFirst().sink(
-      [&](ShakeSensitivity s) { assigned.push_back(s); });
+  EXPECT_EQ(desk.defaults.writeCount(), writes) << "showing an out-of-range value is not a write";
+  EXPECT_DOUBLE_EQ(desk.settings->blurRadius.get(), 400.0);
+  click("powerButton");
+  EXPECT_TRUE(desk.defaults.boolForKey("isActive"));
+  click("powerButton");
+  EXPECT_FALSE(desk.defaults.boolForKey("isActive"));
+
+  // The sensitivity menu assigns even the selected value; the mode card toggles.
+  std::vector<ShakeSensitivity> sensitivities;
+  auto a = desk.settings->shakeSensitivity.publisher().dropFirst().sink(
+      [&](ShakeSensitivity s) { sensitivities.push_back(s); });
+  std::vector<BlurMode> modes;
+  auto b =
+      desk.settings->blurMode.publisher().dropFirst().sink([&](BlurMode m) { modes.push_back(m); });
   click("sensitivityButton");
   click("sensitivity_Medium");
   click("sensitivityButton");
   click("sensitivity_High");
-  EXPECT_EQ(assigned, (std::vector{ShakeSensitivity::medium, ShakeSensitivity::high}));
+  EXPECT_EQ(sensitivities, (std::vector{ShakeSensitivity::medium, ShakeSensitivity::high}));
   EXPECT_EQ(item("sensitivityLabel")->property("text").toString(), "High");
   EXPECT_EQ(desk.defaults.stringForKey("shakeSensitivity"), "high");
-}
-
-TEST_F(Panel, TwoClicksOnTheModeCardReturnToTheFirstMode) {
-  open();
-  std::vector<BlurMode> assigned;
-  auto token = desk.settings->blurMode.publisher().dropFirst().sink(
-      [&](BlurMode m) { assigned.push_back(m); });
   click("modeCard");
   EXPECT_EQ(item("modeName")->property("text").toString(), "Ambient");
   click("modeCard");
-  EXPECT_EQ(assigned, (std::vector{BlurMode::ambient, BlurMode::deep}));
+  EXPECT_EQ(modes, (std::vector{BlurMode::ambient, BlurMode::deep}));
   EXPECT_EQ(desk.defaults.stringForKey("blurMode"), "deep");
-}
 
-TEST_F(Panel, DraggingEachSliderToItsEndStoresTheRangeMaximum) {
-  open();
+  // A swatch selects its colour and makes the tint visible.
+  click("swatch_Green");
+  EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.2);
+  EXPECT_TRUE(desk.model->swatches()[6].toMap()["selected"].toBool());
+
+  click("checkForUpdates");
+  EXPECT_EQ(desk.sim.updateCheckCount(), 1);
+  click("checkForUpdates");
+  EXPECT_EQ(desk.sim.updateCheckCount(), 2) << "once per click";
+  click("monoPill");
+  click("autoHidePill");
+  click("launchAtLogin");
+  for (const char* key : {"isGrayscale", "autoHideDockAndMenuBar", "launchAtLogin"})
+    EXPECT_TRUE(desk.defaults.boolForKey(key)) << key;
+  click("quitButton");
+  EXPECT_EQ(desk.quits, 1);
+
+  // Each slider dragged to its end stores the range maximum.
+  desk.settings->blurRadius = 50.0;  // inside the range, so that dragging moves the knob
+  test::settle();
   dragToEnd("blurSlider");
   dragToEnd("tintSlider");
   dragToEnd("grainSlider");
@@ -126,25 +131,18 @@ TEST_F(Panel, DraggingEachSliderToItsEndStoresTheRangeMaximum) {
   EXPECT_DOUBLE_EQ(desk.defaults.doubleForKey("grainIntensity"), 0.5);
 }
 
-TEST_F(Panel, OpeningWithAnOutOfRangeValueWritesNothing) {
-  desk.settings->blurRadius = 400.0;
-  const size_t writes = desk.defaults.writeCount();
-  open();
-  EXPECT_EQ(desk.defaults.writeCount(), writes);
-  EXPECT_DOUBLE_EQ(desk.settings->blurRadius.get(), 400.0);
-}
-
-TEST_F(Panel, SwatchClickSelectsTheColourAndMakesTheTintVisible) {
-  open();
-  click("swatch_Green");
-  EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.2);
-  const auto swatches = desk.model->swatches();
-  EXPECT_TRUE(swatches[6].toMap()["selected"].toBool());
-}
-
-TEST_F(Panel, SearchNarrowsTheSheetDoneChangesNothingAndPickingExcludes) {
+TEST_F(Panel, TheCardRemovesAndTheSheetSearchesDismissesAndExcludes) {
   desk.launch({test::app("Firefox", "org.mozilla.firefox"), test::app("GIMP", "org.gimp.GIMP")});
+  // Not installed and first: the pill offers to exclude, Finder is in the card.
+  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "a.gone", "org.b"};
   open();
+  EXPECT_TRUE(item("exclusion_com.apple.finder"));
+  EXPECT_FALSE(findItem(view->contentItem(), "remove_com.apple.finder"));
+  click("remove_a.gone");
+  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(),
+            (std::set<std::string>{"com.apple.finder", "org.b"}));
+  EXPECT_FALSE(findItem(view->contentItem(), "exclusion_a.gone"));
+
   click("exclusionPill");
   ASSERT_TRUE(item("appPicker"));
   EXPECT_GE(view->height(), 400) << "the panel grows to hold the sheet";
@@ -155,29 +153,24 @@ TEST_F(Panel, SearchNarrowsTheSheetDoneChangesNothingAndPickingExcludes) {
   EXPECT_FALSE(findItem(view->contentItem(), "pick_org.gimp.GIMP"));
   click("pickerDone");
   EXPECT_FALSE(desk.model->showingAppPicker());
-  EXPECT_EQ(desk.settings->excludedAppBundleIDs->size(), 1u);
+  EXPECT_EQ(desk.settings->excludedAppBundleIDs->size(), 2u);
 
   click("exclusionPill");
   click("pick_org.gimp.GIMP");
   EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(),
-            (std::set<std::string>{"com.apple.finder", "org.gimp.GIMP"}));
+            (std::set<std::string>{"com.apple.finder", "org.b", "org.gimp.GIMP"}));
   EXPECT_FALSE(desk.model->showingAppPicker());
   EXPECT_FALSE(findItem(view->contentItem(), "appPicker"));
   EXPECT_TRUE(item("exclusion_org.gimp.GIMP")) << "listed in the card";
 }
 
-TEST_F(Panel, RemovingAnExclusionFromTheCard) {
-  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "org.a", "org.b"};
-  open();
-  EXPECT_FALSE(findItem(view->contentItem(), "remove_com.apple.finder"));
-  click("remove_org.a");
-  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(),
-            (std::set<std::string>{"com.apple.finder", "org.b"}));
-  EXPECT_FALSE(findItem(view->contentItem(), "exclusion_org.a"));
-}
-
-TEST_F(Panel, GrantButtonsAndCheckAgainReachThePermissionChecker) {
+TEST_F(Panel, PermissionScreenPowerGrantAndCheckAgainReachTheirOwners) {
   open(false);
+  ASSERT_TRUE(item("permissionScreen"));
+  click("powerButton");
+  EXPECT_TRUE(desk.defaults.boolForKey("isActive"));
+  click("powerButton");
+  EXPECT_FALSE(desk.defaults.boolForKey("isActive"));
   click("screenRecordingRow_grant");
   click("accessibilityRow_grant");
   EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
@@ -203,22 +196,6 @@ TEST_F(Panel, GrantButtonsAndCheckAgainReachThePermissionChecker) {
   EXPECT_EQ(screenAssignments, 3);
   EXPECT_EQ(accessibilityAssignments, 3);
   EXPECT_TRUE(item("mainScreen"));
-}
-
-TEST_F(Panel, OptionPillsLaunchAtLoginUpdatesAndQuitWriteThrough) {
-  open();
-  click("checkForUpdates");
-  EXPECT_EQ(desk.sim.updateCheckCount(), 1);
-  click("checkForUpdates");
-  EXPECT_EQ(desk.sim.updateCheckCount(), 2) << "once per click";
-  click("monoPill");
-  click("autoHidePill");
-  click("launchAtLogin");
-  EXPECT_TRUE(desk.defaults.boolForKey("isGrayscale"));
-  EXPECT_TRUE(desk.defaults.boolForKey("autoHideDockAndMenuBar"));
-  EXPECT_TRUE(desk.defaults.boolForKey("launchAtLogin"));
-  click("quitButton");
-  EXPECT_EQ(desk.quits, 1);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
-#include <limits>
 
 #include "ui/app_picker_model.h"
 #include "ui/exclusion_summary.h"
@@ -19,74 +18,58 @@ namespace {
 using test::Desk;
 using test::settle;
 
-QStringList namesOf(const QVariantList& rows, const char* key) {
+QStringList column(const QVariantList& rows, const char* key) {
   QStringList out;
   for (const QVariant& row : rows) out << row.toMap().value(QString::fromLatin1(key)).toString();
   return out;
 }
 
+QStringList words(const char* text) {
+  return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
+}
+
 // ---- Exclusions: one ordering by character code, the pill shows the first, the card the rest ----
 
-struct ExclusionCase {
-  const char* what;
-  std::set<std::string> ids;
-  std::vector<std::string> installed;
-  const char* pill;                 // "Exclude app" when the pill shows no application
-  std::vector<const char*> card;    // bundle ids in the card, in order
-  std::vector<bool> removable;
-};
-
-void PrintTo(const ExclusionCase& c, std::ostream* os) { *os << c.what; }
-
-class Exclusions : public testing::TestWithParam<ExclusionCase> {};
-
-TEST_P(Exclusions, PillAndCardSplitTheSortedSet) {
-  const ExclusionCase& c = GetParam();
-  Desk desk;
-  desk.lookup.installed.clear();
-  for (const auto& id : c.installed) desk.lookup.installed[id] = {"App " + id, ""};
-  desk.settings->excludedAppBundleIDs = c.ids;
-  PopoverModel& model = desk.makeModel();
-
-  EXPECT_EQ(model.pillName().toStdString(), c.pill) << c.what;
-  const QVariantList card = model.furtherExclusions();
-  ASSERT_EQ(card.size(), qsizetype(c.card.size())) << c.what;
-  for (size_t i = 0; i < c.card.size(); ++i) {
-    EXPECT_EQ(card[qsizetype(i)].toMap()["bundleID"].toString().toStdString(), c.card[i]) << c.what;
-    EXPECT_EQ(card[qsizetype(i)].toMap()["removable"].toBool(), bool(c.removable[i])) << c.what;
+TEST(Exclusions, PillShowsTheFirstInstalledAndTheCardTheRestInCharacterCodeOrder) {
+  // What, the stored set, the installed ones, the pill ("Exclude app": no application), the card.
+  const char* const cases[][5] = {
+      {"default set: Finder in the pill, no card", "com.apple.finder", "com.apple.finder",
+       "App com.apple.finder", ""},
+      {"empty set", "", "", "Exclude app", ""},
+      {"upper case sorts before lower case", "com.apple.finder Zed.app com.Apple.b",
+       "Zed.app com.apple.finder", "App Zed.app", "com.Apple.b com.apple.finder"},
+      {"Finder plus one after it: card lists only the other", "com.apple.finder org.gimp.GIMP",
+       "com.apple.finder", "App com.apple.finder", "org.gimp.GIMP"},
+      {"Finder not first is listed too", "com.apple.finder a.first", "a.first", "App a.first",
+       "com.apple.finder"},
+      {"an uninstalled first exclusion stays reachable in the card", "a.gone b.here", "b.here",
+       "Exclude app", "a.gone b.here"}};
+  for (const auto& [what, stored, installed, pill, cardIDs] : cases) {
+    SCOPED_TRACE(what);
+    Desk desk;
+    desk.lookup.installed.clear();
+    for (const QString& id : words(installed))
+      desk.lookup.installed[id.toStdString()] = {"App " + id.toStdString(), ""};
+    std::set<std::string> ids;
+    for (const QString& id : words(stored)) ids.insert(id.toStdString());
+    desk.settings->excludedAppBundleIDs = ids;
+    PopoverModel& model = desk.makeModel();
+    EXPECT_EQ(model.pillName().toStdString(), pill);
+    const QVariantList card = model.furtherExclusions();
+    EXPECT_EQ(column(card, "bundleID"), words(cardIDs));
+    for (const QVariant& row : card) {
+      const QVariantMap m = row.toMap();
+      const std::string id = m["bundleID"].toString().toStdString();
+      EXPECT_EQ(m["removable"].toBool(), id != "com.apple.finder") << "Finder can never be removed";
+      // Not installed: the bare identifier and no icon.
+      EXPECT_EQ(m["name"].toString().toStdString(),
+                desk.lookup.installed.count(id) ? "App " + id : id);
+      EXPECT_TRUE(m["icon"].toString().isEmpty());
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ByCharacterCodeAndFinderRules, Exclusions,
-    testing::Values(
-        ExclusionCase{"default set: Finder in the pill, no card", {"com.apple.finder"},
-                      {"com.apple.finder"}, "App com.apple.finder", {}, {}},
-        ExclusionCase{"empty set", {}, {}, "Exclude app", {}, {}},
-        ExclusionCase{"upper case sorts before lower case",
-                      {"com.apple.finder", "Zed.app", "com.Apple.b"},
-                      {"Zed.app", "com.apple.finder"}, "App Zed.app",
-                      {"com.Apple.b", "com.apple.finder"}, {true, false}},
-        ExclusionCase{"Finder plus one after it: card lists only the other",
-                      {"com.apple.finder", "org.gimp.GIMP"}, {"com.apple.finder"},
-                      "App com.apple.finder", {"org.gimp.GIMP"}, {true}},
-        ExclusionCase{"Finder not first is listed without a remove button",
-                      {"com.apple.finder", "a.first"}, {"a.first"}, "App a.first",
-                      {"com.apple.finder"}, {false}},
-        ExclusionCase{"an uninstalled first exclusion stays reachable in the card",
-                      {"a.gone", "b.here"}, {"b.here"}, "Exclude app", {"a.gone", "b.here"},
-                      {true, true}}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
-
-TEST(ExclusionCard, UninstalledRowsShowTheBareIdentifierWithoutIcon) {
-  Desk desk;
-  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "x.notinstalled"};
-  const auto row = desk.makeModel().furtherExclusions().at(0).toMap();
-  EXPECT_EQ(row["name"].toString(), "x.notinstalled");
-  EXPECT_TRUE(row["icon"].toString().isEmpty());
-}
-
-TEST(ExclusionCard, RemovingWritesTheSetWithoutThatIdentifierAndFinderStays) {
+TEST(Exclusions, RemovingWritesTheSetWithoutThatIdentifierAndFinderStays) {
   Desk desk;
   desk.settings->excludedAppBundleIDs = {"com.apple.finder", "d.two", "e.three"};
   PopoverModel& model = desk.makeModel();
@@ -103,72 +86,58 @@ TEST(ExclusionCard, RemovingWritesTheSetWithoutThatIdentifierAndFinderStays) {
   model.removeExclusion("com.apple.finder");
   EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(), std::set<std::string>{"com.apple.finder"});
   EXPECT_EQ(assignments, 2);
-  // Persisted through the store.
-  EXPECT_TRUE(desk.defaults.objectForKey("excludedAppBundleIDs").has_value());
+  EXPECT_TRUE(desk.defaults.objectForKey("excludedAppBundleIDs").has_value()) << "persisted";
 }
 
 // ---- The picker: running regular applications, not excluded, filtered by name ----
 
-class Picker : public testing::Test {
- protected:
+TEST(Picker, OffersRegularAppsByNameAndPickingExcludesOnceAndCloses) {
   Desk desk;
-  void SetUp() override {
-    desk.launch({
-        test::app("zsh helper", "org.helper", ActivationPolicy::accessory),
-        test::app("Firefox", "org.mozilla.firefox"),
-        test::app("daemon", "org.daemon", ActivationPolicy::prohibited),
-        test::app("no id", std::nullopt),
-        test::app("Files", "com.apple.finder"),
-        test::app("GIMP", "org.gimp.GIMP"),
-        test::app("alacritty", "Alacritty"),
-        test::app("My Editor", "org.editor"),
-    });
-  }
-  QStringList labels() { return namesOf(desk.makeModel().picker()->property("apps").toList(), "label"); }
-  AppPickerModel& picker() { return *qobject_cast<AppPickerModel*>(desk.model->picker()); }
-};
-
-TEST_F(Picker, OffersRegularNotExcludedAppsSortedByCharacterCode) {
-  EXPECT_EQ(labels(), (QStringList{"Firefox", "GIMP", "My Editor", "alacritty"}));
-}
-
-TEST_F(Picker, SearchIgnoresCaseAndOnlyLooksAtNames) {
-  desk.makeModel();
-  struct Case { const char* search; QStringList expected; };
-  const Case cases[] = {
-      {"fire", {"Firefox"}},  {"FIRE", {"Firefox"}},   {"ALAC", {"alacritty"}},
-      {"mozilla", {}},        {" ", {"My Editor"}},    {"  ", {}},
-      {"", {"Firefox", "GIMP", "My Editor", "alacritty"}},
-  };
-  for (const Case& c : cases) {
-    picker().setSearchText(QString::fromUtf8(c.search));
-    EXPECT_EQ(namesOf(picker().apps(), "label"), c.expected) << "search '" << c.search << "'";
-  }
-}
-
-TEST_F(Picker, PickingExcludesOnceAndClosesWhileDoneChangesNothing) {
+  desk.launch({test::app("zsh helper", "org.helper", ActivationPolicy::accessory),
+               test::app("Firefox", "org.mozilla.firefox"),
+               test::app("daemon", "org.daemon", ActivationPolicy::prohibited),
+               test::app("no id", std::nullopt), test::app("Files", "com.apple.finder"),
+               test::app("GIMP", "org.gimp.GIMP"), test::app("alacritty", "Alacritty"),
+               test::app("My Editor", "org.editor")});
   PopoverModel& model = desk.makeModel();
+  auto& picker = *qobject_cast<AppPickerModel*>(model.picker());
+  auto labels = [&] { return column(picker.property("apps").toList(), "label"); };
+
+  // Regular, with an identifier, not excluded, by character code; search ignores case.
+  auto search = [&](const char* text) {
+    picker.setSearchText(QString::fromUtf8(text));
+    return labels().join(", ");
+  };
+  const QString all = "Firefox, GIMP, My Editor, alacritty";
+  EXPECT_EQ(search(""), all) << "regular, with an identifier, not excluded, by character code";
+  EXPECT_EQ(search("fire"), "Firefox");
+  EXPECT_EQ(search("FIRE"), "Firefox");
+  EXPECT_EQ(search("ALAC"), "alacritty");
+  EXPECT_EQ(search("mozilla"), "") << "names only";
+  EXPECT_EQ(search(" "), "My Editor");
+  EXPECT_EQ(search("  "), "");
+  EXPECT_EQ(search(""), all);
+
   model.openAppPicker();
-  picker().setSearchText("gim");
+  picker.setSearchText("gim");
   int assignments = 0;
   auto token = desk.settings->excludedAppBundleIDs.publisher().dropFirst().sink(
       [&](const auto&) { ++assignments; });
-
-  picker().pick("org.gimp.GIMP");
+  picker.pick("org.gimp.GIMP");
   EXPECT_EQ(assignments, 1);
   EXPECT_TRUE(desk.settings->excludedAppBundleIDs->count("org.gimp.GIMP"));
   EXPECT_FALSE(model.showingAppPicker());
 
   model.openAppPicker();
-  EXPECT_TRUE(picker().searchText().isEmpty()) << "each presentation starts with an empty search";
-  EXPECT_FALSE(namesOf(picker().apps(), "label").contains("GIMP"));
-  picker().done();
+  EXPECT_TRUE(picker.searchText().isEmpty()) << "each presentation starts with an empty search";
+  EXPECT_FALSE(labels().contains("GIMP"));
+  picker.done();
   EXPECT_FALSE(model.showingAppPicker());
-  EXPECT_EQ(assignments, 1);
+  EXPECT_EQ(assignments, 1) << "done changes nothing";
 
   model.removeExclusion("org.gimp.GIMP");
   model.openAppPicker();
-  EXPECT_TRUE(namesOf(picker().apps(), "label").contains("GIMP")) << "listed again after removal";
+  EXPECT_TRUE(labels().contains("GIMP")) << "listed again after removal";
 }
 
 TEST(PickerLabel, FallsBackToIdentifierThenUnknown) {
@@ -181,8 +150,7 @@ TEST(PickerLabel, FallsBackToIdentifierThenUnknown) {
 
 TEST(ColorsMatch, ToleranceIsStrictlyBelowOneTenthPerComponent) {
   const Color black = Color::srgb(0, 0, 0);
-  struct Case { Color other; bool match; const char* what; };
-  const Case cases[] = {
+  const std::tuple<Color, bool, const char*> cases[] = {
       {Color::srgb(0.1, 0, 0), false, "red differs by exactly 0.1"},
       {Color::srgb(0, 0.1, 0), false, "green differs by exactly 0.1"},
       {Color::srgb(0, 0, 0.1), false, "blue differs by exactly 0.1"},
@@ -192,13 +160,13 @@ TEST(ColorsMatch, ToleranceIsStrictlyBelowOneTenthPerComponent) {
       {Color{0, 0, 0, 1, ColorSpace::pattern}, false, "a pattern colour has no components"},
       {Color::srgb(std::nan(""), 0, 0), false, "a corrupt component matches nothing"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(colorsMatch(black, c.other), c.match) << c.what;
-    EXPECT_EQ(colorsMatch(c.other, black), c.match) << c.what << " (swapped)";
+  for (const auto& [other, match, what] : cases) {
+    EXPECT_EQ(colorsMatch(black, other), match) << what;
+    EXPECT_EQ(colorsMatch(other, black), match) << what << " (swapped)";
   }
 }
 
-TEST(Swatches, SelectionFollowsTheStoredColour) {
+TEST(Swatches, SelectionFollowsTheStoredColourAndAClickRaisesOnlyAFaintOpacity) {
   Desk desk;
   PopoverModel& model = desk.makeModel();
   auto selected = [&] {
@@ -207,39 +175,41 @@ TEST(Swatches, SelectionFollowsTheStoredColour) {
       if (s.toMap()["selected"].toBool()) out << s.toMap()["name"].toString();
     return out;
   };
-  EXPECT_EQ(namesOf(model.swatches(), "name"),
-            (QStringList{"Blue", "Purple", "Magenta", "Red", "Orange", "Yellow", "Green", "Gray",
-                         "Black"}));
   desk.settings->tintColor = Color::srgb(1, 0.2, 0.15);  // near Red
   EXPECT_EQ(selected(), QStringList{"Red"});
   desk.settings->tintColor = Color{0, 0, 0, 1, ColorSpace::pattern};
   EXPECT_TRUE(selected().isEmpty());
   desk.settings->tintColor = Color::srgb(0.5, 0.9, 0.9);
   EXPECT_TRUE(selected().isEmpty());
-}
 
-TEST(Swatches, ClickSetsColourAndRaisesOnlyAFaintOpacityToTwoTenths) {
-  struct Case { double before; double after; };
-  for (const Case c : {Case{0.0, 0.2}, Case{0.05, 0.2}, Case{0.1, 0.1}, Case{0.45, 0.45}}) {
-    Desk desk;
-    desk.settings->tintOpacity = c.before;
-    PopoverModel& model = desk.makeModel();
+  const std::pair<double, double> clicks[] = {{0.0, 0.2}, {0.05, 0.2}, {0.1, 0.1}, {0.45, 0.45}};
+  for (const auto& [before, after] : clicks) {
+    SCOPED_TRACE(before);
+    desk.settings->tintOpacity = before;
     model.pickSwatch(3);
-    EXPECT_TRUE(colorsMatch(desk.settings->tintColor.get(), tintPresets()[3].color));
-    EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), c.after) << "before " << c.before;
+    EXPECT_EQ(selected(), QStringList{"Red"});
+    EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), after);
     model.pickSwatch(0);
-    EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), c.after) << "a second swatch keeps it";
-    EXPECT_TRUE(colorsMatch(desk.settings->tintColor.get(), tintPresets()[0].color));
+    EXPECT_EQ(selected(), QStringList{"Blue"});
+    EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), after) << "a second swatch keeps it";
   }
 }
 
-// ---- Screens, labels and write-through controls ----
+// ---- Screens and write-through controls ----
 
-TEST(Screens, PermissionScreenUntilBothGrantedThenSwitchesWithoutReopening) {
+TEST(Screens, PermissionScreenAsksWithoutChangingFlagsAndSwitchesOnceBothAreGranted) {
   Desk desk(false);
   PopoverModel& model = desk.makeModel();
   QSignalSpy changed(&model, &PopoverModel::changed);
   EXPECT_FALSE(model.showsMainScreen());
+
+  desk.sim.setGrantOnTrustPrompt(true);
+  model.grantScreenRecording();
+  model.grantAccessibility();
+  EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
+  EXPECT_EQ(desk.sim.trustPromptCount(), 1);
+  EXPECT_FALSE(model.hasScreenRecording()) << "the grant buttons only ask";
+  EXPECT_FALSE(model.hasAccessibility());
 
   desk.grant(true, false);
   model.checkAgain();
@@ -260,152 +230,101 @@ TEST(Screens, PermissionScreenUntilBothGrantedThenSwitchesWithoutReopening) {
   EXPECT_FALSE(model.showsMainScreen()) << "losing one switches back";
 }
 
-TEST(Screens, ChangesAreAnnouncedOnceAfterTheStoreHoldsThem) {
+TEST(Controls, OpeningWritesNothingAndEachControlWritesThroughClampedAndAnnouncedOnce) {
   Desk desk;
-  PopoverModel& model = desk.makeModel();
-  QSignalSpy changed(&model, &PopoverModel::changed);
+  desk.settings->blurRadius = 250.0;  // from an older version
+  const size_t writes = desk.defaults.writeCount();
+  PopoverModel& bare = desk.makeModel(false);
+  EXPECT_FALSE(bare.hasCheckForUpdates());
+  bare.checkForUpdates();
+  EXPECT_EQ(desk.sim.updateCheckCount(), 0) << "no update row without a callback";
+  PopoverModel& model = desk.makeModel(true);
+  EXPECT_TRUE(model.hasCheckForUpdates());
+  EXPECT_DOUBLE_EQ(model.blurRadius(), 250.0);
+  EXPECT_EQ(desk.defaults.writeCount(), writes) << "showing a value is not a write";
+
   std::vector<bool> seen;
   QObject::connect(&model, &PopoverModel::changed, [&] { seen.push_back(model.isActive()); });
-  desk.settings->isActive = true;
-  desk.settings->isGrayscale = true;
+  model.togglePower();
+  model.toggleGrayscale();
   settle();
-  EXPECT_EQ(changed.count(), 1) << "coalesced per turn of the loop";
-  EXPECT_EQ(seen, std::vector<bool>{true}) << "views re-read after the value is stored";
-}
+  EXPECT_EQ(seen, std::vector<bool>{true}) << "coalesced per turn, read after the value is stored";
 
-TEST(Labels, SensitivityAndModeAreCapitalisedRawValues) {
-  Desk desk;
-  PopoverModel& model = desk.makeModel();
-  EXPECT_EQ(model.sensitivityOptions(), (QStringList{"Low", "Medium", "High"}));
-  for (ShakeSensitivity s : kAllShakeSensitivities) {
-    desk.settings->shakeSensitivity = s;
-    EXPECT_EQ(model.sensitivityLabel(), capitalized(rawValue(s)));
-  }
-  EXPECT_EQ(model.sensitivityLabel(), "High");
-  EXPECT_EQ(model.modeName(), "Deep");
-  desk.settings->blurMode = BlurMode::ambient;
-  EXPECT_EQ(model.modeName(), "Ambient");
-  EXPECT_EQ(capitalized(""), "");
-}
-
-TEST(Controls, SensitivityChoiceAssignsEvenTheSelectedValue) {
-  Desk desk;
-  PopoverModel& model = desk.makeModel();
   std::vector<ShakeSensitivity> assigned;
   auto token = desk.settings->shakeSensitivity.publisher().dropFirst().sink(
       [&](ShakeSensitivity s) { assigned.push_back(s); });
-  model.selectSensitivity(1);  // medium, already stored
+  EXPECT_EQ(model.sensitivityOptions(), (QStringList{"Low", "Medium", "High"}));
+  EXPECT_EQ(model.sensitivityLabel(), "Medium");
+  model.selectSensitivity(1);  // medium, already stored: assigned all the same
   model.selectSensitivity(0);
   model.selectSensitivity(7);  // out of range: ignored
   EXPECT_EQ(assigned, (std::vector{ShakeSensitivity::medium, ShakeSensitivity::low}));
   EXPECT_EQ(desk.defaults.stringForKey("shakeSensitivity"), "low");
-}
+  EXPECT_EQ(model.sensitivityLabel(), "Low");
 
-TEST(Controls, TogglesWriteTheNegationAndModeTwiceReturns) {
-  Desk desk;
-  PopoverModel& model = desk.makeModel();
+  EXPECT_EQ(model.modeName(), "Deep");
   model.toggleMode();
-  EXPECT_EQ(desk.settings->blurMode.get(), BlurMode::ambient);
+  EXPECT_EQ(model.modeName(), "Ambient");
   model.toggleMode();
   EXPECT_EQ(desk.settings->blurMode.get(), BlurMode::deep);
-  model.togglePower();
-  EXPECT_TRUE(desk.defaults.boolForKey("isActive"));
-  model.toggleGrayscale();
   model.toggleAutoHide();
-  EXPECT_TRUE(desk.settings->isGrayscale.get());
-  EXPECT_TRUE(desk.settings->autoHideDockAndMenuBar.get());
   model.setLaunchAtLogin(true);
-  EXPECT_TRUE(desk.defaults.boolForKey("launchAtLogin"));
-}
+  for (const char* key : {"isActive", "isGrayscale", "autoHideDockAndMenuBar", "launchAtLogin"})
+    EXPECT_TRUE(desk.defaults.boolForKey(key)) << key;
+  EXPECT_EQ(capitalized(""), "");
 
-TEST(Controls, SlidersStayInTheirRangesAndOpeningWritesNothing) {
-  Desk desk;
-  desk.settings->blurRadius = 250.0;  // from an older version
-  const size_t writes = desk.defaults.writeCount();
-  PopoverModel& model = desk.makeModel();
-  EXPECT_DOUBLE_EQ(model.blurRadius(), 250.0);
-  EXPECT_EQ(desk.defaults.writeCount(), writes) << "showing a value is not a write";
-
+  // The sliders never write outside their ranges.
   model.setBlurRadius(180);
   EXPECT_DOUBLE_EQ(desk.settings->blurRadius.get(), 100.0);
   model.setTintOpacity(-1);
   EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.0);
   model.setGrainIntensity(0.9);
   EXPECT_DOUBLE_EQ(desk.settings->grainIntensity.get(), 0.5);
-  model.setTintOpacity(std::numeric_limits<double>::quiet_NaN());
+  model.setTintOpacity(std::nan(""));
   EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.0);
-}
-
-TEST(Controls, UpdatesRowOnlyWithACallbackAndQuitUsesItsOwn) {
-  Desk desk;
-  EXPECT_FALSE(desk.makeModel(false).hasCheckForUpdates());
-  desk.model->checkForUpdates();
-  EXPECT_EQ(desk.sim.updateCheckCount(), 0);
-  PopoverModel& model = desk.makeModel(true);
-  EXPECT_TRUE(model.hasCheckForUpdates());
   model.quit();
-  EXPECT_EQ(desk.quits, 1);
-}
-
-TEST(Onboarding, GrantButtonsAskWithoutChangingTheFlags) {
-  Desk desk(false);
-  PopoverModel& model = desk.makeModel();
-  desk.sim.setGrantOnTrustPrompt(true);
-  model.grantScreenRecording();
-  model.grantAccessibility();
-  EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
-  EXPECT_EQ(desk.sim.trustPromptCount(), 1);
-  EXPECT_FALSE(model.hasScreenRecording());
-  EXPECT_FALSE(model.hasAccessibility());
+  EXPECT_EQ(desk.quits, 1) << "quit uses the given callback";
 }
 
 // ---- Desktop entries ----
 
-class Entries : public testing::Test {
- protected:
+TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
   QTemporaryDir user, system;
-  void write(const QTemporaryDir& dir, const QString& rel, const QByteArray& text) {
+  auto write = [](const QTemporaryDir& dir, const QString& rel, const QByteArray& body) {
     const QString path = dir.filePath(rel);
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-  }
-};
-
-TEST_F(Entries, FindsByIdThenCaseThenWindowClass) {
+    f.write("[Desktop Entry]\n" + body);
+  };
   write(system, "org.gnome.Nautilus.desktop",
-        "[Desktop Entry]\nType=Application\nName=Files\nIcon=org.gnome.Nautilus\n"
+        "Type=Application\nName=Files\nIcon=org.gnome.Nautilus\n"
         "StartupWMClass=nautilus-wm\n[Desktop Action new]\nName=New Window\n");
-  write(system, "kde/org.kde.kate.desktop", "[Desktop Entry]\nType=Application\nName=Kate\n");
-  write(system, "hidden.desktop", "[Desktop Entry]\nType=Application\nName=H\nHidden=true\n");
-  write(system, "link.desktop", "[Desktop Entry]\nType=Link\nName=L\n");
-  write(system, "noname.desktop", "[Desktop Entry]\nType=Application\n");
-  DesktopEntries entries({system.path()});
-
-  ASSERT_TRUE(entries.find("org.gnome.Nautilus"));
-  EXPECT_EQ(entries.find("org.gnome.Nautilus")->name, "Files");
-  EXPECT_EQ(entries.find("org.gnome.Nautilus")->iconName, "org.gnome.Nautilus");
-  EXPECT_EQ(entries.find("ORG.GNOME.NAUTILUS")->name, "Files");
-  EXPECT_EQ(entries.find("Nautilus-WM")->name, "Files");
-  EXPECT_EQ(entries.find("kde-org.kde.kate")->name, "Kate");
-  EXPECT_EQ(entries.find("noname")->name, "noname");
-  EXPECT_FALSE(entries.find("hidden"));
-  EXPECT_FALSE(entries.find("link"));
-  EXPECT_FALSE(entries.find(""));
-  EXPECT_FALSE(entries.find("com.apple.finder"));
-}
-
-TEST_F(Entries, EarlierDirectoryWinsAndNewInstallsAreSeen) {
-  write(system, "a.desktop", "[Desktop Entry]\nType=Application\nName=System A\n");
-  write(user, "a.desktop", "[Desktop Entry]\nType=Application\nName=User A\n");
+  write(system, "kde/org.kde.kate.desktop", "Type=Application\nName=Kate\n");
+  write(system, "hidden.desktop", "Type=Application\nName=H\nHidden=true\n");
+  write(system, "link.desktop", "Type=Link\nName=L\n");
+  write(system, "noname.desktop", "Type=Application\n");
+  write(system, "a.desktop", "Type=Application\nName=System A\n");
+  write(user, "a.desktop", "Type=Application\nName=User A\n");
   DesktopEntries entries({user.path(), system.path()});
-  EXPECT_EQ(entries.find("a")->name, "User A");
-  EXPECT_FALSE(entries.find("b"));
+
+  auto nameOf = [&](const char* id) {
+    return entries.find(id).value_or(InstalledApp{"-", ""}).name;
+  };
+  EXPECT_EQ(nameOf("org.gnome.Nautilus"), "Files");
+  EXPECT_EQ(entries.find("org.gnome.Nautilus").value_or(InstalledApp{}).iconName,
+            "org.gnome.Nautilus");
+  EXPECT_EQ(nameOf("ORG.GNOME.NAUTILUS"), "Files");
+  EXPECT_EQ(nameOf("Nautilus-WM"), "Files");
+  EXPECT_EQ(nameOf("kde-org.kde.kate"), "Kate");
+  EXPECT_EQ(nameOf("noname"), "noname");
+  EXPECT_EQ(nameOf("a"), "User A");
+  for (const char* id : {"hidden", "link", "", "com.apple.finder", "b"})
+    EXPECT_FALSE(entries.find(id)) << id;
+
   QThread::msleep(20);  // directory times have millisecond resolution
-  write(user, "b.desktop", "[Desktop Entry]\nType=Application\nName=B\n");
-  ASSERT_TRUE(entries.find("b"));
-  EXPECT_EQ(entries.find("b")->name, "B");
+  write(user, "b.desktop", "Type=Application\nName=B\n");
+  EXPECT_EQ(nameOf("b"), "B") << "a new install is seen";
 }
 
 }  // namespace
