@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -124,8 +123,8 @@ std::variant<std::pair<Desktop, std::vector<Setting>>, std::string> parseSnapsho
 // The tools of one script, sharing its deadline.
 class Tools {
  public:
-  Tools(const CommandRunner& commands, const Deadline& deadline, double budget)
-      : commands_(commands), deadline_(deadline), budget_(budget) {}
+  Tools(const CommandRunner& commands, const Deadline& deadline)
+      : commands_(commands), deadline_(deadline) {}
 
   // Runs one command. Its result, and an error message unless it exited with status 0.
   std::pair<std::optional<CommandResult>, std::optional<std::string>> call(
@@ -133,12 +132,9 @@ class Tools {
     auto result = commands_.run(argv, deadline_);
     if (!result) return {result, argv[0] + " is not installed or cannot be started"};
     if (result->stopped) return {result, argv[0] + " was stopped: Dunelo is quitting"};
-    if (result->timedOut) {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%g", budget_);
-      return {result, "timed out: " + argv[0] + " did not finish within the dock script's " +
-                          seconds + " s"};
-    }
+    if (result->timedOut)
+      return {result,
+              "timed out: " + argv[0] + " did not finish before the dock script's deadline"};
     if (result->exitCode != 0) {
       std::string message =
           argv[0] + " failed (exit status " + std::to_string(result->exitCode) + ")";
@@ -161,7 +157,6 @@ class Tools {
  private:
   const CommandRunner& commands_;
   const Deadline& deadline_;
-  double budget_;
 };
 
 // ---- GNOME
@@ -349,7 +344,7 @@ ScriptOutcome DockScriptRunner::runNow(std::string_view source, const DockSnapsh
   } else {
     return failure("not a dock script Dunelo knows; nothing was run");
   }
-  const Tools tools(commands_, deadline, scriptDeadline_);
+  const Tools tools(commands_, deadline);
 
   if (script == Script::read) {
     const auto desktop = desktopOf(currentDesktop_);
