@@ -71,6 +71,9 @@ class AppCoordinator {
   void updateDockAutoHide(bool active);
   // The permission timer's tick.
   void pollPermissions();
+  // Puts a dock that Dunelo hid back at once (the coordinator's destruction does it too): for a
+  // way out that skips that, such as the toolkit ending the process when its X connection breaks.
+  void restoreDockBeforeExit() { dock_.restoreBeforeExit(); }
 
   // True from the first time Dunelo hid the dock until it showed it again; also from the start
   // when an earlier run left it hidden.

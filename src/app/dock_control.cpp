@@ -24,8 +24,16 @@ DockControl::DockControl(ScriptRunner& runner, DefaultsStore& defaults)
 }
 
 DockControl::~DockControl() {
+  restoreBeforeExit();
+}
+
+void DockControl::restoreBeforeExit() {
   if (!remembered_) return;
-  if (!logScriptFailure(runner_.restoreBeforeExit(*remembered_, kExitDeadline))) forget();
+  if (!logScriptFailure(runner_.restoreBeforeExit(*remembered_, kExitDeadline))) {
+    forget();
+  } else {
+    remembered_.reset();  // kept in the file for the next start; not tried again in this run
+  }
 }
 
 void DockControl::hide() {

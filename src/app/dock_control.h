@@ -9,9 +9,10 @@
 // Scripts run away from the main thread (see ScriptRunner); their failures are logged. The last
 // request wins: a show issued while the read is still running means nothing is hidden.
 //
-// Destroying the control puts a hidden dock back, blocking for at most kExitDeadline seconds.
-// Every way out of the program (the panel's Quit, SIGTERM and SIGINT, the end of the session or
-// of the X server) ends the main loop and destroys the coordinator, and with it this control.
+// Destroying the control puts a hidden dock back (restoreBeforeExit). Every way out of the program
+// (the panel's Quit, SIGTERM and SIGINT, the end of the session or of the X server) ends the main
+// loop and destroys the coordinator, and with it this control; where a toolkit ends the process
+// itself, the program calls restoreBeforeExit first.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,9 @@ class DockControl {
   void hide();
   // Puts back the remembered settings; nothing when there are none.
   void show();
+  // Puts back the remembered settings at once, on the calling thread (queued scripts are dropped),
+  // blocking for at most kExitDeadline seconds: the way out. Later calls find nothing to do.
+  void restoreBeforeExit();
 
  private:
   void remember(const DockSnapshot& snapshot);

@@ -208,6 +208,20 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   EXPECT_EQ(waitForExit(pid, 10), 0);
   EXPECT_LT(std::chrono::duration<double>(Clock::now() - quitAt).count(), 8.0);
   EXPECT_TRUE(remembered());
+
+  // The end of the session: the X server goes away while the dock is hidden.
+  desktop.set({{"xfce-1", "0\n"}, {"xfce-2", "1\n"}});
+  std::filesystem::remove(desktop.state() + "/xfce-3");
+  desktop.restore("xfconf-query");
+  {
+    XServer session(true);
+    ASSERT_TRUE(session.ok());
+    pid = startDunelo(session.display(), home, home.file("stderr"),
+                      {"PATH=" + desktop.path(), "XDG_CURRENT_DESKTOP=XFCE"});
+    ASSERT_TRUE(waitFor(hidden, 30));
+  }
+  EXPECT_EQ(waitForExit(pid, 10), 1);
+  EXPECT_EQ(desktop.files(), panels);
 }
 
 }  // namespace
