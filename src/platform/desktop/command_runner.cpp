@@ -47,8 +47,9 @@ bool drain(int fd, std::string& into) {
 // True once `pid` has exited; it stays unreaped (a zombie), so its process group id stays ours.
 bool hasExited(pid_t pid) {
   siginfo_t info{};
-  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == pid;
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+    return errno == ECHILD;  // reaped elsewhere (SIGCHLD ignored): it is gone
+  return info.si_pid == pid;
 }
 
 }  // namespace
@@ -178,7 +179,8 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
   if (outOpen) drain(out[0], result.output);
   if (errOpen) drain(err[0], result.errorOutput);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
   for (int fd : {out[0], err[0], exitFd, wake[0]})
     if (fd >= 0) close(fd);
@@ -188,42 +190,8 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
     markEnd();
     return result;
   }
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.exitCode = reaped == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
-}
-
-bool CommandRunner::spawnDetached(const std::vector<std::string>& argv) const {
-  if (argv.empty()) return false;
-  const auto program = find(argv[0]);
-  if (!program) return false;
-  std::vector<std::string> args = argv;
-  args[0] = *program;
-  auto cargv = argvOf(args);
-  sigset_t none;
-  sigemptyset(&none);
-  // Everything the children need is prepared before fork: they only call async-signal-safe
-  // functions.
-  const pid_t child = fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    sigprocmask(SIG_SETMASK, &none, nullptr);  // see run()
-    setsid();
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    if (fork() == 0) {
-      execve(cargv[0], cargv.data(), environ);
-      _exit(127);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace dunelo

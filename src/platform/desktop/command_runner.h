@@ -62,10 +62,6 @@ class CommandRunner {
     return run(argv, Deadline::in(timeout));
   }
 
-  // Starts argv[0] without waiting for it; it is not this process's child afterwards, so nothing
-  // needs reaping. False when it cannot be found or started.
-  bool spawnDetached(const std::vector<std::string>& argv) const;
-
  private:
   std::string searchPath_;
 };
