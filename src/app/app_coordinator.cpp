@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "app/debug_log.h"
-#include "app/run_apple_script.h"
 
 namespace dunelo {
 
@@ -20,7 +19,7 @@ AppCoordinator::AppCoordinator(Platform& platform)
       shakeDetector(platform.mouseMonitors, platform.scheduler, settings.shakeSensitivity.get()),
       scheduler_(platform.scheduler),
       workspace_(platform.workspace),
-      scriptRunner_(platform.scriptRunner) {
+      dock_(platform.scriptRunner, platform.defaults) {
   const WeakPtr<AppCoordinator> weak = weakFactory_.getWeakPtr();
 
   blurEngine.setBlurRadius(settings.blurRadius.get());
@@ -41,6 +40,15 @@ AppCoordinator::AppCoordinator(Platform& platform)
   };
   shakeDetector.start();
   debugLog("[AppCoordinator] init complete, shakeDetector started");
+
+  // A dock that an earlier run hid and never put back (it crashed or was killed) is put back now,
+  // unless Dunelo is about to hide it again anyway.
+  if (dock_.hasRememberedDock()) {
+    isDockManagedByDunelo_ = true;
+    debugLog("[Dock] An earlier run left the dock hidden");
+    if (!settings.isActive.get() || !settings.autoHideDockAndMenuBar.get())
+      updateDockAutoHide(false);
+  }
 
   // Every handler runs on the main thread and holds the coordinator weakly. New subscribers hear
   // the current value at once, so all but the auto-hide handler (and the two tint handlers, which
@@ -183,12 +191,11 @@ void AppCoordinator::updateDockAutoHide(bool active, bool autoHideEnabled) {
       debugLog("[Dock] Taking control, hiding dock");
     }
     // Run on every call: the user may have shown the dock again in the meantime.
-    runAppleScript(scriptRunner_, kHideDockScript);
+    dock_.hide();
     return;
   }
   if (!isDockManagedByDunelo_) return;
-  // The dock's earlier preference is not remembered: releasing always switches auto-hide off.
-  runAppleScript(scriptRunner_, kShowDockScript);
+  dock_.show();
   isDockManagedByDunelo_ = false;
   debugLog("[Dock] Released control, showing dock");
 }

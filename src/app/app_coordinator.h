@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "app/dock_control.h"
 #include "app/platform.h"
 #include "app/updater_controller.h"
 #include "core/cancellable.h"
@@ -65,13 +66,17 @@ class AppCoordinator {
   void updateGlobalShortcut();
   // Sends the stored tint colour and opacity to the engine.
   void updateTint();
-  // Hides the dock while `active` and auto-hide is enabled; restores it when this process hid it
-  // and either no longer holds.
+  // Hides the dock while `active` and auto-hide is enabled; puts back the dock's own settings when
+  // Dunelo hid it and either no longer holds.
   void updateDockAutoHide(bool active);
   // The permission timer's tick.
   void pollPermissions();
+  // Puts a dock that Dunelo hid back at once (the coordinator's destruction does it too): for a
+  // way out that skips that, such as the toolkit ending the process when its X connection breaks.
+  void restoreDockBeforeExit() { dock_.restoreBeforeExit(); }
 
-  // True from the first time Dunelo hid the dock until it showed it again.
+  // True from the first time Dunelo hid the dock until it showed it again; also from the start
+  // when an earlier run left it hidden.
   bool isDockManagedByDunelo() const { return isDockManagedByDunelo_; }
   // True until a poll has found both permissions granted.
   bool isPollingPermissions() const { return static_cast<bool>(permissionTimer_); }
@@ -86,7 +91,7 @@ class AppCoordinator {
 
   Scheduler& scheduler_;
   Workspace& workspace_;
-  ScriptRunner& scriptRunner_;
+  DockControl dock_;
 
   CancellableBag cancellables;
   Cancellable permissionTimer_;

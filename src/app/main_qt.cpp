@@ -21,12 +21,18 @@
 
 namespace {
 
+// Set while the coordinator exists.
+dunelo::AppCoordinator* runningCoordinator = nullptr;
+
 // Qt's diagnostics go to the debug log like everything else Dunelo says. Qt ends the process
-// itself when its X connection breaks; that case also gets the program's own line on stderr.
+// itself when its X connection breaks, skipping the teardown: that case also gets the program's
+// own line on stderr, and the dock is put back here.
 void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message) {
   dunelo::debugLog("[Qt] " + message.toStdString());
-  if (message.contains(QLatin1String("X11 connection broke")))
+  if (message.contains(QLatin1String("X11 connection broke"))) {
     std::fprintf(stderr, "dunelo: the X server went away\n");
+    if (runningCoordinator) runningCoordinator->restoreDockBeforeExit();
+  }
 }
 
 }  // namespace
@@ -94,6 +100,7 @@ int main(int argc, char** argv) {
 
   auto coordinator = makeAppCoordinator(composition->platform());
   AppCoordinator* c = coordinator.get();
+  runningCoordinator = c;
   auto ui = std::make_unique<DuneloUi>(
       c->settings, c->permissions, composition->platform().workspace,
       [c] { c->updater.checkForUpdates(); }, &instance);
@@ -101,7 +108,8 @@ int main(int argc, char** argv) {
   if (!serverGone) app.exec();
 
   ui.reset();
-  coordinator.reset();
+  runningCoordinator = nullptr;
+  coordinator.reset();  // every way out of the loop ends here; this puts a hidden dock back
   lostWatch.cancel();
   pump.reset();
   signalWatch.reset();

@@ -55,22 +55,27 @@ std::string describeScriptError(const std::map<std::string, std::string>& error)
   return text;
 }
 
-std::optional<std::string> runAppleScript(ScriptRunner& runner, std::string_view source) {
-  std::optional<ScriptOutcome> outcome = runner.run(source);
-  if (!outcome) return std::nullopt;
-
-  if (outcome->error) {
-    std::string line = "[AppleScript] ERROR: ";
-    const auto& error = *outcome->error;
-    if (auto message = error.find(kScriptErrorMessageKey); message != error.end()) {
-      appendEscaped(line, message->second, false);
-    } else {
-      line += describeScriptError(error);
-    }
-    debugLog(line);
+bool logScriptFailure(const ScriptOutcome& outcome) {
+  if (!outcome.error) return false;
+  std::string line = "[AppleScript] ERROR: ";
+  const auto& error = *outcome.error;
+  if (auto message = error.find(kScriptErrorMessageKey); message != error.end()) {
+    appendEscaped(line, message->second, false);
+  } else {
+    line += describeScriptError(error);
   }
-  // A failed script may still have produced a result; it is passed on like any other.
-  return outcome->result;
+  debugLog(line);
+  return true;
+}
+
+void runAppleScript(ScriptRunner& runner, std::string_view source, DockSnapshot snapshot,
+                    std::function<void(const std::optional<ScriptOutcome>&)> done) {
+  runner.run(source, std::move(snapshot),
+             [done = std::move(done)](std::optional<ScriptOutcome> outcome) {
+               if (outcome) logScriptFailure(*outcome);
+               // A failed script may still have produced a result; it is passed on as it is.
+               if (done) done(outcome);
+             });
 }
 
 }  // namespace dunelo

@@ -5,6 +5,7 @@
 // carries no message, a description of every entry it has).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -14,15 +15,21 @@
 
 namespace dunelo {
 
-// The scripts that switch the dock's auto-hide on and off.
+// The scripts that read the dock's own preference and switch its auto-hide on and off.
+inline constexpr std::string_view kReadDockScript =
+    "tell application \"System Events\" to get autohide of dock preferences";
 inline constexpr std::string_view kHideDockScript =
     "tell application \"System Events\" to set autohide of dock preferences to true";
 inline constexpr std::string_view kShowDockScript =
     "tell application \"System Events\" to set autohide of dock preferences to false";
 
-// Runs `source` synchronously. Returns the result's text, or none when the script could not be
-// created (nothing is logged then), produced no text, or failed (the failure is logged).
-std::optional<std::string> runAppleScript(ScriptRunner& runner, std::string_view source);
+// Queues `source` (see ScriptRunner::run). Once it has run, a failure is logged and `done` (may
+// be empty) gets the outcome, none when the script could not be created (nothing is logged then).
+void runAppleScript(ScriptRunner& runner, std::string_view source, DockSnapshot snapshot,
+                    std::function<void(const std::optional<ScriptOutcome>&)> done);
+
+// Logs `outcome`'s error, if it has one; true when it had.
+bool logScriptFailure(const ScriptOutcome& outcome);
 
 // One-line text of a script error: "{key = value; ...}" with the keys in order and every value
 // quoted, control characters escaped. Used when the error has no message entry.

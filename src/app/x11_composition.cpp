@@ -49,8 +49,8 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
           c->loop_, options.displayName ? options.displayName : std::string()));
   c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, scheduler);
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
-  c->dock_ = std::make_unique<DockScriptRunner>(DockScriptRunner::forThisProcess());
-  c->updater_ = std::make_unique<PackageManagerUpdater>(CommandRunner::forThisProcess());
+  c->dock_ = DockScriptRunner::forThisProcess(scheduler);
+  c->updater_ = std::make_unique<PackageManagerUpdater>(CommandRunner::forThisProcess(), scheduler);
 
   const auto defaultsPath =
       options.defaultsPath ? options.defaultsPath : JsonFileDefaultsStore::defaultPath();

@@ -37,6 +37,8 @@ inline constexpr const char* kAutoHideDockAndMenuBar = "autoHideDockAndMenuBar";
 // Written by the permission checker into the same domain.
 inline constexpr const char* kCachedScreenRecording = "cachedScreenRecording";
 inline constexpr const char* kCachedAccessibility = "cachedAccessibility";
+// Written by the dock control: the dock's own settings while Dunelo keeps it hidden.
+inline constexpr const char* kDockRestoreState = "dockRestoreState";
 }  // namespace settings_keys
 
 inline constexpr double kDefaultBlurRadius = 70.0;

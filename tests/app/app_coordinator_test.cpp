@@ -19,6 +19,7 @@ using testing::LogCapture;
 using Strings = std::vector<std::string>;
 
 constexpr uint32_t kCmdShift = 0x100000 | 0x20000;
+const std::string kRead(kReadDockScript);
 const std::string kHide(kHideDockScript);
 const std::string kShow(kShowDockScript);
 
@@ -89,7 +90,7 @@ TEST_F(CoordinatorTest, OneShakeFromMouseToHiddenDockThenTheOverlayFollowsAMovin
   EXPECT_TRUE(coordinator->blurEngine.isPolling());
   EXPECT_TRUE(d.scriptsRun().empty());
   d.advance(0.02);
-  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide}));
   EXPECT_EQ(log.messages().back(), "[Dock] Taking control, hiding dock");
   EXPECT_EQ(d.directlyBelow(overlay), editorWindow);
 
@@ -245,7 +246,7 @@ TEST_F(CoordinatorTest,
   d.pressHotKey(49, 0);  // on
   EXPECT_FALSE(shown());
   d.advance(1.01);
-  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide}));
   d.resizeWindow(editorWindow, Size{800, 600});
   d.runUntilIdle();
   EXPECT_TRUE(shown());
@@ -275,14 +276,16 @@ TEST_F(CoordinatorTest, DockFollowsTheAutoHideSettingAndTheLastToggle) {
   defaults.setBool("autoHideDockAndMenuBar", true);
   defaults.setInteger("globalShortcutKeyCode", 49);
   start();
+  d.runUntilIdle();
   EXPECT_TRUE(d.scriptsRun().empty());  // the loaded value is not a change
   d.advance(1.01);                      // but the on state found at start is
-  EXPECT_EQ(d.scriptsRun(), Strings{kHide});
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide}));
 
   auto& settings = coordinator->settings;
   settings.autoHideDockAndMenuBar = false;  // while on: released at once
-  settings.autoHideDockAndMenuBar = true;   // while on: hidden at once
-  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide}));
+  settings.autoHideDockAndMenuBar = true;   // while on: hidden at once, nothing read again
+  d.runUntilIdle();
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide, kShow, kHide}));
   EXPECT_EQ(log.messagesStartingWith("[Dock]"),
             (Strings{"[Dock] Taking control, hiding dock", "[Dock] Released control, showing dock",
                      "[Dock] Taking control, hiding dock"}));
@@ -292,42 +295,116 @@ TEST_F(CoordinatorTest, DockFollowsTheAutoHideSettingAndTheLastToggle) {
   d.advance(0.5);
   d.pressHotKey(49, 0);  // on again
   d.advance(0.75);       // the shake's check has run and found the state changed back
-  EXPECT_EQ(d.scriptsRun().size(), 3u);
+  EXPECT_EQ(d.scriptsRun().size(), 4u);
   d.advance(0.5);
-  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide, kHide}));
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide, kShow, kHide, kHide}));
   EXPECT_TRUE(coordinator->isDockManagedByDunelo());
 
   d.pressHotKey(49, 0);  // off: released a second later
   d.advance(1.01);
   settings.autoHideDockAndMenuBar = false;  // off and not managing: nothing
-  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kShow, kHide, kHide, kShow}));
+  d.runUntilIdle();
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide, kShow, kHide, kHide, kShow}));
 }
 
-TEST_F(CoordinatorTest, DockControlHidesOnEveryCallAndChangesHandsWhateverTheScriptSays) {
+TEST_F(CoordinatorTest,
+       DockControlChangesHandsWhateverTheScriptSaysButNeverHidesWhatItCannotRestore) {
   start();
   coordinator->settings.autoHideDockAndMenuBar = true;
-  coordinator->updateDockAutoHide(true);
-  coordinator->updateDockAutoHide(true);
-  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kHide}));
-  EXPECT_EQ(log.messagesStartingWith("[Dock]"), Strings{"[Dock] Taking control, hiding dock"});
-
   d.failScripts("System Events got an error: Not authorised.");
+  coordinator->updateDockAutoHide(true);  // the read fails: nothing is hidden or remembered
+  d.runUntilIdle();
+  EXPECT_EQ(d.scriptsRun(), Strings{kRead});
+  EXPECT_TRUE(coordinator->isDockManagedByDunelo());
   coordinator->updateDockAutoHide(false);
   EXPECT_FALSE(coordinator->isDockManagedByDunelo());
-  coordinator->updateDockAutoHide(false);  // not managing any more: no script
-  d.failScripts(std::nullopt);
-  coordinator->updateDockAutoHide(true);
-  EXPECT_TRUE(coordinator->isDockManagedByDunelo());
+  d.succeedScripts();
 
-  EXPECT_EQ(d.scriptsRun(), (Strings{kHide, kHide, kShow, kHide}));
+  coordinator->updateDockAutoHide(true);
+  coordinator->updateDockAutoHide(true);  // hidden on every call, read once
+  d.runUntilIdle();
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kRead, kHide}));
+  coordinator->updateDockAutoHide(true);
+  d.runUntilIdle();
+  d.failScripts(std::nullopt);
+  coordinator->updateDockAutoHide(false);  // the restore fails: the settings stay remembered
+  d.runUntilIdle();
+  EXPECT_FALSE(coordinator->isDockManagedByDunelo());
+  EXPECT_TRUE(defaults.objectForKey("dockRestoreState").has_value());
+  EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kRead, kHide, kHide, kShow}));
   const auto tail = log.messages();
-  EXPECT_EQ(Strings(tail.end() - 4, tail.end()),
-            (Strings{
-                "[AppleScript] ERROR: System Events got an error: Not authorised.",
-                "[Dock] Released control, showing dock",
-                "[Dock] Taking control, hiding dock",
-                "[AppleScript] ERROR: {}",
-            }));
+  EXPECT_EQ(Strings(tail.end() - 3, tail.end()),
+            (Strings{"[Dock] Taking control, hiding dock", "[Dock] Released control, showing dock",
+                     "[AppleScript] ERROR: {}"}));
+}
+
+// What the dock was like before Dunelo hid it is in the settings before the hide runs, and put
+// back when Dunelo shows the dock, quits, or starts again after a crash.
+TEST_F(CoordinatorTest, DockSettingsAreStoredBeforeHidingAndPutBackOnEveryWayOut) {
+  const Strings panels{"xfce", "1=0", "2=2", "3="};
+  const DefaultsValue stored(DefaultsArray{"xfce", "1=0", "2=2", "3="});
+  d.setDockSnapshot(panels);
+  defaults.setBool("isActive", true);
+  defaults.setBool("autoHideDockAndMenuBar", true);
+  defaults.setDouble("tintOpacity", 0.25);
+  Strings runWhenStored;
+  defaults.onWrite = [&](std::string_view key) {
+    if (key == "dockRestoreState") runWhenStored = d.scriptsRun();
+  };
+  start();
+  d.advance(1.01);
+  EXPECT_EQ(runWhenStored, Strings{kRead});  // stored after the read, before the hide
+  EXPECT_EQ(defaults.objectForKey("dockRestoreState"), stored);
+  EXPECT_EQ(d.scriptsRun().back(), kHide);
+  EXPECT_EQ(d.scriptSnapshots().back(), panels);  // the hide names the panels it read
+
+  // Off: the panels get their own settings back, and the key goes.
+  coordinator->settings.isActive = false;
+  d.advance(1.01);
+  EXPECT_EQ(d.scriptsRun().back(), kShow);
+  EXPECT_EQ(d.scriptSnapshots().back(), panels);
+  EXPECT_FALSE(defaults.objectForKey("dockRestoreState"));
+
+  // Quitting while hidden puts them back on the way out.
+  coordinator->settings.isActive = true;
+  d.advance(1.01);
+  coordinator.reset();
+  EXPECT_EQ(d.scriptsRun().back(), sim::SimDesktop::kRestoredBeforeExit);
+  EXPECT_EQ(d.scriptSnapshots().back(), panels);
+  EXPECT_FALSE(defaults.objectForKey("dockRestoreState"));
+
+  // A crash while hidden leaves the key; the next start puts the dock back at once when Dunelo
+  // is off, and keeps it hidden (without reading the hidden state as the user's) when it is on.
+  defaults.setObject("dockRestoreState", stored);
+  defaults.setBool("isActive", false);
+  const size_t before = d.scriptsRun().size();
+  start();
+  EXPECT_EQ(log.messagesStartingWith("[Dock]").back(), "[Dock] Released control, showing dock");
+  d.runUntilIdle();
+  EXPECT_EQ(Strings(d.scriptsRun().begin() + before, d.scriptsRun().end()), Strings{kShow});
+  EXPECT_FALSE(defaults.objectForKey("dockRestoreState"));
+  EXPECT_FALSE(coordinator->isDockManagedByDunelo());
+  coordinator.reset();
+
+  defaults.setObject("dockRestoreState", stored);
+  defaults.setBool("isActive", true);
+  start();
+  d.advance(1.01);
+  EXPECT_EQ(d.scriptsRun().back(), kHide);
+  EXPECT_EQ(d.scriptSnapshots().back(), panels);
+  EXPECT_EQ(defaults.objectForKey("dockRestoreState"), stored);
+  EXPECT_EQ(defaults.doubleForKey("tintOpacity"), 0.25);  // other keys are left alone
+
+  // A show issued while the read still runs means nothing is hidden or remembered.
+  coordinator->settings.isActive = false;
+  d.advance(1.01);
+  coordinator->settings.autoHideDockAndMenuBar = true;
+  const size_t mark = d.scriptsRun().size();
+  coordinator->updateDockAutoHide(true);
+  coordinator->updateDockAutoHide(false);
+  d.runUntilIdle();
+  EXPECT_EQ(Strings(d.scriptsRun().begin() + mark, d.scriptsRun().end()), Strings{kRead});
+  EXPECT_FALSE(defaults.objectForKey("dockRestoreState"));
 }
 
 TEST_F(CoordinatorTest, NothingRunsOrStaysRegisteredOnceTheCoordinatorIsGone) {

@@ -1,5 +1,5 @@
-// The dunelo program's life cycle: no display, a clean quit on SIGTERM and SIGINT, and a server
-// that goes away.
+// The dunelo program's life cycle: no display, a clean quit on SIGTERM and SIGINT, a server that
+// goes away, and the dock it hid put back however it ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,27 +10,35 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/fake_desktop.h"
 #include "support/scratch_dir.h"
 #include "x11/x_server.h"
 
 namespace dunelo {
 namespace {
 
+using testing::FakeDesktop;
 using testing::ScratchDir;
 using x11::testing::XServer;
+using Clock = std::chrono::steady_clock;
 
 // Starts dunelo with `display` (none: no DISPLAY at all), a private home and its standard error
-// in `stderrPath`.
+// in `stderrPath`; `extraEnv` comes first, so it wins over the defaults.
 pid_t startDunelo(const std::optional<std::string>& display, const ScratchDir& home,
-                  const std::string& stderrPath) {
+                  const std::string& stderrPath, std::vector<std::string> extraEnv = {}) {
   // A runtime directory of its own: other instances on this machine must not answer for it.
-  std::vector<std::string> env = {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.file("config"),
-                                  "XDG_RUNTIME_DIR=" + home.path(), "PATH=/usr/bin:/bin"};
+  std::vector<std::string> env = std::move(extraEnv);
+  for (std::string e : {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.file("config"),
+                        "XDG_RUNTIME_DIR=" + home.path(), std::string("PATH=/usr/bin:/bin")})
+    env.push_back(std::move(e));
   if (display) env.push_back("DISPLAY=" + *display);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
@@ -60,6 +68,13 @@ std::optional<int> waitForExit(pid_t pid, double seconds) {
   kill(pid, SIGKILL);
   waitpid(pid, &status, 0);
   return std::nullopt;
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition() && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return condition();
 }
 
 int clientCount(const std::string& display) {
@@ -127,6 +142,86 @@ TEST(DuneloProgramTest, ServerGoingAwayEndsIt) {
   EXPECT_EQ(waitForExit(pid, 10), 1);
   EXPECT_NE(testing::readFile(home.file("stderr")).find("the X server went away"),
             std::string::npos);
+}
+
+// Xfce with three panels of different settings (the third has none of its own): Dunelo, on with
+// auto-hide, hides them; SIGTERM puts each one's own setting back; after kill -9 the next start
+// does; a tool that hangs does not hold up SIGTERM, and what it kept from being put back is still
+// in the settings file for the next start.
+TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
+  XServer server(true);
+  ASSERT_TRUE(server.ok());
+  ScratchDir home;
+  FakeDesktop desktop;
+  const FakeDesktop::Files panels{
+      {"xfce-panels", "1\n2\n3\n"}, {"xfce-1", "0\n"}, {"xfce-2", "1\n"}};
+  desktop.set(panels);
+  const std::string settingsPath = home.file("config/dunelo/defaults.json");
+  std::filesystem::create_directories(home.file("config/dunelo"));
+  const auto writeSettings = [&](bool active) {
+    auto settings = nlohmann::json::parse(testing::readFile(settingsPath), nullptr, false);
+    if (!settings.is_object()) settings = nlohmann::json::object();
+    settings["isActive"] = active;
+    settings["autoHideDockAndMenuBar"] = true;
+    testing::writeFile(settingsPath, settings.dump());
+  };
+  const auto remembered = [&] {
+    return testing::readFile(settingsPath).find("dockRestoreState") != std::string::npos;
+  };
+  const auto hidden = [&] {
+    auto files = desktop.files();
+    return files["xfce-1"] == "2\n" && files["xfce-2"] == "2\n" && files["xfce-3"] == "2\n";
+  };
+  const auto start = [&] {
+    return startDunelo(server.display(), home, home.file("stderr"),
+                       {"PATH=" + desktop.path(), "XDG_CURRENT_DESKTOP=XFCE"});
+  };
+
+  writeSettings(true);
+  pid_t pid = start();
+  ASSERT_TRUE(waitFor(hidden, 30));
+  EXPECT_TRUE(remembered());
+  kill(pid, SIGTERM);
+  EXPECT_EQ(waitForExit(pid, 10), 0);
+  EXPECT_EQ(desktop.files(), panels);
+  EXPECT_FALSE(remembered());
+
+  pid = start();
+  ASSERT_TRUE(waitFor(hidden, 30));
+  ASSERT_TRUE(waitFor(remembered, 5));
+  kill(pid, SIGKILL);
+  waitForExit(pid, 10);
+  EXPECT_TRUE(hidden());
+  writeSettings(false);
+  pid = start();
+  EXPECT_TRUE(waitFor([&] { return desktop.files() == panels && !remembered(); }, 30));
+
+  // Switched on again, the panels hide; then every tool hangs.
+  kill(pid, SIGTERM);
+  EXPECT_EQ(waitForExit(pid, 10), 0);
+  writeSettings(true);
+  pid = start();
+  ASSERT_TRUE(waitFor(hidden, 30));
+  desktop.add("xfconf-query", "exec sleep 1000");
+  const auto quitAt = Clock::now();
+  kill(pid, SIGTERM);
+  EXPECT_EQ(waitForExit(pid, 10), 0);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - quitAt).count(), 8.0);
+  EXPECT_TRUE(remembered());
+
+  // The end of the session: the X server goes away while the dock is hidden.
+  desktop.set({{"xfce-1", "0\n"}, {"xfce-2", "1\n"}});
+  std::filesystem::remove(desktop.state() + "/xfce-3");
+  desktop.restore("xfconf-query");
+  {
+    XServer session(true);
+    ASSERT_TRUE(session.ok());
+    pid = startDunelo(session.display(), home, home.file("stderr"),
+                      {"PATH=" + desktop.path(), "XDG_CURRENT_DESKTOP=XFCE"});
+    ASSERT_TRUE(waitFor(hidden, 30));
+  }
+  EXPECT_EQ(waitForExit(pid, 10), 1);
+  EXPECT_EQ(desktop.files(), panels);
 }
 
 }  // namespace

@@ -5,13 +5,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <optional>
 
 extern char** environ;
 
@@ -41,7 +44,27 @@ bool drain(int fd, std::string& into) {
   }
 }
 
+// True once `pid` has exited; it stays unreaped (a zombie), so its process group id stays ours.
+bool hasExited(pid_t pid) {
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+    return errno == ECHILD;  // reaped elsewhere (SIGCHLD ignored): it is gone
+  return info.si_pid == pid;
+}
+
 }  // namespace
+
+Deadline Deadline::in(double seconds, std::stop_token stop) {
+  // A day stands for "no deadline" and keeps the arithmetic finite.
+  const double bounded = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 86400.0) : 86400.0;
+  return Deadline{Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(bounded)),
+                  std::move(stop)};
+}
+
+double Deadline::secondsLeft() const {
+  return std::max(0.0, std::chrono::duration<double>(at - Clock::now()).count());
+}
 
 CommandRunner CommandRunner::forThisProcess() {
   const char* path = std::getenv("PATH");
@@ -68,10 +91,19 @@ std::optional<std::string> CommandRunner::find(std::string_view program) const {
 }
 
 std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& argv,
-                                                double timeout) const {
+                                                const Deadline& deadline) const {
   if (argv.empty()) return std::nullopt;
   const auto program = find(argv[0]);
   if (!program) return std::nullopt;
+  CommandResult result;
+  const auto markEnd = [&] {
+    result.stopped = deadline.stop.stop_requested();
+    result.timedOut = !result.stopped;
+  };
+  if (deadline.passed()) {
+    markEnd();
+    return result;
+  }
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
   if (pipe2(err, O_CLOEXEC) != 0) {
@@ -91,7 +123,9 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  // A group of its own lets the tool and everything it started go at once.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   std::vector<std::string> args = argv;
   args[0] = *program;
   auto cargv = argvOf(args);
@@ -109,74 +143,55 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
   }
   fcntl(out[0], F_SETFL, O_NONBLOCK);
   fcntl(err[0], F_SETFL, O_NONBLOCK);
+  // Readable once the tool has exited; without pidfds (old kernels) the loop polls for that.
+  const int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  // A stop request from another thread wakes the loop through this pipe.
+  int wake[2] = {-1, -1};
+  if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) wake[0] = wake[1] = -1;
+  const auto wakeUp = [fd = wake[1]] {
+    if (fd >= 0) [[maybe_unused]]
+      const ssize_t n = write(fd, "x", 1);
+  };
+  std::optional<std::stop_callback<decltype(wakeUp)>> onStop;
+  onStop.emplace(deadline.stop, wakeUp);
 
-  CommandResult result;
-  bool outOpen = true, errOpen = true;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-  while (outOpen || errOpen) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      result.timedOut = true;
+  bool outOpen = true, errOpen = true, exited = false;
+  for (;;) {
+    if (hasExited(pid)) {
+      exited = true;
       break;
     }
-    pollfd fds[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    if (deadline.passed()) break;
+    const double left = deadline.secondsLeft();
+    int waitMs = static_cast<int>(std::min(left * 1000.0 + 1.0, 60'000.0));
+    if (exitFd < 0 || wake[0] < 0) waitMs = std::min(waitMs, 10);
+    pollfd fds[4] = {{outOpen ? out[0] : -1, POLLIN, 0},
+                     {errOpen ? err[0] : -1, POLLIN, 0},
+                     {exitFd, POLLIN, 0},
+                     {wake[0], POLLIN, 0}};
+    if (poll(fds, 4, waitMs) < 0 && errno != EINTR) break;
     if (outOpen && fds[0].revents) outOpen = drain(out[0], result.output);
     if (errOpen && fds[1].revents) errOpen = drain(err[0], result.errorOutput);
   }
-  close(out[0]);
-  close(err[0]);
-  // A tool that closed its output but keeps running is waited for until the same deadline.
+  // The tool's leftovers go with it (the exited tool is not reaped yet, so its group id cannot
+  // have been reused); what they had written before that is read, nothing after.
+  kill(-pid, SIGKILL);
+  if (outOpen) drain(out[0], result.output);
+  if (errOpen) drain(err[0], result.errorOutput);
   int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) return result;  // not our child any more: status unknown
-    if (result.timedOut || std::chrono::steady_clock::now() >= deadline) {
-      result.timedOut = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return result;
-    }
-    usleep(2000);
+  pid_t reaped;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  for (int fd : {out[0], err[0], exitFd, wake[0]})
+    if (fd >= 0) close(fd);
+  onStop.reset();  // waits for a callback running on another thread: only then may its pipe go
+  if (wake[1] >= 0) close(wake[1]);
+  if (!exited) {
+    markEnd();
+    return result;
+  }
+  result.exitCode = reaped == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
-}
-
-bool CommandRunner::spawnDetached(const std::vector<std::string>& argv) const {
-  if (argv.empty()) return false;
-  const auto program = find(argv[0]);
-  if (!program) return false;
-  std::vector<std::string> args = argv;
-  args[0] = *program;
-  auto cargv = argvOf(args);
-  sigset_t none;
-  sigemptyset(&none);
-  // Everything the children need is prepared before fork: they only call async-signal-safe
-  // functions.
-  const pid_t child = fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    sigprocmask(SIG_SETMASK, &none, nullptr);  // see run()
-    setsid();
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    if (fork() == 0) {
-      execve(cargv[0], cargv.data(), environ);
-      _exit(127);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace dunelo

@@ -332,9 +332,23 @@ class SimScriptRunner final : public ScriptRunner {
  public:
   explicit SimScriptRunner(SimDesktop& d) : d_(d) {}
 
-  std::optional<ScriptOutcome> run(std::string_view source) override {
+  void run(std::string_view source, DockSnapshot snapshot, Completion done) override {
+    d_.scheduler().post([this, weak = d_.weakFactory_.getWeakPtr(), source = std::string(source),
+                         snapshot = std::move(snapshot), done = std::move(done)]() mutable {
+      if (!weak) return;
+      done(outcome(std::move(source), std::move(snapshot)));
+    });
+  }
+
+  ScriptOutcome restoreBeforeExit(const DockSnapshot& snapshot, double) override {
+    return outcome(SimDesktop::kRestoredBeforeExit, snapshot).value_or(ScriptOutcome{});
+  }
+
+ private:
+  std::optional<ScriptOutcome> outcome(std::string source, DockSnapshot snapshot) {
     if (d_.failScriptCreation_) return std::nullopt;
-    d_.scriptsRun_.emplace_back(source);
+    d_.scriptsRun_.push_back(std::move(source));
+    d_.scriptSnapshots_.push_back(std::move(snapshot));
     ScriptOutcome outcome;
     if (d_.scriptFailure_) {
       std::map<std::string, std::string> error;
@@ -342,11 +356,10 @@ class SimScriptRunner final : public ScriptRunner {
       outcome.error = std::move(error);
       return outcome;
     }
-    outcome.result = d_.scriptResult_;
+    outcome.snapshot = d_.dockSnapshot_;
     return outcome;
   }
 
- private:
   SimDesktop& d_;
 };
 

@@ -239,8 +239,9 @@ class SimDesktop {
   // Scripts fail; with a message, the error record carries it under kScriptErrorMessageKey.
   void failScripts(std::optional<std::string> message);
   void failScriptCreation(bool fail = true) { failScriptCreation_ = fail; }
-  void setScriptResult(std::optional<std::string> result) { scriptResult_ = std::move(result); }
   void succeedScripts() { scriptFailure_.reset(); }
+  // What every script reports as the dock's own settings (the read script's result).
+  void setDockSnapshot(DockSnapshot snapshot) { dockSnapshot_ = std::move(snapshot); }
   void failOpenURL(bool fail = true) { failOpenURL_ = fail; }
   void failLoginItems(bool fail = true) { failLoginItems_ = fail; }
 
@@ -253,7 +254,12 @@ class SimDesktop {
   const std::vector<int32_t>& hotKeyStatuses() const { return hotKeyStatuses_; }
 
   // ---- Records of what Dunelo asked for ----
+  // Scripts in the order they completed (they complete on the next turn of the scheduler);
+  // kRestoredBeforeExit stands for ScriptRunner::restoreBeforeExit.
+  static constexpr const char* kRestoredBeforeExit = "(restore before exit)";
   const std::vector<std::string>& scriptsRun() const { return scriptsRun_; }
+  // The snapshot each of those scripts was given.
+  const std::vector<DockSnapshot>& scriptSnapshots() const { return scriptSnapshots_; }
   const std::vector<std::string>& openedURLs() const { return openedURLs_; }
   const std::vector<LoginItemCall>& loginItemCalls() const { return loginItemCalls_; }
   bool isLoginItemRegistered() const { return loginItemRegistered_; }
@@ -404,9 +410,10 @@ class SimDesktop {
   std::vector<int32_t> hotKeyStatuses_;
 
   std::vector<std::string> scriptsRun_;
+  std::vector<DockSnapshot> scriptSnapshots_;
   std::optional<std::optional<std::string>> scriptFailure_;  // set: fail, with message if any
   bool failScriptCreation_ = false;
-  std::optional<std::string> scriptResult_;
+  DockSnapshot dockSnapshot_{"sim", "dock=shown"};
   std::vector<std::string> openedURLs_;
   bool failOpenURL_ = false;
   std::vector<LoginItemCall> loginItemCalls_;

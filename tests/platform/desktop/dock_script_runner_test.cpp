@@ -4,125 +4,242 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/run_apple_script.h"
+#include "platform/sim/virtual_scheduler.h"
+#include "support/fake_desktop.h"
 #include "support/scratch_dir.h"
 
 namespace dunelo {
 namespace {
 
+using testing::FakeDesktop;
 using testing::ScratchDir;
+using Clock = std::chrono::steady_clock;
+using Files = FakeDesktop::Files;
 
-// A directory of stand-in desktop tools that record each call ("tool arg arg ...") in one file.
-class FakeTools {
- public:
-  // `body` is shell code run after the call is recorded.
-  void add(const std::string& name, const std::string& body = "") {
-    const std::string path = dir_.file(name);
-    testing::writeFile(
-        path, "#!/bin/sh\necho \"" + name + " $*\" >> '" + callsPath() + "'\n" + body + "\n");
-    chmod(path.c_str(), 0755);
-  }
-  std::string path() const { return dir_.path(); }
-  std::string callsPath() const { return dir_.file("calls"); }
-  std::vector<std::string> calls() const { return testing::readLines(callsPath()); }
+std::string messageOf(const ScriptOutcome& outcome) {
+  return outcome.error ? outcome.error->at(kScriptErrorMessageKey) : "";
+}
 
- private:
-  ScratchDir dir_;
-};
-
-const std::string kListKeys = "gsettings list-keys org.gnome.shell.extensions.dash-to-dock";
-const std::string kSet = "gsettings set org.gnome.shell.extensions.dash-to-dock ";
-const std::string kXfceListing = "echo 'Value is an array with 2 items:'; echo; echo 1; echo 2";
-const std::string kXfcePanel = "xfconf-query -c xfce4-panel -p /panels";
-const std::string kPlasma =
-    "dbus-send --session --print-reply --dest=org.kde.plasmashell /PlasmaShell "
-    "org.kde.PlasmaShell.evaluateScript string:panels().forEach(function (p) { p.hiding = ";
-
-struct Case {
+struct RoundTrip {
   std::string name, desktop;
-  bool hide;
-  std::map<std::string, std::string> tools;  // name → shell body run after the call is recorded
-  std::vector<std::string> calls;
-  std::string error;  // part of the error message; empty when the script succeeds
+  Files before;
+  DockSnapshot snapshot;
+  Files hidden;
 };
 
-Case make(std::string name, std::string desktop, bool hide,
-          std::map<std::string, std::string> tools, std::vector<std::string> calls,
-          std::string error) {
-  return {std::move(name),  std::move(desktop), hide,
-          std::move(tools), std::move(calls),   std::move(error)};
+class DockRoundTripTest : public ::testing::TestWithParam<RoundTrip> {};
+
+// Several panels with different settings of their own: hiding touches the ones read, showing puts
+// back exactly what each had (an Xfce panel without a setting of its own loses it again).
+TEST_P(DockRoundTripTest, PutsBackEachPanelsOwnSetting) {
+  const RoundTrip& c = GetParam();
+  FakeDesktop desktop;
+  desktop.set(c.before);
+  sim::VirtualScheduler scheduler;
+  DockScriptRunner runner(CommandRunner(desktop.path()), c.desktop, scheduler);
+  const Deadline deadline = Deadline::in(10);
+
+  const ScriptOutcome read = runner.runNow(kReadDockScript, {}, deadline);
+  ASSERT_FALSE(read.error) << messageOf(read);
+  EXPECT_EQ(read.snapshot, c.snapshot);
+  EXPECT_EQ(desktop.files(), c.before);
+
+  const ScriptOutcome hidden = runner.runNow(kHideDockScript, read.snapshot, deadline);
+  EXPECT_FALSE(hidden.error) << messageOf(hidden);
+  EXPECT_EQ(desktop.files(), c.hidden);
+
+  const ScriptOutcome shown = runner.runNow(kShowDockScript, read.snapshot, deadline);
+  EXPECT_FALSE(shown.error) << messageOf(shown);
+  EXPECT_EQ(desktop.files(), c.before);
 }
-
-class DockScriptRunnerTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(DockScriptRunnerTest, MapsTheScriptToTheDesktopsDock) {
-  const Case& c = GetParam();
-  FakeTools tools;
-  for (const auto& [name, body] : c.tools) tools.add(name, body);
-  DockScriptRunner runner(CommandRunner(tools.path()), c.desktop, 1.0);
-
-  const auto outcome = runner.run(c.hide ? kHideDockScript : kShowDockScript);
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_EQ(tools.calls(), c.calls);
-  const std::string message = outcome->error ? outcome->error->at(kScriptErrorMessageKey) : "";
-  EXPECT_EQ(outcome->error.has_value(), !c.error.empty()) << message;
-  EXPECT_NE(message.find(c.error), std::string::npos) << message;
-}
-
-const std::map<std::string, std::string> kGsettings{{"gsettings", ""}};
-const std::map<std::string, std::string> kXfconf{{"xfconf-query", kXfceListing}};
 
 INSTANTIATE_TEST_SUITE_P(
-    Desktops, DockScriptRunnerTest,
-    ::testing::Values(
-        make("GnomeHide", "ubuntu:GNOME", true, kGsettings,
-             {kListKeys, kSet + "dock-fixed false", kSet + "autohide true"}, ""),
-        make("GnomeShow", "GNOME", false, kGsettings, {kListKeys, kSet + "dock-fixed true"}, ""),
-        make("GnomeWithoutDockExtension", "GNOME", true,
-             {{"gsettings", "echo 'No such schema' >&2; exit 1"}}, {kListKeys}, "not installed"),
-        make("GnomeWithoutGsettings", "GNOME", true, {}, {}, "gsettings is not installed"),
-        make("GnomeSetFails", "GNOME", true,
-             {{"gsettings",
-               "if [ \"$1\" = set ]; then echo 'dconf: permission denied' >&2; exit 3; fi"}},
-             {kListKeys, kSet + "dock-fixed false"}, "exit status 3): dconf: permission denied"),
-        make("PlasmaHide", "KDE", true, {{"dbus-send", ""}}, {kPlasma + "\"autohide\"; });"}, ""),
-        make("PlasmaShow", "KDE", false, {{"dbus-send", ""}}, {kPlasma + "\"none\"; });"}, ""),
-        make("XfceHideEveryPanel", "XFCE", true, kXfconf,
-             {kXfcePanel, kXfcePanel + "/panel-1/autohide-behavior -n -t int -s 2",
-              kXfcePanel + "/panel-2/autohide-behavior -n -t int -s 2"},
-             ""),
-        make("XfceShow", "XFCE", false, kXfconf,
-             {kXfcePanel, kXfcePanel + "/panel-1/autohide-behavior -n -t int -s 0",
-              kXfcePanel + "/panel-2/autohide-behavior -n -t int -s 0"},
-             ""),
-        // Openbox, an unset variable: nothing is run, the failure says why.
-        make("NoDock", "openbox", true, {{"gsettings", ""}, {"xfconf-query", kXfceListing}}, {},
-             "XDG_CURRENT_DESKTOP=openbox"),
-        make("UnsetDesktop", "", false, kGsettings, {}, "XDG_CURRENT_DESKTOP=unset"),
-        make("HangingToolIsCut", "GNOME", true, {{"gsettings", "exec sleep 10"}}, {kListKeys},
-             "not installed")),
+    Desktops, DockRoundTripTest,
+    ::testing::Values(RoundTrip{"GnomeFixedDock",
+                                "ubuntu:GNOME",
+                                {{"gs-dock-fixed", "true\n"}, {"gs-autohide", "false\n"}},
+                                {"gnome", "dock-fixed=true", "autohide=false"},
+                                {{"gs-dock-fixed", "false\n"}, {"gs-autohide", "true\n"}}},
+                      // A dock the user already hides on their own is left so, flags and all.
+                      RoundTrip{"GnomeUsersOwnAutoHide",
+                                "GNOME",
+                                {{"gs-dock-fixed", "false\n"}, {"gs-autohide", "false\n"}},
+                                {"gnome", "dock-fixed=false", "autohide=false"},
+                                {{"gs-dock-fixed", "false\n"}, {"gs-autohide", "true\n"}}},
+                      RoundTrip{"PlasmaPanels",
+                                "KDE",
+                                {{"kde", "1=none\n4=autohide\n7=dodgewindows\n"}},
+                                {"kde", "1=none", "4=autohide", "7=dodgewindows"},
+                                {{"kde", "1=autohide\n4=autohide\n7=autohide\n"}}},
+                      RoundTrip{
+                          "XfcePanels",
+                          "XFCE",
+                          {{"xfce-panels", "1\n2\n3\n"}, {"xfce-1", "0\n"}, {"xfce-2", "1\n"}},
+                          {"xfce", "1=0", "2=1", "3="},
+                          {{"xfce-panels", "1\n2\n3\n"},
+                           {"xfce-1", "2\n"},
+                           {"xfce-2", "2\n"},
+                           {"xfce-3", "2\n"}}}),
     [](const auto& info) { return info.param.name; });
 
-TEST(DockScriptRunnerOtherTest, UnknownScriptFailsWithoutRunningAnything) {
-  FakeTools tools;
-  tools.add("gsettings");
-  DockScriptRunner runner(CommandRunner(tools.path()), "GNOME");
-  for (std::string_view source :
-       {"tell application \"Finder\" to quit",
-        "tell application \"System Events\" to set autohide of dock preferences to TRUE", ""}) {
-    const auto outcome = runner.run(source);
-    ASSERT_TRUE(outcome.has_value());
-    EXPECT_TRUE(outcome->error.has_value()) << source;
+TEST(DockScriptRunnerTest, FailuresSayWhyAndUnusableSnapshotsReachNoTool) {
+  struct Case {
+    const char* name;
+    std::string_view script;
+    std::string desktop;
+    Files state;
+    DockSnapshot snapshot;
+    std::string error;  // part of the message
+  };
+  const Case cases[] = {
+      {"other desktop", kReadDockScript, "openbox", {}, {}, "XDG_CURRENT_DESKTOP=openbox"},
+      {"no desktop", kReadDockScript, "", {}, {}, "XDG_CURRENT_DESKTOP=unset"},
+      {"no dock extension", kReadDockScript, "GNOME", {}, {}, "dash-to-dock) is not installed"},
+      {"no plasmashell", kReadDockScript, "KDE", {}, {}, "dbus-send failed (exit status 1): Error"},
+      {"no Xfce panels", kReadDockScript, "XFCE", {{"xfce-panels", ""}}, {}, "no panels"},
+      {"unknown script", "tell application \"Finder\" to quit", "GNOME", {}, {}, "not a dock"},
+      {"empty snapshot", kShowDockScript, "GNOME", {}, {}, "no remembered dock settings"},
+      {"unknown desktop", kShowDockScript, "GNOME", {}, {"openbox", "1=0"}, "unknown desktop"},
+      {"no panel", kHideDockScript, "XFCE", {}, {"xfce"}, "name no panel"},
+      {"script in a Plasma value",
+       kShowDockScript,
+       "KDE",
+       {},
+       {"kde", "1=none\"; evil(); \""},
+       "not usable"},
+      {"argument in an Xfce id", kShowDockScript, "XFCE", {}, {"xfce", "1 -r=0"}, "not usable"},
+      {"GNOME key", kShowDockScript, "GNOME", {}, {"gnome", "favorite-apps=true"}, "not usable"},
+      {"GNOME value", kShowDockScript, "GNOME", {}, {"gnome", "autohide=maybe"}, "not usable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesktop desktop;
+    desktop.set(c.state);
+    sim::VirtualScheduler scheduler;
+    DockScriptRunner runner(CommandRunner(desktop.path()), c.desktop, scheduler);
+    const ScriptOutcome outcome = runner.runNow(c.script, c.snapshot, Deadline::in(10));
+    EXPECT_NE(messageOf(outcome).find(c.error), std::string::npos) << messageOf(outcome);
+    if (c.script != kReadDockScript) {
+      EXPECT_TRUE(desktop.calls().empty());
+    }
   }
-  EXPECT_TRUE(tools.calls().empty());
+}
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Hostile tools: each script has one deadline for all its tools, a time-out is reported as one,
+// and nothing a tool started outlives it.
+TEST(DockScriptRunnerTest, OneDeadlinePerScriptWhateverTheToolsDo) {
+  struct Case {
+    const char* name;
+    std::string desktop, tool, body;
+    Files state;
+    std::string error;  // part of the message; empty: success
+  };
+  const Case cases[] = {
+      {"hanging gsettings", "GNOME", "gsettings", "exec sleep 1000", {}, "timed out: gsettings"},
+      // Thirty panels whose tool takes 0.3 s each: nine seconds one after the other.
+      {"many slow Xfce panels",
+       "XFCE",
+       "xfconf-query",
+       "case \"$*\" in *'-p /panels') seq 1 30 ;; *) sleep 0.3; echo 0 ;; esac",
+       {},
+       "timed out"},
+      {"tool forking a grandchild",
+       "KDE",
+       "dbus-send",
+       "sleep 1000 & echo $! > S/grandchild; exec sleep 1000",
+       {},
+       "timed out: dbus-send"},
+      // The tool answers and exits; a child it left keeps its output open.
+      {"child holding stdout",
+       "GNOME",
+       "gsettings",
+       "case \"$1\" in get) echo true ;; esac; sleep 1000 & echo $! >> S/grandchild",
+       {},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesktop desktop;
+    desktop.add(c.tool, c.body);
+    sim::VirtualScheduler scheduler;
+    DockScriptRunner runner(CommandRunner(desktop.path()), c.desktop, scheduler, 1.0);
+    const auto start = Clock::now();
+    const ScriptOutcome outcome = runner.runNow(kReadDockScript, {}, Deadline::in(1.0));
+    const double took = secondsSince(start);
+    EXPECT_LT(took, 3.0);
+    if (c.error.empty()) {
+      EXPECT_FALSE(outcome.error) << messageOf(outcome);
+      EXPECT_EQ(outcome.snapshot, (DockSnapshot{"gnome", "dock-fixed=true", "autohide=true"}));
+      EXPECT_LT(took, 0.9);  // not held up by the child's open output
+    } else {
+      EXPECT_NE(messageOf(outcome).find(c.error), std::string::npos) << messageOf(outcome);
+    }
+    // Killed with the tool: soon gone, or a zombie waiting for a reaper that is not ours.
+    for (const auto& pid : testing::readLines(desktop.state() + "/grandchild")) {
+      const auto gone = [&] {
+        const std::string stat = testing::readFile("/proc/" + pid + "/stat");
+        return stat.empty() || stat.find(") Z ") != std::string::npos;
+      };
+      const auto killedAt = Clock::now();
+      while (!gone() && secondsSince(killedAt) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_TRUE(gone()) << pid;
+    }
+  }
+}
+
+// Scripts run on the worker and complete on the main thread; the way out stops a hanging script
+// at once and still puts the dock back.
+TEST(DockScriptRunnerTest, RunsOffTheMainThreadAndTheWayOutCutsAHangShort) {
+  FakeDesktop desktop;
+  desktop.set({{"xfce-panels", "1\n2\n"}, {"xfce-1", "2\n"}, {"xfce-2", "2\n"}});
+  sim::VirtualScheduler scheduler;
+  DockScriptRunner runner(CommandRunner(desktop.path()), "XFCE", scheduler, 1000);
+  std::vector<std::string> completed;
+  const DockSnapshot snapshot{"xfce", "1=0", "2="};
+  runner.run(kShowDockScript, snapshot, [&](std::optional<ScriptOutcome> outcome) {
+    completed.push_back(outcome && !outcome->error ? "show" : "failed");
+  });
+  const auto start = Clock::now();
+  while (completed.empty() && secondsSince(start) < 10) {
+    scheduler.advance(0.01);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(completed, std::vector<std::string>{"show"});
+  EXPECT_EQ(desktop.files(), (Files{{"xfce-panels", "1\n2\n"}, {"xfce-1", "0\n"}}));
+
+  desktop.add("gsettings", "exec sleep 1000");
+  DockScriptRunner gnome(CommandRunner(desktop.path()), "GNOME", scheduler, 1000);
+  const size_t callsBefore = desktop.calls().size();
+  gnome.run(kReadDockScript, {}, [&](auto) { completed.push_back("read"); });
+  gnome.run(kHideDockScript, {"gnome", "autohide=false"},
+            [&](auto) { completed.push_back("hide"); });
+  while (desktop.calls().size() == callsBefore && secondsSince(start) < 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  desktop.add("gsettings", R"(echo "$4" > "S/gs-$3")");
+  const auto exitStart = Clock::now();
+  const ScriptOutcome restored = gnome.restoreBeforeExit({"gnome", "autohide=false"}, 2.0);
+  EXPECT_LT(secondsSince(exitStart), 1.5);
+  EXPECT_FALSE(restored.error) << messageOf(restored);
+  EXPECT_EQ(desktop.files().at("gs-autohide"), "false\n");
+  scheduler.advance(1.0);
+  EXPECT_EQ(completed, std::vector<std::string>{"show"});  // dropped, never run
 }
 
 TEST(CommandRunnerTest, ArgumentsAreNeverShellSyntax) {
-  FakeTools tools;
+  FakeDesktop tools;
   tools.add("echoargs", "for a in \"$@\"; do printf '[%s]' \"$a\"; done");
   const CommandRunner runner(tools.path());
   const auto result = runner.run({"echoargs", "a b", "$(touch x)", "; rm -rf /", "*"}, 2.0);
@@ -135,27 +252,43 @@ TEST(CommandRunnerTest, ArgumentsAreNeverShellSyntax) {
 }
 
 TEST(CommandRunnerTest, ToolsDoNotInheritBlockedSignals) {
-  FakeTools tools;
+  FakeDesktop tools;
   tools.add("sigmask", "grep '^SigBlk' /proc/self/status");
   sigset_t quit, previous;
   sigemptyset(&quit);
   sigaddset(&quit, SIGTERM);
   sigaddset(&quit, SIGINT);
   sigprocmask(SIG_BLOCK, &quit, &previous);
-  const auto result = CommandRunner(tools.path() + ":/usr/bin:/bin").run({"sigmask"}, 2.0);
+  const auto result = CommandRunner(tools.path()).run({"sigmask"}, 2.0);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   ASSERT_TRUE(result.has_value());
   EXPECT_EQ(result->output, "SigBlk:\t0000000000000000\n");
 }
 
-TEST(CommandRunnerTest, TimedOutCommandIsKilledAndReported) {
-  FakeTools tools;
+TEST(CommandRunnerTest, DeadlinesAndStopRequestsEndTheTool) {
+  FakeDesktop tools;
   // The tool closes its output and keeps running: the deadline still holds.
-  tools.add("stubborn", "exec >/dev/null 2>&1; sleep 10");
-  const auto result = CommandRunner(tools.path()).run({"stubborn"}, 0.3);
-  ASSERT_TRUE(result.has_value());
-  EXPECT_TRUE(result->timedOut);
-  EXPECT_EQ(result->exitCode, -1);
+  tools.add("stubborn", "exec >/dev/null 2>&1; sleep 1000");
+  const CommandRunner runner(tools.path());
+  const auto timedOut = runner.run({"stubborn"}, 0.3);
+  ASSERT_TRUE(timedOut.has_value());
+  EXPECT_TRUE(timedOut->timedOut);
+  EXPECT_EQ(timedOut->exitCode, -1);
+
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop.request_stop();
+  });
+  const auto start = Clock::now();
+  const auto stopped = runner.run({"stubborn"}, Deadline::in(1000, stop.get_token()));
+  stopper.join();
+  EXPECT_LT(secondsSince(start), 5.0);
+  ASSERT_TRUE(stopped.has_value());
+  EXPECT_TRUE(stopped->stopped);
+  EXPECT_FALSE(stopped->timedOut);
+  // Once stopped, nothing further starts.
+  EXPECT_TRUE(runner.run({"stubborn"}, Deadline::in(1000, stop.get_token()))->stopped);
 }
 
 }  // namespace
