@@ -353,6 +353,17 @@ TEST_F(BlurPainterTest, APainterForAWindowJustMadeOnAnotherConnectionDrawsIt) {
   xcb_destroy_window(main.xcb(), window);
 }
 
+TEST_F(BlurPainterTest, AMapSeenBeforeTheFirstPaintStillDraws) {
+  // As at start: the renderer hears of the overlay's map before it is given anything to draw.
+  const Image off = h_->capture(screen());
+  h_->showOverlay(h_->frameOf(focused_));
+  h_->settle();
+  h_->paint(h_->defaultState());
+  ASSERT_TRUE(h_->waitForFrames(1));
+  EXPECT_LT(highFrequencyEnergy(h_->capture(screen()), farBackground()),
+            highFrequencyEnergy(off, farBackground()) * 0.05);
+}
+
 TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   showWith(h_->defaultState());
   std::vector<xcb_window_t> windows;

@@ -304,7 +304,13 @@ void BlurPainter::updateVisibility() {
 }
 
 void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
-  if (!state_) return;
+  if (!state_) {
+    // Nothing to redraw before the first paint, but the window's own map may be seen now (it
+    // often is when the overlay comes up at start): missing it would hold every frame back
+    // until the next restack.
+    viewable_ = ctx_.backdrop().isViewable(window_);
+    return;
+  }
   switch (change.kind) {
     case Backdrop::Change::Kind::background:
       damageEverything();
