@@ -391,6 +391,29 @@ TEST_F(X11DesktopTest, ScreensFollowRandrMonitors) {
   EXPECT_EQ(desktop_->displays().screens()[0].frame, Rect(0, 0, 1280, 800));
 }
 
+TEST_F(X11DesktopTest, ScreensAndOverlaysFollowTheScaleOfXftDpi) {
+  auto setResources = [&](const std::string& resources) {
+    xcb_change_property(client_->xcb(), XCB_PROP_MODE_REPLACE, client_->root(),
+                        XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(resources.size()), resources.data());
+    settle();
+  };
+  auto overlay = makeOverlay();
+  overlay->orderFront();
+  setResources("Xft.antialias:\t1\nXft.dpi:\t192\n");
+  const ScreenInfo screen = desktop_->displays().screens().front();
+  EXPECT_EQ(screen.backingScaleFactor, 2.0);
+  EXPECT_EQ(screen.frame, Rect(0, 0, 640, 400)) << "in points";
+  // The overlay is fitted to the changed screen, as the engine does on every screen change.
+  overlay->setFrame(screen.frame);
+  settle();
+  ASSERT_FALSE(painterLog_->states.empty());
+  EXPECT_EQ(painterLog_->states.back().backingScale, 2.0);
+  EXPECT_EQ(painterLog_->states.back().frame.width, 1280) << "in device pixels";
+  setResources("");
+  EXPECT_EQ(desktop_->displays().screens().front().backingScaleFactor, 1.0);
+}
+
 TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {
   const xcb_window_t focused = openWindow(100, 100, 400, 300, 9201);
   auto overlay = makeOverlay();

@@ -353,6 +353,26 @@ TEST_F(BlurPainterTest, APainterForAWindowJustMadeOnAnotherConnectionDrawsIt) {
   xcb_destroy_window(main.xcb(), window);
 }
 
+TEST_F(BlurPainterTest, TheBlurReachesAsFarInPointsOnAHiDPIScreen) {
+  // A white block below the overlay, and a band of the background beside it that its glow
+  // reaches at two pixels per point and barely at one.
+  const Box block = Box::ofSize(8, 40, 100, 260);
+  const xcb_window_t white = h_->createPlainWindow(
+      block.x0, block.y0, block.width(), block.height(), [](int, int) { return 0xffffffu; });
+  h_->placeAbove(white, h_->frameOf(background_));
+  const Box band = Box::ofSize(block.x1 + 30, block.y0 + 60, 20, 100);
+  auto brightness = [&](double scale) {
+    OverlayVisualState state = h_->defaultState();
+    state.backingScale = scale;
+    const Rgb mean = meanColor(showWith(state), band);
+    return (mean.r + mean.g + mean.b) / 3;
+  };
+  const double atOne = brightness(1);
+  const double atTwo = brightness(2);
+  std::printf("brightness beside the block %.1f at 1x, %.1f at 2x\n", atOne, atTwo);
+  EXPECT_GT(atTwo, atOne + 8);
+}
+
 TEST_F(BlurPainterTest, AMapSeenBeforeTheFirstPaintStillDraws) {
   // As at start: the renderer hears of the overlay's map before it is given anything to draw.
   const Image off = h_->capture(screen());

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/x11/render/blur_material.h"
 #include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/desktop_appearance.h"
+#include "platform/x11/render/dual_filter_blur.h"
 
 namespace dunelo::x11 {
 namespace {
@@ -157,6 +160,21 @@ TEST(BlurMaterials, DeepIsAFrostedVeilAndAmbientADarkerLighterTouch) {
   EXPECT_LT(veiled(materialLook(BlurMaterial::deep, Appearance::dark)),
             veiled(materialLook(BlurMaterial::deep, Appearance::light)));
   EXPECT_GT(veiled(materialLook(BlurMaterial::deep, Appearance::light)), 0.5);
+
+  // The reach is kept in points: one halving more per doubling of the scale, to the nearest.
+  for (const auto& [scale, extra] : {std::pair{2.0, 1},
+                                     {1.5, 1},
+                                     {1.25, 0},
+                                     {3.0, 2},
+                                     {4.0, 2},
+                                     {0.5, -1},
+                                     {0.0, 0},
+                                     {std::nan(""), 0}}) {
+    SCOPED_TRACE(scale);
+    EXPECT_EQ(materialLook(BlurMaterial::ambient, Appearance::light, scale).blurLevels, 4 + extra);
+  }
+  EXPECT_LE(materialLook(BlurMaterial::deep, Appearance::dark, 4).blurLevels,
+            DualFilterBlur::kMaxLevels);
 }
 
 TEST(DamagePieces, NearChangesMergeFarOnesStaySeparateAndTheCountIsCapped) {

@@ -188,7 +188,7 @@ BlurPainter::~BlurPainter() {
 }
 
 void BlurPainter::paint(const OverlayVisualState& state) {
-  const MaterialLook look = materialLook(state.material, ctx_.appearance());
+  const MaterialLook look = materialLook(state.material, ctx_.appearance(), state.backingScale);
   const bool resized = !state_ || state.frame.width != state_->frame.width ||
                        state.frame.height != state_->frame.height ||
                        look.blurLevels != look_.blurLevels;
