@@ -12,6 +12,7 @@
 #include "platform/x11/x11_desktop.h"
 #include "x11/render/private_display.h"
 #include "x11/render/render_harness.h"
+#include "x11/render/xsettings_blob.h"
 
 namespace dunelo::x11::testing {
 namespace {
@@ -40,6 +41,37 @@ uint32_t checker(int x, int y) {
 uint32_t stripes(int x, int y) {
   return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0;
 }
+
+// A settings daemon: owns the XSETTINGS selection of screen 0 with a window that carries the
+// settings. Leaving lets the selection go with the connection.
+class FakeSettingsDaemon {
+ public:
+  explicit FakeSettingsDaemon(const std::string& display)
+      : c_(xcb_connect(display.c_str(), nullptr)) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    window_ = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    settings_ = intern("_XSETTINGS_SETTINGS");
+    xcb_set_selection_owner(c_, window_, intern("_XSETTINGS_S0"), XCB_CURRENT_TIME);
+  }
+  ~FakeSettingsDaemon() { xcb_disconnect(c_); }
+  void publish(const std::vector<uint8_t>& blob) {
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, settings_, settings_, 8,
+                        static_cast<uint32_t>(blob.size()), blob.data());
+    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+  }
+
+ private:
+  xcb_atom_t intern(const std::string& name) {
+    auto reply = replyOf(c_, xcb_intern_atom_reply,
+                         xcb_intern_atom(c_, 0, static_cast<uint16_t>(name.size()), name.c_str()));
+    return reply ? reply->atom : XCB_NONE;
+  }
+  xcb_connection_t* c_;
+  xcb_window_t window_ = XCB_NONE;
+  xcb_atom_t settings_ = XCB_NONE;
+};
 
 class BlurPainterTest : public ::testing::Test {
  protected:
@@ -373,6 +405,36 @@ TEST_F(BlurPainterTest, TheBlurReachesAsFarInPointsOnAHiDPIScreen) {
   EXPECT_GT(atTwo, atOne + 8);
 }
 
+TEST_F(BlurPainterTest, TheVeilFollowsTheDesktopThemeLive) {
+  // After the next frame (and a compositor's redraw, when an earlier test left one running).
+  auto lightness = [&] {
+    EXPECT_TRUE(h_->waitForFrames(1));
+    h_->settle(0.05);
+    const Rgb mean = meanColor(h_->capture(screen()), farBackground());
+    return (mean.r + mean.g + mean.b) / 3;
+  };
+  showWith(h_->defaultState());
+  const Rgb plain = meanColor(h_->capture(screen()), farBackground());
+  const double withoutDaemon = (plain.r + plain.g + plain.b) / 3;
+  const uint64_t frames = h_->stats().frames;
+  {
+    FakeSettingsDaemon daemon(display_->name());
+    daemon.publish(XSettingsBlob(false).addString("Net/ThemeName", "Adwaita").bytes());
+    h_->settle(0.2);
+    EXPECT_EQ(h_->stats().frames, frames) << "a light theme looks as no preference does";
+
+    // The user switches to a dark theme: the smoky veil replaces the frosted one.
+    daemon.publish(XSettingsBlob(false).addString("Net/ThemeName", "Adwaita-dark").bytes());
+    EXPECT_LT(lightness(), withoutDaemon - 40);
+  }
+  // The daemon is gone: no preference, the light look again.
+  EXPECT_NEAR(lightness(), withoutDaemon, 1);
+  // A new daemon that prefers dark takes over.
+  FakeSettingsDaemon next(display_->name());
+  next.publish(XSettingsBlob(true).addInt("Gtk/ApplicationPreferDarkTheme", 1).bytes());
+  EXPECT_LT(lightness(), withoutDaemon - 40);
+}
+
 TEST_F(BlurPainterTest, AMapSeenBeforeTheFirstPaintStillDraws) {
   // As at start: the renderer hears of the overlay's map before it is given anything to draw.
   const Image off = h_->capture(screen());
@@ -380,6 +442,7 @@ TEST_F(BlurPainterTest, AMapSeenBeforeTheFirstPaintStillDraws) {
   h_->settle();
   h_->paint(h_->defaultState());
   ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.05);
   EXPECT_LT(highFrequencyEnergy(h_->capture(screen()), farBackground()),
             highFrequencyEnergy(off, farBackground()) * 0.05);
 }

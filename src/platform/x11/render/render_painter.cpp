@@ -11,7 +11,6 @@
 
 #include "app/debug_log.h"
 #include "platform/x11/event_loop.h"
-#include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/x11_connection.h"
 
 namespace dunelo::x11 {
@@ -88,7 +87,7 @@ std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
 RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn,
                              PictFormats formats)
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
-  appearance_ = readDesktopAppearance(*conn_);
+  appearance_ = std::make_unique<DesktopAppearanceWatcher>(*conn_);
   backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
   watchCompositor();
   X11Connection* c = conn_.get();
@@ -177,6 +176,12 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
     visibilityDirty_ = true;
     redrawEverything();
   });
+  // The veil follows the desktop's light or dark look.
+  appearanceObservation_ = ctx_.observeAppearance([this] {
+    if (state_ &&
+        !(materialLook(state_->material, ctx_.appearance(), state_->backingScale) == look_))
+      paint(*state_);
+  });
   viewable_ = ctx_.backdrop().isViewable(window_);
 }
 
@@ -184,6 +189,7 @@ BlurPainter::~BlurPainter() {
   if (fence_) xcb_discard_reply(c_, *fence_);
   backdropObservation_.cancel();
   compositorObservation_.cancel();
+  appearanceObservation_.cancel();
   ctx_.removeOverlay(window_);
 }
 
