@@ -235,6 +235,17 @@ TEST_F(X11DesktopTest, FocusedWindowIsTheActiveClientsFrameAndObserversHearItsCh
   EXPECT_TRUE(waitFor([&] { return !desktop_->tree().client(second); }));
   EXPECT_FALSE(ax.windowPosition(second)) << "a vanished window's reads fail";
   EXPECT_TRUE(ax.canReadFocusedApplication());
+  EXPECT_TRUE(waitFor([&] { return ax.focusedWindow(6001) == first; }));
+  // Its last window closing is a change of its focused window too.
+  heard.clear();
+  client_->destroy(first);
+  EXPECT_TRUE(waitFor([&] { return !desktop_->tree().client(first); }));
+  settle();
+  // (The window manager may move the frame on its way out, which is heard first.)
+  ASSERT_GE(heard.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(heard.end() - 2, heard.end()),
+            (std::vector<std::string>{"AXFocusedWindowChanged", "AXMainWindowChanged"}));
+  EXPECT_FALSE(ax.focusedWindow(6001));
 }
 
 TEST_F(X11DesktopTest, ActivationsAreAnnouncedPerApplicationWithTheDesktopFileIdentity) {
