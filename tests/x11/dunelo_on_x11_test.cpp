@@ -64,12 +64,16 @@ TEST_F(DuneloOnX11Test, MouseShakeTogglesDuneloButADragDoesNot) {
   const xcb_rectangle_t frame = session.client().geometry(session.client().frameOf(editor));
   user.warpTo(frame.x + frame.width / 2, frame.y + 6);
   user.button(XCB_BUTTON_PRESS, 1);
-  user.moveBy(30, 0);  // past the window manager's drag threshold, then the drag itself
-  user.moveBy(30, 0);
-  EXPECT_TRUE(loop().runUntil(
-      [&] { return session.client().geometry(session.client().frameOf(editor)).x != frame.x; },
-      3.0))
-      << "the window manager did not take the drag";
+  // Past the window manager's drag threshold, then on until it moves the window (it may read
+  // several motions at once and start the drag only from where they ended).
+  auto moved = [&] {
+    return session.client().geometry(session.client().frameOf(editor)).x != frame.x;
+  };
+  for (int i = 0; i < 30 && !moved(); ++i) {
+    user.moveBy(10, 0);
+    loop().runUntil(moved, 0.1);
+  }
+  EXPECT_TRUE(moved()) << "the window manager did not take the drag";
   shake();
   user.moveBy(-60, 0);
   user.button(XCB_BUTTON_RELEASE, 1);
