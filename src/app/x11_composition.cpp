@@ -47,7 +47,9 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
       *c->connection_, scheduler,
       std::make_unique<x11::BlurPainterFactory>(
           c->loop_, options.displayName ? options.displayName : std::string()));
-  c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, scheduler);
+  c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(
+      *c->connection_, scheduler,
+      x11::X11MouseMonitors::Options{.coordinates = &c->desktop_->displays().coordinates()});
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
   c->dock_ = DockScriptRunner::forThisProcess(scheduler);
   c->updater_ = std::make_unique<PackageManagerUpdater>(CommandRunner::forThisProcess(), scheduler);

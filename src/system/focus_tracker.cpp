@@ -43,20 +43,22 @@ void FocusTracker::trackApplication(const RunningApplication& app) {
 void FocusTracker::installAXObserver(ProcessID pid) {
   // Each notification, whatever it is, schedules one refresh on the main queue; a burst gives one
   // refresh per notification, in order. A refresh that runs after the tracker is gone does nothing.
-  auto observer = accessibility_.createObserver(pid, [weak = getWeakPtr()](std::string_view) {
-    FocusTracker* self = weak.get();
-    if (!self) return;
-    self->scheduler_.post([weak] {
-      if (FocusTracker* tracker = weak.get()) tracker->refreshFocusedWindow();
-    });
-  });
+  auto observer =
+      accessibility_.createObserver(pid, [weak = getWeakPtr()](std::string_view notification) {
+        FocusTracker* self = weak.get();
+        if (!self) return;
+        const bool focusChanged = notification == kFocusedWindowChanged;
+        self->scheduler_.post([weak, focusChanged] {
+          if (FocusTracker* tracker = weak.get()) tracker->refreshFocusedWindow(focusChanged);
+        });
+      });
   if (!observer) return;
   // A notification the application does not support is simply never delivered.
   for (std::string_view name : kObservedNotifications) observer->addNotification(name);
   axObserver_ = std::move(observer);
 }
 
-void FocusTracker::refreshFocusedWindow() {
+void FocusTracker::refreshFocusedWindow(bool focusChanged) {
   if (!currentApp_) {
     focusedWindowRect = std::nullopt;
     return;
@@ -64,6 +66,9 @@ void FocusTracker::refreshFocusedWindow() {
   const auto window = accessibility_.focusedWindow(currentApp_->pid);
   if (!window) {
     focusedWindowRect = std::nullopt;
+    // A read that fails keeps the last full-screen state; a window that closed does not: a
+    // full-screen window that is gone must not keep the overlay away.
+    if (focusChanged && isFullScreen.get()) isFullScreen = false;
     return;
   }
   const Point position = accessibility_.windowPosition(*window).value_or(Point{});

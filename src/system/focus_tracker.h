@@ -38,15 +38,16 @@ class FocusTracker {
   // The current application's bundle identifier; absent when it has none.
   Published<std::optional<std::string>> focusedAppBundleID{std::nullopt, &objectWillChange};
   // Whether the focused window is at least as large as the screen holding its top-left corner.
-  // Left as it was when the window cannot be read.
+  // Left as it was when the window cannot be read; false once it closed without a successor.
   Published<bool> isFullScreen{false, &objectWillChange};
 
   // Makes `app` the current application: publishes its bundle identifier (on every call, also for
   // the same application), replaces the window observer and re-reads the focused window.
   void trackApplication(const RunningApplication& app);
   // Re-reads the current application's focused window and publishes its frame and, when it could
-  // be read, its full-screen state.
-  void refreshFocusedWindow();
+  // be read, its full-screen state. After the application said its focused window changed
+  // (`focusChanged`), no window to read means its last one closed: nothing is full screen then.
+  void refreshFocusedWindow(bool focusChanged = false);
 
   WeakPtr<FocusTracker> getWeakPtr() const { return weakFactory_.getWeakPtr(); }
 

@@ -250,6 +250,14 @@ TEST_F(CoordinatorTest,
   d.resizeWindow(editorWindow, Size{800, 600});
   d.runUntilIdle();
   EXPECT_TRUE(shown());
+
+  // A full-screen window that closes with nothing after it keeps nothing away.
+  d.setWindowFrame(editorWindow, Rect(0, 0, 1440, 900));
+  d.runUntilIdle();
+  EXPECT_FALSE(shown());
+  d.closeWindow(editorWindow);
+  d.runUntilIdle();
+  EXPECT_TRUE(shown());
 }
 
 TEST_F(CoordinatorTest, TintHandlersReadBothStoredValuesAfterTheHop) {

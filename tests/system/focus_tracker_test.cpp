@@ -134,6 +134,25 @@ TEST_F(Tracker, UnreadableWindowClearsTheFrameButKeepsTheFullScreenState) {
   }
 }
 
+TEST_F(Tracker, AFocusedWindowThatClosesLeavesNoFrameAndNothingFullScreen) {
+  d.setWindowFrame(window, Rect(0, 0, 1440, 900));
+  const WindowNumber second = d.openWindow(editor, Rect(40, 40, 300, 200));
+  makeTracker();
+  d.focusWindow(second);
+  d.runUntilIdle();
+  EXPECT_FALSE(*tracker->isFullScreen);
+  // Closing the small window hands the focus back to the full-screen one.
+  d.closeWindow(second);
+  d.runUntilIdle();
+  EXPECT_EQ(*tracker->focusedWindowRect, Rect(0, 0, 1440, 900));
+  EXPECT_TRUE(*tracker->isFullScreen);
+  // Closing that one leaves the application without a window.
+  d.closeWindow(window);
+  d.runUntilIdle();
+  EXPECT_EQ(*tracker->focusedWindowRect, std::nullopt);
+  EXPECT_FALSE(*tracker->isFullScreen);
+}
+
 // The primary screen is 1440 x 900 at the origin; a second screen of 2560 x 1440 stands to its
 // right, bottoms aligned, so that in the window space it spans y from -540 to 900. Window frames
 // are top-left-origin, as Accessibility reports them.

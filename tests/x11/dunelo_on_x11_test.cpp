@@ -19,7 +19,7 @@ class DuneloOnX11Test : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(session.start());
     ASSERT_TRUE(user.isConnected());
-    session.openWindow(100, 100, 4001, "Editor");
+    editor = session.openWindow(100, 100, 4001, "Editor");
     coordinator = session.coordinator.get();
     loop().runFor(0.3);
   }
@@ -42,6 +42,7 @@ class DuneloOnX11Test : public ::testing::Test {
   DuneloSession session{R"({"globalShortcutKeyCode": 2, "globalShortcutModifiers": 786432})"};
   FakeInput user{session.server().display()};
   AppCoordinator* coordinator = nullptr;
+  xcb_window_t editor = XCB_NONE;
 };
 
 TEST_F(DuneloOnX11Test, HotKeyTogglesDunelo) {
@@ -58,7 +59,28 @@ TEST_F(DuneloOnX11Test, HotKeyTogglesDunelo) {
   EXPECT_NE(testing::readFile(session.settingsPath()).find("\"isActive\""), std::string::npos);
 }
 
-TEST_F(DuneloOnX11Test, MouseShakeTogglesDunelo) {
+TEST_F(DuneloOnX11Test, MouseShakeTogglesDuneloButADragDoesNot) {
+  // The editor dragged back and forth by its title bar, like a shake with the button held.
+  const xcb_rectangle_t frame = session.client().geometry(session.client().frameOf(editor));
+  user.warpTo(frame.x + frame.width / 2, frame.y + 6);
+  user.button(XCB_BUTTON_PRESS, 1);
+  // Past the window manager's drag threshold, then on until it moves the window (it may read
+  // several motions at once and start the drag only from where they ended).
+  auto moved = [&] {
+    return session.client().geometry(session.client().frameOf(editor)).x != frame.x;
+  };
+  for (int i = 0; i < 30 && !moved(); ++i) {
+    user.moveBy(10, 0);
+    loop().runUntil(moved, 0.1);
+  }
+  EXPECT_TRUE(moved()) << "the window manager did not take the drag";
+  shake();
+  user.moveBy(-60, 0);
+  user.button(XCB_BUTTON_RELEASE, 1);
+  loop().runFor(0.3);
+  EXPECT_FALSE(*coordinator->settings.isActive);
+  EXPECT_TRUE(session.log.messagesStartingWith("[ShakeDetector] SHAKE DETECTED!").empty());
+
   shake();
   ASSERT_TRUE(waitForActive(true));
   EXPECT_EQ(session.log.messagesStartingWith("[ShakeDetector] SHAKE DETECTED!").size(), 1u);

@@ -1,5 +1,5 @@
 // The dunelo program's life cycle: no display, a clean quit on SIGTERM and SIGINT, a server that
-// goes away, and the dock it hid put back however it ends.
+// goes away, the dock it hid put back however it ends, and a start while switched on.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,6 +20,7 @@
 
 #include "support/fake_desktop.h"
 #include "support/scratch_dir.h"
+#include "x11/render/render_harness.h"
 #include "x11/x_server.h"
 
 namespace dunelo {
@@ -27,6 +28,8 @@ namespace {
 
 using testing::FakeDesktop;
 using testing::ScratchDir;
+using x11::Box;
+using x11::testing::TestClient;
 using x11::testing::XServer;
 using Clock = std::chrono::steady_clock;
 
@@ -70,7 +73,8 @@ std::optional<int> waitForExit(pid_t pid, double seconds) {
   return std::nullopt;
 }
 
-bool waitFor(const std::function<bool()>& condition, double seconds) {
+// Waits up to `seconds` for `condition`, looking every 20 ms.
+bool waitFor(const std::function<bool()>& condition, double seconds = 5) {
   const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
   while (!condition() && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -98,6 +102,28 @@ bool waitForNewClient(const std::string& display, int before) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
+}
+
+// Gives `window` a background of fine detail (a two-pixel checkerboard of red and blue), which
+// the server keeps painted.
+void setCheckerBackground(TestClient& client, xcb_window_t window) {
+  xcb_connection_t* c = client.xcb();
+  const xcb_pixmap_t tile = xcb_generate_id(c);
+  xcb_create_pixmap(c, 24, tile, client.root(), 4, 4);
+  const xcb_gcontext_t gc = xcb_generate_id(c);
+  uint32_t colour = 0xe03030;
+  xcb_create_gc(c, gc, tile, XCB_GC_FOREGROUND, &colour);
+  const xcb_rectangle_t all{0, 0, 4, 4};
+  xcb_poly_fill_rectangle(c, tile, gc, 1, &all);
+  colour = 0x2040e0;
+  xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
+  const xcb_rectangle_t blue[] = {{2, 0, 2, 2}, {0, 2, 2, 2}};
+  xcb_poly_fill_rectangle(c, tile, gc, 2, blue);
+  xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXMAP, &tile);
+  xcb_clear_area(c, 0, window, 0, 0, 0, 0);
+  xcb_free_gc(c, gc);
+  xcb_free_pixmap(c, tile);
+  client.sync();
 }
 
 TEST(DuneloProgramTest, WithoutADisplayItSaysSoAndFails) {
@@ -222,6 +248,42 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   }
   EXPECT_EQ(waitForExit(pid, 10), 1);
   EXPECT_EQ(desktop.files(), panels);
+}
+
+// Dunelo was on when the session ended: it blurs as soon as it is up, with no focus change or
+// toggle to wake its renderer.
+TEST(DuneloProgramTest, StartingSwitchedOnBlursAtOnce) {
+  XServer server(true);
+  ASSERT_TRUE(server.ok());
+  ScratchDir home;
+  std::filesystem::create_directories(home.file("config/dunelo"));
+  testing::writeFile(home.file("config/dunelo/defaults.json"),
+                     R"({"isActive": true, "blurIntensity": 100})");
+  TestClient client(server.display());
+  const xcb_window_t desk = client.createWindow(0, 0, 1200, 760, 4002, "desk", "Desk");
+  const xcb_window_t editor = client.createWindow(700, 400, 320, 220, 4001, "editor", "Editor");
+  ASSERT_TRUE(waitFor([&] {
+    return client.frameOf(desk) != desk && client.frameOf(editor) != editor &&
+           client.isViewable(desk) && client.isViewable(editor);
+  }));
+  client.activate(editor);
+  setCheckerBackground(client, desk);
+  // Part of the desk beyond the blur's reach of the editor.
+  const Box far{40, 120, 340, 320};
+  auto detail = [&] {
+    return x11::testing::highFrequencyEnergy(
+        x11::testing::captureRoot(client.xcb(), client.root(), far),
+        {0, 0, far.width(), far.height()});
+  };
+  ASSERT_TRUE(waitFor([&] { return detail() > 20; })) << "the desk must have fine detail to lose";
+  const double before = detail();
+
+  const pid_t pid = startDunelo(server.display(), home, home.file("stderr"));
+  ASSERT_GT(pid, 0);
+  EXPECT_TRUE(waitFor([&] { return detail() < before * 0.05; }, 15))
+      << "fine detail " << before << " -> " << detail();
+  kill(pid, SIGTERM);
+  EXPECT_EQ(waitForExit(pid, 10), 0);
 }
 
 }  // namespace

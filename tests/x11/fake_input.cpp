@@ -77,6 +77,11 @@ void FakeInput::swapKeys(xcb_keycode_t a, xcb_keycode_t b) {
   symbols_ = xcb_key_symbols_alloc(connection_);
 }
 
+void FakeInput::button(uint8_t type, uint8_t number) {
+  xcb_test_fake_input(connection_, type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+}
+
 void FakeInput::moveBy(int dx, int dy) {
   // detail 1: the coordinates are relative.
   xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 1, XCB_CURRENT_TIME, XCB_NONE,

@@ -30,6 +30,8 @@ class FakeInput {
   void keyUp(uint32_t keysym);
   // Presses the modifiers, taps the key and lets go of everything, in reverse order.
   void tap(uint32_t keysym, std::initializer_list<uint32_t> modifiers = {});
+  // Presses (XCB_BUTTON_PRESS) or releases (XCB_BUTTON_RELEASE) a pointer button.
+  void button(uint8_t type, uint8_t number);
   // Moves the pointer by (dx, dy) as a relative pointing device would.
   void moveBy(int dx, int dy);
   // Puts the pointer at (x, y) without any device moving (a warp).

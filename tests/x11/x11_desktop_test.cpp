@@ -235,6 +235,17 @@ TEST_F(X11DesktopTest, FocusedWindowIsTheActiveClientsFrameAndObserversHearItsCh
   EXPECT_TRUE(waitFor([&] { return !desktop_->tree().client(second); }));
   EXPECT_FALSE(ax.windowPosition(second)) << "a vanished window's reads fail";
   EXPECT_TRUE(ax.canReadFocusedApplication());
+  EXPECT_TRUE(waitFor([&] { return ax.focusedWindow(6001) == first; }));
+  // Its last window closing is a change of its focused window too.
+  heard.clear();
+  client_->destroy(first);
+  EXPECT_TRUE(waitFor([&] { return !desktop_->tree().client(first); }));
+  settle();
+  // (The window manager may move the frame on its way out, which is heard first.)
+  ASSERT_GE(heard.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(heard.end() - 2, heard.end()),
+            (std::vector<std::string>{"AXFocusedWindowChanged", "AXMainWindowChanged"}));
+  EXPECT_FALSE(ax.focusedWindow(6001));
 }
 
 TEST_F(X11DesktopTest, ActivationsAreAnnouncedPerApplicationWithTheDesktopFileIdentity) {
@@ -389,6 +400,29 @@ TEST_F(X11DesktopTest, ScreensFollowRandrMonitors) {
   EXPECT_TRUE(waitFor([&] { return desktop_->displays().screens().size() == 1; }));
   EXPECT_GT(changes, before);
   EXPECT_EQ(desktop_->displays().screens()[0].frame, Rect(0, 0, 1280, 800));
+}
+
+TEST_F(X11DesktopTest, ScreensAndOverlaysFollowTheScaleOfXftDpi) {
+  auto setResources = [&](const std::string& resources) {
+    xcb_change_property(client_->xcb(), XCB_PROP_MODE_REPLACE, client_->root(),
+                        XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(resources.size()), resources.data());
+    settle();
+  };
+  auto overlay = makeOverlay();
+  overlay->orderFront();
+  setResources("Xft.antialias:\t1\nXft.dpi:\t192\n");
+  const ScreenInfo screen = desktop_->displays().screens().front();
+  EXPECT_EQ(screen.backingScaleFactor, 2.0);
+  EXPECT_EQ(screen.frame, Rect(0, 0, 640, 400)) << "in points";
+  // The overlay is fitted to the changed screen, as the engine does on every screen change.
+  overlay->setFrame(screen.frame);
+  settle();
+  ASSERT_FALSE(painterLog_->states.empty());
+  EXPECT_EQ(painterLog_->states.back().backingScale, 2.0);
+  EXPECT_EQ(painterLog_->states.back().frame.width, 1280) << "in device pixels";
+  setResources("");
+  EXPECT_EQ(desktop_->displays().screens().front().backingScaleFactor, 1.0);
 }
 
 TEST_F(X11DesktopTest, AlphaFadesAlongTheCurveAtUpToSixtyFramesASecond) {

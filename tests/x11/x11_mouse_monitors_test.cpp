@@ -6,6 +6,8 @@
 #include <numeric>
 #include <vector>
 
+#include "platform/x11/window_tree.h"
+#include "platform/x11/x11_displays.h"
 #include "x11/fake_input.h"
 #include "x11/x11_harness.h"
 
@@ -20,8 +22,12 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
   void SetUp() override {
     ASSERT_TRUE(x.isReady()) << "no private X server";
     ASSERT_TRUE(user.isConnected());
+    tree = std::make_unique<WindowTree>(*x.connection);
+    displays = std::make_unique<X11Displays>(*x.connection, *tree);
     monitors = std::make_unique<X11MouseMonitors>(
-        *x.connection, x.loop, X11MouseMonitors::Options{.useRawMotion = GetParam()});
+        *x.connection, x.loop,
+        X11MouseMonitors::Options{.useRawMotion = GetParam(),
+                                  .coordinates = &displays->coordinates()});
     global = monitors->addGlobalMonitor(
         [this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
     local = monitors->addLocalMonitor([this](const MouseMovedEvent&) { ++localCalls; });
@@ -40,8 +46,18 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
   }
   double total() const { return std::accumulate(deltas.begin(), deltas.end(), 0.0); }
 
+  void setXftDpi(const std::string& dpi) {
+    const std::string resources = "Xft.dpi:\t" + dpi + "\n";
+    xcb_change_property(user.connection(), XCB_PROP_MODE_REPLACE, user.root(),
+                        XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(resources.size()), resources.data());
+    user.sync();
+  }
+
   X11Harness x;
   FakeInput user{x.server.display()};
+  std::unique_ptr<WindowTree> tree;
+  std::unique_ptr<X11Displays> displays;
   std::unique_ptr<X11MouseMonitors> monitors;
   Cancellable global;
   Cancellable local;
@@ -112,6 +128,54 @@ TEST_P(X11MouseMonitorsTest, LastMonitorGoneStopsListening) {
   user.moveBy(-50, 0);
   settle();
   EXPECT_EQ(total(), -50);
+}
+
+TEST_P(X11MouseMonitorsTest, DragsAreNotMovement) {
+  // Resizing a window or scrubbing a slider back and forth: movement with a button held.
+  user.button(XCB_BUTTON_PRESS, 1);
+  for (int dx : {40, -40, 40, -40}) {
+    user.moveBy(dx, 0);
+    settle();
+  }
+  user.button(XCB_BUTTON_RELEASE, 1);
+  settle();
+  EXPECT_TRUE(deltas.empty());
+  // Released, the mouse moves again; a wheel step in between holds nothing down.
+  user.button(XCB_BUTTON_PRESS, 4);
+  user.button(XCB_BUTTON_RELEASE, 4);
+  user.moveBy(40, 0);
+  settle();
+  EXPECT_EQ(deltas, std::vector<double>{40});
+
+  // A button already down when the monitors start counts too.
+  global.cancel();
+  user.button(XCB_BUTTON_PRESS, 3);
+  global =
+      monitors->addGlobalMonitor([this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
+  settle();
+  deltas.clear();
+  user.moveBy(-40, 0);
+  settle();
+  EXPECT_TRUE(deltas.empty());
+  user.button(XCB_BUTTON_RELEASE, 3);
+  user.moveBy(-40, 0);
+  settle();
+  EXPECT_EQ(deltas, std::vector<double>{-40});
+}
+
+TEST_P(X11MouseMonitorsTest, DeltasAreInPointsOnAHiDPIScreen) {
+  setXftDpi("192");
+  settle();
+  ASSERT_EQ(displays->coordinates().scale, 2.0);
+  user.moveBy(40, 0);
+  settle();
+  EXPECT_EQ(deltas, std::vector<double>{20});
+  setXftDpi("96");
+  settle();
+  ASSERT_EQ(displays->coordinates().scale, 1.0);
+  user.moveBy(-40, 0);
+  settle();
+  EXPECT_EQ(deltas, (std::vector<double>{20, -40}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, X11MouseMonitorsTest, ::testing::Values(true, false),

@@ -39,7 +39,8 @@ class X11Accessibility::Observer final : public WindowChangeObserver {
       auto now = owner_->focusedWindow(pid_);
       if (now == focused_) return;
       focused_ = now;
-      if (!now) return;
+      // Also when the focused window closed and the application has no other: the tracker must
+      // not keep the frame of a window that is gone.
       auto alive = alive_;  // a callback may destroy this observer
       deliver(kFocusedWindowChanged);
       if (*alive) deliver(kMainWindowChanged);

@@ -5,11 +5,12 @@
 // Its position and size are those of its top-level frame (the ancestor whose parent is the root),
 // in the top-left-origin space: the same rectangle the window list reports for that frame, so the
 // two match. Observers hear "AXFocusedWindowChanged" and "AXMainWindowChanged" when the active
-// client changes within the application, and "AXMoved" / "AXResized" when the focused window's
-// frame moves or changes size. Trust means the desktop really offers what Dunelo needs: an EWMH
-// window manager that publishes the active window, and the Composite, RENDER (0.11 or later),
-// XFixes, Damage and X-Resource extensions. No desktop prompt exists for that; asking for it
-// writes what is missing to the debug log.
+// client changes within the application (also when its focused window closes and it has no
+// other), and "AXMoved" / "AXResized" when the focused window's frame moves or changes size. Trust
+// means the desktop really offers what Dunelo needs: an EWMH window manager that publishes the
+// active window, and the Composite, RENDER (0.11 or later), XFixes, Damage and X-Resource
+// extensions. No desktop prompt exists for that; asking for it writes what is missing to the debug
+// log.
 #pragma once
 
 #include <map>

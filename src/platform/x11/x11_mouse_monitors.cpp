@@ -14,6 +14,13 @@ double toDouble(const xcb_input_fp3232_t& value) {
   return value.integral + static_cast<double>(value.frac) / 4294967296.0;
 }
 
+// Buttons 4 to 7 are the steps of a scroll wheel: pressed and released at once, never held.
+bool isWheel(uint32_t button) {
+  return button >= 4 && button <= 7;
+}
+
+constexpr uint16_t kButtonMask = XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3;
+
 }  // namespace
 
 X11MouseMonitors::X11MouseMonitors(X11Connection& connection, Scheduler& scheduler, Options options)
@@ -34,6 +41,14 @@ X11MouseMonitors::X11MouseMonitors(X11Connection& connection, Scheduler& schedul
   };
   eventHandlers_.push_back(
       connection.addGenericEventHandler(*xiOpcode_, XCB_INPUT_RAW_MOTION, forward));
+  for (const auto& [type, pressed] : {std::pair{XCB_INPUT_RAW_BUTTON_PRESS, true},
+                                      std::pair{XCB_INPUT_RAW_BUTTON_RELEASE, false}}) {
+    eventHandlers_.push_back(connection.addGenericEventHandler(
+        *xiOpcode_, static_cast<uint16_t>(type),
+        [weak = weakFactory_.getWeakPtr(), pressed](const xcb_generic_event_t& event) {
+          if (X11MouseMonitors* self = weak.get()) self->handleRawButton(event, pressed);
+        }));
+  }
   // Devices plugged in or out may reuse ids with other axes: forget what was learnt.
   eventHandlers_.push_back(connection.addGenericEventHandler(
       *xiOpcode_, XCB_INPUT_HIERARCHY,
@@ -74,6 +89,7 @@ Cancellable X11MouseMonitors::addLocalMonitor(Handler handler) {
 void X11MouseMonitors::startSources() {
   if (xiOpcode_) {
     selectEvents(true);
+    readHeldButtons();
   } else {
     startPolling();
   }
@@ -83,6 +99,22 @@ void X11MouseMonitors::stopSources() {
   if (isSelected_) selectEvents(false);
   stopPolling();
   pendingDeltaX_ = 0;
+  heldButtons_.clear();
+}
+
+void X11MouseMonitors::readHeldButtons() {
+  // Selected first, asked second: a release in between is an event that finds nothing to erase.
+  auto pointer =
+      replyOf(connection_, xcb_query_pointer_reply, xcb_query_pointer(connection_, root_));
+  if (!pointer) return;
+  for (uint32_t button = 1; button <= 3; ++button) {
+    if (pointer->mask & (XCB_BUTTON_MASK_1 << (button - 1))) heldButtons_.insert(button);
+  }
+}
+
+double X11MouseMonitors::toPoints(double pixels) const {
+  const double scale = options_.coordinates ? options_.coordinates->scale : 1.0;
+  return scale > 0 ? pixels / scale : pixels;
 }
 
 void X11MouseMonitors::selectEvents(bool rawMotion) {
@@ -92,7 +124,10 @@ void X11MouseMonitors::selectEvents(bool rawMotion) {
   } masks[2];
   masks[0].head.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
   masks[0].head.mask_len = 1;
-  masks[0].bits = rawMotion ? XCB_INPUT_XI_EVENT_MASK_RAW_MOTION : 0;
+  masks[0].bits = rawMotion ? XCB_INPUT_XI_EVENT_MASK_RAW_MOTION |
+                                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE
+                            : 0;
   masks[1].head.deviceid = XCB_INPUT_DEVICE_ALL;
   masks[1].head.mask_len = 1;
   masks[1].bits = rawMotion ? XCB_INPUT_XI_EVENT_MASK_HIERARCHY : 0;
@@ -130,7 +165,8 @@ void X11MouseMonitors::poll() {
   const int16_t x = pointer->root_x;
   const std::optional<int16_t> last = std::exchange(lastPolledX_, x);
   if (!last || *last == x) return;
-  const double deltaX = x - *last;
+  if (pointer->mask & kButtonMask) return;  // a drag
+  const double deltaX = toPoints(x - *last);
   auto handlers = handlers_;  // a handler may remove monitors
   for (auto& [token, handler] : handlers) handler(MouseMovedEvent{deltaX});
 }
@@ -169,13 +205,23 @@ void X11MouseMonitors::handleRawMotion(const xcb_generic_event_t& event) {
   }
   // While polling, the pointer position already includes this movement.
   if (pollTimer_) return;
+  if (!heldButtons_.empty()) return;  // a drag
   if (raw->valuators_len == 0) return;
   const uint32_t* mask = xcb_input_raw_button_press_valuator_mask(raw);
   if ((mask[0] & 1) == 0) return;  // no horizontal component
   // Values are packed for the set bits in ascending order, so the X axis comes first.
   const xcb_input_fp3232_t* values = xcb_input_raw_button_press_axisvalues(raw);
-  accumulate(toDouble(values[0]));
-  return;
+  accumulate(toPoints(toDouble(values[0])));
+}
+
+void X11MouseMonitors::handleRawButton(const xcb_generic_event_t& event, bool pressed) {
+  const auto& raw = reinterpret_cast<const xcb_input_raw_button_press_event_t&>(event);
+  if (isWheel(raw.detail)) return;
+  if (pressed) {
+    heldButtons_.insert(raw.detail);
+  } else {
+    heldButtons_.erase(raw.detail);
+  }
 }
 
 void X11MouseMonitors::accumulate(double deltaX) {

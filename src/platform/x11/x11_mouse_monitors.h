@@ -10,7 +10,14 @@
 //
 // Deltas arrive coalesced, at most one event per 1/60 s: a modern mouse reports up to a thousand
 // raw events a second, each a pixel or two, and the shake logic ignores movements under five
-// points, so delivering them one by one would make a real shake invisible.
+// points, so delivering them one by one would make a real shake invisible. They are in points:
+// device pixels divided by the screen's scale, so a shake means the same hand movement on a
+// HiDPI screen.
+//
+// Movement while a pointer button is held is not movement of the mouse in this sense: it drags
+// something (a window being resized, a slider being scrubbed), and a drag back and forth must not
+// count as a shake. The buttons are followed through XInput2 raw button events (and the pointer's
+// button mask where the pointer is polled); movement between a press and its release is dropped.
 //
 // Global and local monitors: raw motion cannot be told apart by the window under the pointer, so
 // every movement, over Dunelo's own windows too, reaches the global monitors. A local monitor is
@@ -23,10 +30,12 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "core/scheduler.h"
 #include "core/weak_ptr.h"
 #include "platform/mouse_monitors.h"
+#include "platform/x11/coordinate_space.h"
 #include "platform/x11/x11_connection.h"
 
 namespace dunelo::x11 {
@@ -39,6 +48,8 @@ class X11MouseMonitors final : public MouseMonitors {
     double pollInterval = 1.0 / 60;
     // How long polling continues after the last absolute raw event before raw motion takes over.
     double absoluteHoldTime = 1.0;
+    // The screen's scale (device pixels per point), kept current by the displays; none: 1.
+    const CoordinateSpace* coordinates = nullptr;
   };
   enum class Source { none, rawMotion, polling };
 
@@ -68,6 +79,11 @@ class X11MouseMonitors final : public MouseMonitors {
   void accumulate(double deltaX);
   void flush();
   void handleRawMotion(const xcb_generic_event_t& event);
+  void handleRawButton(const xcb_generic_event_t& event, bool pressed);
+  // Learns which buttons are down already when raw events start.
+  void readHeldButtons();
+  // Device pixels to points.
+  double toPoints(double pixels) const;
   // Whether the device's X axis reports relative movement; asked once per device.
   bool isRelative(uint16_t deviceID);
 
@@ -84,6 +100,7 @@ class X11MouseMonitors final : public MouseMonitors {
   std::optional<int16_t> lastPolledX_;
   double lastAbsoluteAt_ = 0;
   std::map<uint16_t, bool> relativeDevices_;
+  std::set<uint32_t> heldButtons_;  // button numbers pressed and not yet released
   double pendingDeltaX_ = 0;
   bool isFlushScheduled_ = false;
   WeakPtrFactory<X11MouseMonitors> weakFactory_{this};

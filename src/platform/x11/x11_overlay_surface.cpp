@@ -214,6 +214,7 @@ void X11OverlaySurface::setFrame(const Rect& frame) {
   if (window_ == XCB_NONE) return;
   const xcb_rectangle_t r = factory_.space_.rootRectFromBottomLeft(frame);
   state_.frame = r;
+  state_.backingScale = factory_.space_.scale;  // the screens change with it
   const uint32_t values[] = {static_cast<uint32_t>(static_cast<int32_t>(r.x)),
                              static_cast<uint32_t>(static_cast<int32_t>(r.y)), r.width, r.height};
   xcb_configure_window(conn_.xcb(), window_,

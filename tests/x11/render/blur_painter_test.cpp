@@ -12,6 +12,7 @@
 #include "platform/x11/x11_desktop.h"
 #include "x11/render/private_display.h"
 #include "x11/render/render_harness.h"
+#include "x11/render/xsettings_blob.h"
 
 namespace dunelo::x11::testing {
 namespace {
@@ -40,6 +41,37 @@ uint32_t checker(int x, int y) {
 uint32_t stripes(int x, int y) {
   return ((x + y / 3) % 6 < 3) ? 0x20b040 : 0xf0f0f0;
 }
+
+// A settings daemon: owns the XSETTINGS selection of screen 0 with a window that carries the
+// settings. Leaving lets the selection go with the connection.
+class FakeSettingsDaemon {
+ public:
+  explicit FakeSettingsDaemon(const std::string& display)
+      : c_(xcb_connect(display.c_str(), nullptr)) {
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    window_ = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    settings_ = intern("_XSETTINGS_SETTINGS");
+    xcb_set_selection_owner(c_, window_, intern("_XSETTINGS_S0"), XCB_CURRENT_TIME);
+  }
+  ~FakeSettingsDaemon() { xcb_disconnect(c_); }
+  void publish(const std::vector<uint8_t>& blob) {
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, settings_, settings_, 8,
+                        static_cast<uint32_t>(blob.size()), blob.data());
+    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+  }
+
+ private:
+  xcb_atom_t intern(const std::string& name) {
+    auto reply = replyOf(c_, xcb_intern_atom_reply,
+                         xcb_intern_atom(c_, 0, static_cast<uint16_t>(name.size()), name.c_str()));
+    return reply ? reply->atom : XCB_NONE;
+  }
+  xcb_connection_t* c_;
+  xcb_window_t window_ = XCB_NONE;
+  xcb_atom_t settings_ = XCB_NONE;
+};
 
 class BlurPainterTest : public ::testing::Test {
  protected:
@@ -351,6 +383,68 @@ TEST_F(BlurPainterTest, APainterForAWindowJustMadeOnAnotherConnectionDrawsIt) {
   EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
   painter.reset();
   xcb_destroy_window(main.xcb(), window);
+}
+
+TEST_F(BlurPainterTest, TheBlurReachesAsFarInPointsOnAHiDPIScreen) {
+  // A white block below the overlay, and a band of the background beside it that its glow
+  // reaches at two pixels per point and barely at one.
+  const Box block = Box::ofSize(8, 40, 100, 260);
+  const xcb_window_t white = h_->createPlainWindow(
+      block.x0, block.y0, block.width(), block.height(), [](int, int) { return 0xffffffu; });
+  h_->placeAbove(white, h_->frameOf(background_));
+  const Box band = Box::ofSize(block.x1 + 30, block.y0 + 60, 20, 100);
+  auto brightness = [&](double scale) {
+    OverlayVisualState state = h_->defaultState();
+    state.backingScale = scale;
+    const Rgb mean = meanColor(showWith(state), band);
+    return (mean.r + mean.g + mean.b) / 3;
+  };
+  const double atOne = brightness(1);
+  const double atTwo = brightness(2);
+  std::printf("brightness beside the block %.1f at 1x, %.1f at 2x\n", atOne, atTwo);
+  EXPECT_GT(atTwo, atOne + 8);
+}
+
+TEST_F(BlurPainterTest, TheVeilFollowsTheDesktopThemeLive) {
+  // After the next frame (and a compositor's redraw, when an earlier test left one running).
+  auto lightness = [&] {
+    EXPECT_TRUE(h_->waitForFrames(1));
+    h_->settle(0.05);
+    const Rgb mean = meanColor(h_->capture(screen()), farBackground());
+    return (mean.r + mean.g + mean.b) / 3;
+  };
+  showWith(h_->defaultState());
+  const Rgb plain = meanColor(h_->capture(screen()), farBackground());
+  const double withoutDaemon = (plain.r + plain.g + plain.b) / 3;
+  const uint64_t frames = h_->stats().frames;
+  {
+    FakeSettingsDaemon daemon(display_->name());
+    daemon.publish(XSettingsBlob(false).addString("Net/ThemeName", "Adwaita").bytes());
+    h_->settle(0.2);
+    EXPECT_EQ(h_->stats().frames, frames) << "a light theme looks as no preference does";
+
+    // The user switches to a dark theme: the smoky veil replaces the frosted one.
+    daemon.publish(XSettingsBlob(false).addString("Net/ThemeName", "Adwaita-dark").bytes());
+    EXPECT_LT(lightness(), withoutDaemon - 40);
+  }
+  // The daemon is gone: no preference, the light look again.
+  EXPECT_NEAR(lightness(), withoutDaemon, 1);
+  // A new daemon that prefers dark takes over.
+  FakeSettingsDaemon next(display_->name());
+  next.publish(XSettingsBlob(true).addInt("Gtk/ApplicationPreferDarkTheme", 1).bytes());
+  EXPECT_LT(lightness(), withoutDaemon - 40);
+}
+
+TEST_F(BlurPainterTest, AMapSeenBeforeTheFirstPaintStillDraws) {
+  // As at start: the renderer hears of the overlay's map before it is given anything to draw.
+  const Image off = h_->capture(screen());
+  h_->showOverlay(h_->frameOf(focused_));
+  h_->settle();
+  h_->paint(h_->defaultState());
+  ASSERT_TRUE(h_->waitForFrames(1));
+  h_->settle(0.05);
+  EXPECT_LT(highFrequencyEnergy(h_->capture(screen()), farBackground()),
+            highFrequencyEnergy(off, farBackground()) * 0.05);
 }
 
 TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {

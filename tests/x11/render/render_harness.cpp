@@ -185,12 +185,16 @@ void RenderHarness::settle(double seconds) {
 
 Image RenderHarness::capture(const Box& area) {
   syncAll();
+  return captureRoot(conn_->xcb(), conn_->root(), area);
+}
+
+Image captureRoot(xcb_connection_t* c, xcb_window_t root, const Box& area) {
   Image image;
-  auto reply = replyOf(conn_->xcb(), xcb_get_image_reply,
-                       xcb_get_image(conn_->xcb(), XCB_IMAGE_FORMAT_Z_PIXMAP, conn_->root(),
-                                     static_cast<int16_t>(area.x0), static_cast<int16_t>(area.y0),
-                                     static_cast<uint16_t>(area.width()),
-                                     static_cast<uint16_t>(area.height()), ~0u));
+  auto reply =
+      replyOf(c, xcb_get_image_reply,
+              xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<int16_t>(area.x0),
+                            static_cast<int16_t>(area.y0), static_cast<uint16_t>(area.width()),
+                            static_cast<uint16_t>(area.height()), ~0u));
   if (!reply) return image;
   image.width = area.width();
   image.height = area.height();

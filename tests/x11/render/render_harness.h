@@ -84,6 +84,10 @@ class RenderHarness {
   CancellableBag cancellables;
 };
 
+// What the screen shows inside `area` of the root window (also saved as a PPM into
+// $DUNELO_RENDER_CAPTURES when that is set).
+Image captureRoot(xcb_connection_t* c, xcb_window_t root, const Box& area);
+
 // Measures of an image area.
 // Mean absolute difference of horizontally and vertically neighbouring pixels, over the channels.
 double highFrequencyEnergy(const Image& image, const Box& area);

@@ -3,83 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/x11/render/blur_material.h"
 #include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/desktop_appearance.h"
+#include "platform/x11/render/dual_filter_blur.h"
+#include "x11/render/xsettings_blob.h"
 
 namespace dunelo::x11 {
 namespace {
 
-// Builds an XSETTINGS blob in little- or big-endian order.
-class XSettingsBlob {
- public:
-  explicit XSettingsBlob(bool bigEndian) : big_(bigEndian) {
-    bytes_ = {static_cast<uint8_t>(bigEndian ? 1 : 0), 0, 0, 0};
-    u32(42);  // serial
-    u32(0);   // count, patched by add*
-  }
-  XSettingsBlob& addString(const std::string& name, const std::string& value) {
-    header(1, name);
-    u32(static_cast<uint32_t>(value.size()));
-    text(value);
-    return bump();
-  }
-  XSettingsBlob& addInt(const std::string& name, uint32_t value) {
-    header(0, name);
-    u32(value);
-    return bump();
-  }
-  XSettingsBlob& addColor(const std::string& name) {
-    header(2, name);
-    u32(0);
-    u32(0);
-    return bump();
-  }
-  std::vector<uint8_t> bytes() const { return bytes_; }
-
- private:
-  void u16(uint32_t v) {
-    if (big_) {
-      bytes_.push_back(static_cast<uint8_t>(v >> 8));
-      bytes_.push_back(static_cast<uint8_t>(v));
-    } else {
-      bytes_.push_back(static_cast<uint8_t>(v));
-      bytes_.push_back(static_cast<uint8_t>(v >> 8));
-    }
-  }
-  void u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-      const int shift = big_ ? 24 - 8 * i : 8 * i;
-      bytes_.push_back(static_cast<uint8_t>(v >> shift));
-    }
-  }
-  void text(const std::string& s) {
-    bytes_.insert(bytes_.end(), s.begin(), s.end());
-    while (bytes_.size() % 4) bytes_.push_back(0);
-  }
-  void header(uint8_t type, const std::string& name) {
-    bytes_.push_back(type);
-    bytes_.push_back(0);
-    u16(static_cast<uint32_t>(name.size()));
-    text(name);
-    u32(1);  // last-change serial
-  }
-  XSettingsBlob& bump() {
-    ++count_;
-    for (int i = 0; i < 4; ++i) {
-      const int shift = big_ ? 24 - 8 * i : 8 * i;
-      bytes_[8 + static_cast<size_t>(i)] = static_cast<uint8_t>(count_ >> shift);
-    }
-    return *this;
-  }
-  bool big_;
-  uint32_t count_ = 0;
-  std::vector<uint8_t> bytes_;
-};
+using testing::XSettingsBlob;
 
 TEST(DesktopAppearance, ReadsTheThemePreferenceFromXSettings) {
   struct Case {
@@ -157,6 +96,21 @@ TEST(BlurMaterials, DeepIsAFrostedVeilAndAmbientADarkerLighterTouch) {
   EXPECT_LT(veiled(materialLook(BlurMaterial::deep, Appearance::dark)),
             veiled(materialLook(BlurMaterial::deep, Appearance::light)));
   EXPECT_GT(veiled(materialLook(BlurMaterial::deep, Appearance::light)), 0.5);
+
+  // The reach is kept in points: one halving more per doubling of the scale, to the nearest.
+  for (const auto& [scale, extra] : {std::pair{2.0, 1},
+                                     {1.5, 1},
+                                     {1.25, 0},
+                                     {3.0, 2},
+                                     {4.0, 2},
+                                     {0.5, -1},
+                                     {0.0, 0},
+                                     {std::nan(""), 0}}) {
+    SCOPED_TRACE(scale);
+    EXPECT_EQ(materialLook(BlurMaterial::ambient, Appearance::light, scale).blurLevels, 4 + extra);
+  }
+  EXPECT_LE(materialLook(BlurMaterial::deep, Appearance::dark, 4).blurLevels,
+            DualFilterBlur::kMaxLevels);
 }
 
 TEST(DamagePieces, NearChangesMergeFarOnesStaySeparateAndTheCountIsCapped) {

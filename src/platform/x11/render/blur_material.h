@@ -12,6 +12,10 @@
 //   the desktop prefers dark).
 //
 // Where the desktop states no preference the light looks are used.
+//
+// The blur's reach is a distance on the screen in points: on a screen of two device pixels per
+// point the backdrop is halved once more, so it spreads over as much of the picture as on a
+// screen of one.
 #pragma once
 
 #include "core/color.h"
@@ -27,6 +31,6 @@ struct MaterialLook {
   friend bool operator==(const MaterialLook&, const MaterialLook&) = default;
 };
 
-MaterialLook materialLook(BlurMaterial material, Appearance appearance);
+MaterialLook materialLook(BlurMaterial material, Appearance appearance, double backingScale = 1);
 
 }  // namespace dunelo::x11

@@ -1,5 +1,7 @@
 #include "platform/x11/render/desktop_appearance.h"
 
+#include <xcb/xfixes.h>
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -109,20 +111,61 @@ Appearance appearanceFromXSettings(std::span<const uint8_t> blob) {
   return r.ok() ? result : Appearance::unknown;
 }
 
-Appearance readDesktopAppearance(X11Connection& connection) {
-  xcb_connection_t* c = connection.xcb();
-  const xcb_atom_t selection =
-      connection.atom("_XSETTINGS_S" + std::to_string(connection.screenNumber()));
-  const xcb_atom_t property = connection.atom("_XSETTINGS_SETTINGS");
-  if (selection == XCB_NONE || property == XCB_NONE) return Appearance::unknown;
-  auto owner = replyOf(c, xcb_get_selection_owner_reply, xcb_get_selection_owner(c, selection));
-  if (!owner || owner->owner == XCB_NONE) return Appearance::unknown;
-  auto prop = replyOf(c, xcb_get_property_reply,
-                      xcb_get_property(c, 0, owner->owner, property, property, 0, 1 << 16));
-  if (!prop || prop->format != 8) return Appearance::unknown;
-  const auto* data = static_cast<const uint8_t*>(xcb_get_property_value(prop.get()));
-  const auto length = static_cast<size_t>(xcb_get_property_value_length(prop.get()));
-  return appearanceFromXSettings({data, length});
+DesktopAppearanceWatcher::DesktopAppearanceWatcher(X11Connection& connection) : conn_(connection) {
+  selection_ = conn_.atom("_XSETTINGS_S" + std::to_string(conn_.screenNumber()));
+  property_ = conn_.atom("_XSETTINGS_SETTINGS");
+  const auto& xfixes = conn_.extensions().xfixes;
+  if (selection_ == XCB_NONE || property_ == XCB_NONE) return;
+  handlers_.push_back(conn_.addEventHandler(XCB_PROPERTY_NOTIFY, [this](const auto& e) {
+    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+    if (notify.window == owner_ && owner_ != XCB_NONE && notify.atom == property_) readSettings();
+  }));
+  if (xfixes.present) {
+    // Watched before asking, so that a daemon starting in between is not missed.
+    xcb_xfixes_select_selection_input(conn_.xcb(), conn_.root(), selection_,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    const auto type = static_cast<uint8_t>(xfixes.firstEvent + XCB_XFIXES_SELECTION_NOTIFY);
+    handlers_.push_back(conn_.addEventHandler(type, [this](const auto& e) {
+      const auto& notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(e);
+      if (notify.selection == selection_) followOwner();
+    }));
+  }
+  followOwner();
+}
+
+DesktopAppearanceWatcher::~DesktopAppearanceWatcher() = default;
+
+void DesktopAppearanceWatcher::followOwner() {
+  xcb_connection_t* c = conn_.xcb();
+  auto reply = replyOf(c, xcb_get_selection_owner_reply, xcb_get_selection_owner(c, selection_));
+  const xcb_window_t owner = reply ? reply->owner : XCB_NONE;
+  if (owner != owner_ && owner != XCB_NONE) {
+    // Listened to before it is read; the window may be gone already, which the next selection
+    // event reports.
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    conn_.ignoreErrors(xcb_change_window_attributes_checked(c, owner, XCB_CW_EVENT_MASK, &mask));
+  }
+  owner_ = owner;
+  readSettings();
+}
+
+void DesktopAppearanceWatcher::readSettings() {
+  Appearance now = Appearance::unknown;
+  if (owner_ != XCB_NONE) {
+    xcb_connection_t* c = conn_.xcb();
+    auto prop = replyOf(c, xcb_get_property_reply,
+                        xcb_get_property(c, 0, owner_, property_, property_, 0, 1 << 16));
+    if (prop && prop->format == 8) {
+      const auto* data = static_cast<const uint8_t*>(xcb_get_property_value(prop.get()));
+      const auto length = static_cast<size_t>(xcb_get_property_value_length(prop.get()));
+      now = appearanceFromXSettings({data, length});
+    }
+  }
+  if (now == appearance_) return;
+  appearance_ = now;
+  changed_.send(now);
 }
 
 }  // namespace dunelo::x11

@@ -34,7 +34,7 @@ class DualFilterBlur {
   // How the result is brought to full size (see `drawResult`).
   static constexpr const char* kLastStepFilter = "nearest";
   static constexpr int kMinLevels = 2;
-  static constexpr int kMaxLevels = 6;
+  static constexpr int kMaxLevels = 7;  // deep on a screen of up to 4 pixels per point
 
   DualFilterBlur(xcb_connection_t* c, const PictFormats& formats);
 

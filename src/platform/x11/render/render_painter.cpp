@@ -11,7 +11,6 @@
 
 #include "app/debug_log.h"
 #include "platform/x11/event_loop.h"
-#include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/x11_connection.h"
 
 namespace dunelo::x11 {
@@ -88,7 +87,7 @@ std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
 RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn,
                              PictFormats formats)
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
-  appearance_ = readDesktopAppearance(*conn_);
+  appearance_ = std::make_unique<DesktopAppearanceWatcher>(*conn_);
   backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
   watchCompositor();
   X11Connection* c = conn_.get();
@@ -177,6 +176,12 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
     visibilityDirty_ = true;
     redrawEverything();
   });
+  // The veil follows the desktop's light or dark look.
+  appearanceObservation_ = ctx_.observeAppearance([this] {
+    if (state_ &&
+        !(materialLook(state_->material, ctx_.appearance(), state_->backingScale) == look_))
+      paint(*state_);
+  });
   viewable_ = ctx_.backdrop().isViewable(window_);
 }
 
@@ -184,11 +189,12 @@ BlurPainter::~BlurPainter() {
   if (fence_) xcb_discard_reply(c_, *fence_);
   backdropObservation_.cancel();
   compositorObservation_.cancel();
+  appearanceObservation_.cancel();
   ctx_.removeOverlay(window_);
 }
 
 void BlurPainter::paint(const OverlayVisualState& state) {
-  const MaterialLook look = materialLook(state.material, ctx_.appearance());
+  const MaterialLook look = materialLook(state.material, ctx_.appearance(), state.backingScale);
   const bool resized = !state_ || state.frame.width != state_->frame.width ||
                        state.frame.height != state_->frame.height ||
                        look.blurLevels != look_.blurLevels;
@@ -304,7 +310,13 @@ void BlurPainter::updateVisibility() {
 }
 
 void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
-  if (!state_) return;
+  if (!state_) {
+    // Nothing to redraw before the first paint, but the window's own map may be seen now (it
+    // often is when the overlay comes up at start): missing it would hold every frame back
+    // until the next restack.
+    viewable_ = ctx_.backdrop().isViewable(window_);
+    return;
+  }
   switch (change.kind) {
     case Backdrop::Change::Kind::background:
       damageEverything();

@@ -28,6 +28,7 @@
 #include "platform/x11/render/backdrop.h"
 #include "platform/x11/render/blur_material.h"
 #include "platform/x11/render/damage_pieces.h"
+#include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/render/dual_filter_blur.h"
 #include "platform/x11/render/render_support.h"
 
@@ -54,7 +55,11 @@ class RenderContext {
   EventLoop& loop() { return loop_; }
   const PictFormats& formats() const { return formats_; }
   Backdrop& backdrop() { return *backdrop_; }
-  Appearance appearance() const { return appearance_; }
+  Appearance appearance() const { return appearance_->appearance(); }
+  // `handler` runs when the desktop switches between a light and a dark look.
+  [[nodiscard]] Cancellable observeAppearance(std::function<void()> handler) {
+    return appearance_->observe([h = std::move(handler)](const Appearance&) { h(); });
+  }
   RenderStats& stats() { return stats_; }
 
   void addOverlay(xcb_window_t window);
@@ -74,7 +79,7 @@ class RenderContext {
   std::unique_ptr<X11Connection> conn_;
   PictFormats formats_;
   std::unique_ptr<Backdrop> backdrop_;
-  Appearance appearance_ = Appearance::unknown;
+  std::unique_ptr<DesktopAppearanceWatcher> appearance_;
   std::vector<xcb_window_t> overlays_;
   RenderStats stats_;
   xcb_atom_t compositorSelection_ = XCB_NONE;
@@ -162,6 +167,7 @@ class BlurPainter final : public OverlayPainter {
 
   Cancellable backdropObservation_;
   Cancellable compositorObservation_;
+  Cancellable appearanceObservation_;
   WeakPtrFactory<BlurPainter> weakFactory_{this};
 };
 
