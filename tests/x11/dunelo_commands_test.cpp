@@ -117,6 +117,11 @@ TEST(DuneloCommands, EachCommandAndTheBusReachTheRunningDuneloAndAWatchSeesEvery
   ASSERT_TRUE(address) << "dbus-daemon must be installed";
   home.env["DBUS_SESSION_BUS_ADDRESS"] = *address;
 
+  // The panel's textures stay in Qt Quick's caches at exit (see tests/ui/lsan_suppressions.cpp);
+  // for sanitizer builds of the program.
+  testing::writeFile(home.file("lsan.supp"),
+                     "leak:libQt6Gui.so\nleak:libQt6Quick.so\nleak:libQt6Core.so\n");
+  home.env["LSAN_OPTIONS"] = "suppressions=" + home.file("lsan.supp");
   std::optional<Background> instance;
   ASSERT_TRUE(startDunelo(instance, home));
   Background watch({DUNELO_PROGRAM, "--status", "--watch"}, home, "watch.stderr");
@@ -138,7 +143,10 @@ TEST(DuneloCommands, EachCommandAndTheBusReachTheRunningDuneloAndAWatchSeesEvery
                            "/io/dunelo/Dunelo", "io.dunelo.Dunelo.Toggle"},
                           home.env);
   EXPECT_EQ(toggled.status, 0) << toggled.err;
-  EXPECT_EQ(dunelo(home, {"--status"}).out, "on\n");
+  DuneloHome elsewhere;  // a shell without a display (a status bar started before X)
+  elsewhere.env = home.env;
+  elsewhere.env.erase("DISPLAY");
+  EXPECT_EQ(dunelo(elsewhere, {"--status"}).out, "on\n");
 
   TestClient client(server.display());
   EXPECT_FALSE(panelShown(client));
@@ -154,7 +162,7 @@ TEST(DuneloCommands, EachCommandAndTheBusReachTheRunningDuneloAndAWatchSeesEvery
 
   // --quit returns once Dunelo has ended; the watch ends with it.
   EXPECT_EQ(dunelo(home, {"--quit"}).status, 0);
-  EXPECT_EQ(instance->end(0.5), 0);
+  EXPECT_EQ(instance->end(), 0);
   for (const char* expected : {"off", "on", "off", "on"})
     EXPECT_EQ(watch.lines->next(), expected) << "one line per change, none for a repeated --on";
   EXPECT_EQ(watch.lines->next(), std::nullopt);
