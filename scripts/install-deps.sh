@@ -21,6 +21,8 @@ packages=(
   picom
   # the demo's ordinary windows
   x11-apps xterm
+  # the session-bus tests (a private bus and a client), the manual page check
+  dbus-daemon dbus-bin groff-base
   # the tray item and its panel (Qt Quick on the software scene graph), and its tray test host
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates

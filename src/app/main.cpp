@@ -1,17 +1,29 @@
 // The dunelo program: Dunelo on the X11 desktop it is started in.
 //
-// It takes no arguments and reads no environment of its own (the display, the desktop and the
-// settings location come from the usual X and XDG variables). It runs until SIGINT or SIGTERM, or
-// until the X server goes away.
+// It takes no arguments but --help and --version, and reads no environment of its own (the
+// display, the desktop and the settings location come from the usual X and XDG variables). It
+// runs until SIGINT or SIGTERM, or until the X server goes away.
+#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/composition.h"
 #include "app/debug_log.h"
 #include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace dunelo;
+
+  const CommandLine commandLine =
+      parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  if (auto status = answerDirectly(commandLine)) return *status;
+  if (commandLine.action == CommandLine::Action::Command) {
+    // Without the user interface there is no single-instance channel to send it over.
+    std::fprintf(stderr, "dunelo: this build takes no commands (it has no user interface)\n");
+    return kExitUsage;
+  }
 
   std::string failure;
   auto composition = X11Composition::open({}, &failure);

@@ -3,8 +3,9 @@
 //
 // Qt owns the thread: the coordinator's timers and delayed work are Qt timers, the backend's own X
 // connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
-// Quick. A second start opens the running instance's panel and exits. It takes no arguments of
-// its own and runs until "Quit Dunelo", SIGINT or SIGTERM, or until the X server goes away.
+// Quick. A second start opens the running instance's panel and exits; with a command (see
+// --help) it only talks to the running instance. It runs until "Quit Dunelo" (or --quit, or Quit
+// on the session bus), SIGINT or SIGTERM, or until the X server goes away.
 #include <QApplication>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -13,11 +14,15 @@
 #include "app/composition.h"
 #include "app/debug_log.h"
 #include "app/program_lifecycle.h"
+#include "app/remote_control.h"
 #include "app/x11_composition.h"
 #include "platform/desktop/xdg_autostart.h"
+#include "ui/command_line_client.h"
+#include "ui/dbus_service.h"
 #include "ui/dunelo_ui.h"
 #include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
+#include "ui/single_instance.h"
 
 namespace {
 
@@ -40,6 +45,9 @@ void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 int main(int argc, char** argv) {
   using namespace dunelo;
 
+  // Help, the version and the commands for a running Dunelo need no display.
+  if (const auto status = runCommandLine(argc, argv)) return *status;
+
   // Qt gives up on a missing display by aborting; check first, and say it the program's way.
   {
     std::string failure;
@@ -59,7 +67,7 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
   QApplication::setQuitOnLastWindowClosed(false);
 
-  SingleInstance instance;
+  SingleInstance instance(SingleInstance::defaultName(/*log=*/true));
   if (!instance.claim()) {
     std::fprintf(stderr, "dunelo: already running; its panel was asked to open\n");
     return 0;
@@ -101,12 +109,18 @@ int main(int argc, char** argv) {
   auto coordinator = makeAppCoordinator(composition->platform());
   AppCoordinator* c = coordinator.get();
   runningCoordinator = c;
-  auto ui = std::make_unique<DuneloUi>(
-      c->settings, c->permissions, composition->platform().workspace,
-      [c] { c->updater.checkForUpdates(); }, &instance);
+  auto ui =
+      std::make_unique<DuneloUi>(c->settings, c->permissions, composition->platform().workspace,
+                                 [c] { c->updater.checkForUpdates(); });
+  RemoteControl control(
+      c->settings, [&ui] { ui->tray().showPanel(); }, [] { QApplication::quit(); });
+  instance.serve(&control);
+  auto bus = std::make_unique<DBusService>(control);
   connection.flush();
   if (!serverGone) app.exec();
 
+  bus.reset();
+  instance.serve(nullptr);
   ui.reset();
   runningCoordinator = nullptr;
   coordinator.reset();  // every way out of the loop ends here; this puts a hidden dock back

@@ -5,13 +5,10 @@
 namespace dunelo {
 
 DuneloUi::DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-                   std::function<void()> onCheckForUpdates, SingleInstance* instance) {
+                   std::function<void()> onCheckForUpdates) {
   model_ = std::make_unique<PopoverModel>(settings, permissions, entries_, workspace,
                                           std::move(onCheckForUpdates));
   tray_ = std::make_unique<TrayPanel>(settings, *model_);
-  if (instance)
-    QObject::connect(instance, &SingleInstance::activationRequested, tray_.get(),
-                     [this] { tray_->showPanel(); });
 }
 
 DuneloUi::~DuneloUi() = default;

@@ -1,5 +1,5 @@
-// The user interface of the running program: the tray item, its panel and the second-start
-// hand-over, over the coordinator's settings store and permission checker.
+// The user interface of the running program: the tray item and its panel, over the coordinator's
+// settings store and permission checker.
 #pragma once
 
 #include <functional>
@@ -10,17 +10,15 @@
 #include "system/permission_checker.h"
 #include "ui/desktop_entries.h"
 #include "ui/popover_model.h"
-#include "ui/single_instance.h"
 #include "ui/tray_panel.h"
 
 namespace dunelo {
 
 class DuneloUi {
  public:
-  // `onCheckForUpdates` may be empty. Needs a QApplication; `instance` is the claimed
-  // single-instance guard (it opens the panel on a second start).
+  // `onCheckForUpdates` may be empty. Needs a QApplication.
   DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-           std::function<void()> onCheckForUpdates, SingleInstance* instance);
+           std::function<void()> onCheckForUpdates);
   ~DuneloUi();
 
   TrayPanel& tray() { return *tray_; }

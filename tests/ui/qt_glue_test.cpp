@@ -5,13 +5,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
-#include "ui/single_instance.h"
 #include "ui/tray_panel.h"
 
 namespace dunelo {
@@ -95,20 +92,6 @@ TEST(PanelPosition, StaysNextToTheAnchorAndInsideTheAvailableArea) {
     EXPECT_EQ(panelPosition(anchor, panel, screen), expected) << what;
   EXPECT_EQ(panelPosition(QRect(10, 10, 1, 1), QSize(3000, 2000), screen), QPoint(0, 30))
       << "too large: top-left stays visible";
-}
-
-TEST(SingleInstance, TakesOverALeftoverSocketAndASecondStartHandsOverToIt) {
-  QTemporaryDir dir;
-  const QString name = dir.filePath("dunelo.sock");
-  QFile stale(name);  // left by an instance that died
-  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-  stale.close();
-  SingleInstance first(name);
-  ASSERT_TRUE(first.claim());
-  QSignalSpy asked(&first, &SingleInstance::activationRequested);
-  SingleInstance second(name);
-  EXPECT_FALSE(second.claim());
-  EXPECT_TRUE(spinUntil([&] { return asked.count() == 1; })) << "the first opens its panel";
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
 // The dunelo program's life cycle: no display, a clean quit on SIGTERM and SIGINT, a server that
 // goes away, the dock it hid put back however it ends, and a start while switched on.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
@@ -13,64 +9,26 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "support/fake_desktop.h"
-#include "support/scratch_dir.h"
+#include "x11/dunelo_process.h"
 #include "x11/render/render_harness.h"
 #include "x11/x_server.h"
 
 namespace dunelo {
 namespace {
 
+using testing::DuneloHome;
 using testing::FakeDesktop;
-using testing::ScratchDir;
+using testing::waitForExit;
 using x11::Box;
 using x11::testing::TestClient;
 using x11::testing::XServer;
 using Clock = std::chrono::steady_clock;
 
-// Starts dunelo with `display` (none: no DISPLAY at all), a private home and its standard error
-// in `stderrPath`; `extraEnv` comes first, so it wins over the defaults.
-pid_t startDunelo(const std::optional<std::string>& display, const ScratchDir& home,
-                  const std::string& stderrPath, std::vector<std::string> extraEnv = {}) {
-  // A runtime directory of its own: other instances on this machine must not answer for it.
-  std::vector<std::string> env = std::move(extraEnv);
-  for (std::string e : {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.file("config"),
-                        "XDG_RUNTIME_DIR=" + home.path(), std::string("PATH=/usr/bin:/bin")})
-    env.push_back(std::move(e));
-  if (display) env.push_back("DISPLAY=" + *display);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  std::string program = DUNELO_PROGRAM;
-  char* argv[] = {program.data(), nullptr};
-  pid_t pid = -1;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit status, or none when it did not end within `seconds` (it is killed then).
-std::optional<int> waitForExit(pid_t pid, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return std::nullopt;
+pid_t startDunelo(const DuneloHome& home) {
+  return testing::spawnProgram({DUNELO_PROGRAM}, home.env, -1, home.file("stderr"));
 }
 
 // Waits up to `seconds` for `condition`, looking every 20 ms.
@@ -127,10 +85,10 @@ void setCheckerBackground(TestClient& client, xcb_window_t window) {
 }
 
 TEST(DuneloProgramTest, WithoutADisplayItSaysSoAndFails) {
-  ScratchDir home;
   for (const std::optional<std::string>& display :
        {std::optional<std::string>(), std::optional<std::string>(":987")}) {
-    const pid_t pid = startDunelo(display, home, home.file("stderr"));
+    DuneloHome home(display);
+    const pid_t pid = startDunelo(home);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(waitForExit(pid, 10), 1);
     const std::string text = testing::readFile(home.file("stderr"));
@@ -142,10 +100,10 @@ TEST(DuneloProgramTest, WithoutADisplayItSaysSoAndFails) {
 TEST(DuneloProgramTest, QuitSignalsEndItCleanly) {
   XServer server(true);
   ASSERT_TRUE(server.ok());
-  ScratchDir home;
+  DuneloHome home(server.display());
   for (int signal : {SIGTERM, SIGINT}) {
     const int before = clientCount(server.display());
-    const pid_t pid = startDunelo(server.display(), home, home.file("stderr"));
+    const pid_t pid = startDunelo(home);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitForNewClient(server.display(), before));
     kill(pid, signal);
@@ -155,18 +113,19 @@ TEST(DuneloProgramTest, QuitSignalsEndItCleanly) {
 }
 
 TEST(DuneloProgramTest, ServerGoingAwayEndsIt) {
-  ScratchDir home;
   pid_t pid = -1;
+  std::optional<DuneloHome> home;
   {
     XServer server(false);
     ASSERT_TRUE(server.ok());
+    home.emplace(server.display());
     const int before = clientCount(server.display());
-    pid = startDunelo(server.display(), home, home.file("stderr"));
+    pid = startDunelo(*home);
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitForNewClient(server.display(), before));
   }
   EXPECT_EQ(waitForExit(pid, 10), 1);
-  EXPECT_NE(testing::readFile(home.file("stderr")).find("the X server went away"),
+  EXPECT_NE(testing::readFile(home->file("stderr")).find("the X server went away"),
             std::string::npos);
 }
 
@@ -177,7 +136,7 @@ TEST(DuneloProgramTest, ServerGoingAwayEndsIt) {
 TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   XServer server(true);
   ASSERT_TRUE(server.ok());
-  ScratchDir home;
+  DuneloHome home(server.display());
   FakeDesktop desktop;
   const FakeDesktop::Files panels{
       {"xfce-panels", "1\n2\n3\n"}, {"xfce-1", "0\n"}, {"xfce-2", "1\n"}};
@@ -198,10 +157,9 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
     auto files = desktop.files();
     return files["xfce-1"] == "2\n" && files["xfce-2"] == "2\n" && files["xfce-3"] == "2\n";
   };
-  const auto start = [&] {
-    return startDunelo(server.display(), home, home.file("stderr"),
-                       {"PATH=" + desktop.path(), "XDG_CURRENT_DESKTOP=XFCE"});
-  };
+  home.env["PATH"] = desktop.path();
+  home.env["XDG_CURRENT_DESKTOP"] = "XFCE";
+  const auto start = [&] { return startDunelo(home); };
 
   writeSettings(true);
   pid_t pid = start();
@@ -242,8 +200,8 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   {
     XServer session(true);
     ASSERT_TRUE(session.ok());
-    pid = startDunelo(session.display(), home, home.file("stderr"),
-                      {"PATH=" + desktop.path(), "XDG_CURRENT_DESKTOP=XFCE"});
+    home.env["DISPLAY"] = session.display();
+    pid = startDunelo(home);
     ASSERT_TRUE(waitFor(hidden, 30));
   }
   EXPECT_EQ(waitForExit(pid, 10), 1);
@@ -255,7 +213,7 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
 TEST(DuneloProgramTest, StartingSwitchedOnBlursAtOnce) {
   XServer server(true);
   ASSERT_TRUE(server.ok());
-  ScratchDir home;
+  DuneloHome home(server.display());
   std::filesystem::create_directories(home.file("config/dunelo"));
   testing::writeFile(home.file("config/dunelo/defaults.json"),
                      R"({"isActive": true, "blurIntensity": 100})");
@@ -278,7 +236,7 @@ TEST(DuneloProgramTest, StartingSwitchedOnBlursAtOnce) {
   ASSERT_TRUE(waitFor([&] { return detail() > 20; })) << "the desk must have fine detail to lose";
   const double before = detail();
 
-  const pid_t pid = startDunelo(server.display(), home, home.file("stderr"));
+  const pid_t pid = startDunelo(home);
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(waitFor([&] { return detail() < before * 0.05; }, 15))
       << "fine detail " << before << " -> " << detail();
