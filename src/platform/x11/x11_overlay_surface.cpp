@@ -108,7 +108,7 @@ void X11OverlaySurface::createWindow() {
   if (managed_ != factory_.lastManaged_) {
     factory_.lastManaged_ = managed_;
     debugLog(managed_ ? "[X11] the window manager composites the screen: it stacks the overlays"
-                      : "[X11] overlays are stacked directly (override-redirect)");
+                      : "[X11] the window manager no longer composites: overlays stacked directly");
   }
 
   window_ = xcb_generate_id(c);
@@ -345,7 +345,8 @@ void X11OverlaySurface::orderBelow(WindowNumber number) {
     if (!info || !tree.topLevel(info->frame)) return;
     target = info->frame;
   }
-  if (target == window_ || tree.isOwnTopLevel(target)) return;
+  for (const X11OverlaySurface* s : factory_.surfaces_)
+    if (s->window_ != XCB_NONE && s->topLevel() == target) return;  // never below an overlay
   heldBelow_ = target;
   heldOnce_ = false;
   if (mapped_ && isDirectlyBelow(tree.stackIndex(target))) return;

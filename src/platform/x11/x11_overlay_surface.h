@@ -28,7 +28,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "core/scheduler.h"
@@ -141,7 +140,7 @@ class X11OverlaySurfaceFactory final : public OverlaySurfaceFactory {
   bool formatKnown_ = false;
   bool warnedInputShape_ = false;
   xcb_atom_t compositorSelection_ = XCB_NONE;
-  std::optional<bool> lastManaged_;  // for the log
+  bool lastManaged_ = false;  // for the log
   std::vector<X11OverlaySurface*> surfaces_;
 };
 

@@ -126,7 +126,9 @@ void RenderContext::watchCompositor() {
     compositorRunning_ = running;
     debugLog(running ? "[X11] overlay renderer: a compositing manager started"
                      : "[X11] overlay renderer: the compositing manager stopped");
-    if (backdrop_) backdrop_->setRedirected(!running);
+    // A compositor that starts keeps the redirection it finds (ending it under the compositor
+    // would give every window a new pixmap behind its back); one that stops takes its own along.
+    if (backdrop_ && !running) backdrop_->setRedirected(true);
     auto snapshot = compositorObservers_;
     for (auto& [id, handler] : snapshot) handler();
   }));
@@ -322,7 +324,12 @@ void BlurPainter::updateVisibility() {
 }
 
 void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
-  if (!state_) return;
+  if (!state_) {
+    // Mapped (or framed) before the first paint: that paint must know.
+    if (change.kind == Backdrop::Change::Kind::stacking)
+      viewable_ = ctx_.backdrop().isViewable(window_);
+    return;
+  }
   switch (change.kind) {
     case Backdrop::Change::Kind::background:
       damageEverything();
