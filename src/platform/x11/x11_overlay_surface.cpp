@@ -45,6 +45,24 @@ void sendRestackRequest(xcb_connection_t* c, xcb_window_t root, xcb_window_t win
 
 }  // namespace
 
+xcb_window_t topmostOrdinary(const WindowTree& tree, const Atoms& a) {
+  auto has = [](const std::vector<xcb_atom_t>& list, xcb_atom_t atom) {
+    return std::find(list.begin(), list.end(), atom) != list.end();
+  };
+  const auto& stack = tree.stack();
+  for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+    // Override-redirect windows count only as a client's frame (i3 makes its frames so).
+    if (!it->mapped || tree.isOwnTopLevel(it->id)) continue;
+    const ClientInfo* info = tree.clientOfTopLevel(it->id);
+    if (!info) continue;
+    const bool chrome = has(info->windowTypes, a.NET_WM_WINDOW_TYPE_DOCK) ||
+                        has(info->windowTypes, a.NET_WM_WINDOW_TYPE_NOTIFICATION) ||
+                        has(info->states, a.NET_WM_STATE_ABOVE);
+    if (!chrome) return it->id;
+  }
+  return XCB_NONE;
+}
+
 X11OverlaySurfaceFactory::X11OverlaySurfaceFactory(X11Connection& connection, Scheduler& scheduler,
                                                    WindowTree& tree, const CoordinateSpace& space,
                                                    OverlayPainterFactory& painters)
@@ -277,22 +295,7 @@ void X11OverlaySurface::restackToFront() {
   }
   // Directly above the topmost ordinary window: below panels, docks, notifications, windows
   // kept above, and the menus and tooltips of other programs.
-  const WindowTree& tree = factory_.tree_;
-  const Atoms& a = conn_.atoms();
-  xcb_window_t sibling = XCB_NONE;
-  const auto& stack = tree.stack();
-  for (auto it = stack.rbegin(); it != stack.rend() && sibling == XCB_NONE; ++it) {
-    if (!it->mapped || it->overrideRedirect || tree.isOwnTopLevel(it->id)) continue;
-    const ClientInfo* info = tree.clientOfTopLevel(it->id);
-    if (!info) continue;
-    auto has = [](const std::vector<xcb_atom_t>& list, xcb_atom_t atom) {
-      return std::find(list.begin(), list.end(), atom) != list.end();
-    };
-    const bool chrome = has(info->windowTypes, a.NET_WM_WINDOW_TYPE_DOCK) ||
-                        has(info->windowTypes, a.NET_WM_WINDOW_TYPE_NOTIFICATION) ||
-                        has(info->states, a.NET_WM_STATE_ABOVE);
-    if (!chrome) sibling = it->id;
-  }
+  const xcb_window_t sibling = topmostOrdinary(factory_.tree_, conn_.atoms());
   if (sibling != XCB_NONE) {
     const uint32_t values[] = {sibling, XCB_STACK_MODE_ABOVE};
     conn_.ignoreErrors(xcb_configure_window_checked(
@@ -349,10 +352,19 @@ void X11OverlaySurface::orderBelow(WindowNumber number) {
     if (s->window_ != XCB_NONE && s->topLevel() == target) return;  // never below an overlay
   heldBelow_ = target;
   heldOnce_ = false;
-  if (mapped_ && isDirectlyBelow(tree.stackIndex(target))) return;
+  if (mapped_ && isDirectlyBelow(tree.stackIndex(target)) && !mustRaise(target)) return;
   if (!mapped_) map();
   if (window_ == XCB_NONE) return;
   restackBelow(target);
+}
+
+bool X11OverlaySurface::mustRaise(xcb_window_t target) const {
+  if (managed_) return false;
+  const WindowTree& tree = factory_.tree_;
+  const TopLevel* frame = tree.topLevel(target);
+  if (!frame || !frame->overrideRedirect || !tree.clientOfTopLevel(target)) return false;
+  const xcb_window_t top = topmostOrdinary(tree, conn_.atoms());
+  return top != XCB_NONE && tree.stackIndex(top) > tree.stackIndex(target);
 }
 
 void X11OverlaySurface::restackBelow(xcb_window_t target) {
@@ -363,6 +375,11 @@ void X11OverlaySurface::restackBelow(xcb_window_t target) {
     sendRestackRequest(conn_.xcb(), conn_.root(), window_, conn_.atoms().NET_RESTACK_WINDOW, data);
     ++restacks_;
     return;
+  }
+  if (mustRaise(target)) {
+    const uint32_t raise[] = {topmostOrdinary(factory_.tree_, conn_.atoms()), XCB_STACK_MODE_ABOVE};
+    conn_.ignoreErrors(xcb_configure_window_checked(
+        conn_.xcb(), target, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, raise));
   }
   const uint32_t values[] = {target, XCB_STACK_MODE_BELOW};
   // The target may vanish before the server sees this: the error is expected and dropped, and

@@ -43,6 +43,10 @@ namespace dunelo::x11 {
 
 class X11OverlaySurfaceFactory;
 
+// The top-level of the topmost mapped ordinary window (a managed client that is not a dock, a
+// notification or kept above, and not an overlay), or none.
+xcb_window_t topmostOrdinary(const WindowTree& tree, const Atoms& atoms);
+
 class X11OverlaySurface final : public OverlaySurface {
  public:
   // Use X11OverlaySurfaceFactory::createSurface.
@@ -82,6 +86,12 @@ class X11OverlaySurface final : public OverlaySurface {
   void setMappingHints();
   void map();
   bool isDirectlyBelow(int targetIndex) const;
+  // Whether the focused frame `target` must first be raised above the other ordinary windows:
+  // a tiling manager (i3) never raises the focused window, and the windows above it would stay
+  // sharp. Only a frame that is override-redirect is raised: its manager stacks it with plain
+  // requests to the server and holds no order of its own that this would contradict; any other
+  // frame stays where its window manager keeps it.
+  bool mustRaise(xcb_window_t target) const;
   void restackBelow(xcb_window_t target);
   void restackToFront();
   void holdPlace();
