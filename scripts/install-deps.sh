@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and running Dunelo need.
+# Installs the Debian 12 packages that building and running Dunelo need; with --test also the
+# desktops the test suite runs Dunelo on (window managers, compositors, a panel).
 # Runs apt-get directly as root, through sudo otherwise. Does nothing when all are present.
 set -euo pipefail
 
@@ -30,6 +31,13 @@ packages=(
   # packaging
   dpkg-dev file
 )
+
+# The test desktops: one package list, only for the tests (scripts/test.sh).
+test_desktops=(
+  xfwm4 xfconf dbus dbus-x11 kwin-x11 mutter metacity marco mate-settings-daemon-common i3-wm
+  fluxbox tint2
+)
+[ "${1:-}" = "--test" ] && packages+=("${test_desktops[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Sourced by the scripts that run Dunelo on a private X server. After sourcing, $work is a scratch
 # directory and every pid appended to the array pids is killed (last first) when the script exits.
-#   start_xvfb        starts Xvfb (1280x800) on a free display, exports DISPLAY, sets $xvfb
+#   start_xvfb [WxH]  starts Xvfb (1280x800 unless given) on a free display, exports DISPLAY,
+#                     sets $xvfb
 #   wait_for_wm       returns once a window manager publishes _NET_SUPPORTING_WM_CHECK
 
 work=$(mktemp -d)
@@ -14,7 +15,7 @@ cleanup() {
 trap cleanup EXIT
 
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${1:-1280x800}x24" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb=$!
   pids+=($xvfb)
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done

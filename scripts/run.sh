@@ -4,7 +4,8 @@
 # On a desktop (DISPLAY is set) it runs dunelo there until you quit it (Ctrl+C).
 # Without a display it shows what Dunelo does on a private X server: Xvfb with openbox and a few
 # ordinary windows, Dunelo switched on by a mouse shake and then off and on again by its hot key
-# (Ctrl+Alt+D), all through real X input (XTEST). Screenshots and a report land in out/.
+# (Ctrl+Alt+D), all through real X input (XTEST), then the same under xfwm4's compositor when
+# xfwm4 is installed. Screenshots and a report land in out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -74,7 +75,8 @@ say "clicked the tray icon"
 shot 00-panel-permissions "the panel: no window manager publishes the active window, so Accessibility is missing"
 
 openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
+openbox_pid=$!
+pids+=($openbox_pid)
 wait_for_wm
 say "openbox manages the screen"
 sleep 2
@@ -100,7 +102,9 @@ pids+=($!)
 xlogo -geometry 220x220+300+520 &
 pids+=($!)
 for class in XTerm XClock XEyes XLogo; do xdotool search --sync --class "$class" >/dev/null; done
-xdotool windowactivate --sync "$(xdotool search --class XTerm | head -n1)"
+first=$(xdotool search --sync --name '^first xterm$' | head -n1)
+second=$(xdotool search --sync --name '^second xterm$' | head -n1)
+xdotool windowactivate --sync "$first"
 say "windows open: xterm (active), a second xterm, xclock, xeyes, xlogo"
 
 say "isActive=$(isActive)"
@@ -115,7 +119,7 @@ for _ in 1 2 3 4 5; do
 done
 sleep 1.5
 say "shook the mouse (XTEST relative motion, 10 strokes of 80 px); isActive=$(isActive)"
-shot 02-shake-on "after the shake: overlay below the focused xterm"
+shot 02-shake-on "after the shake: overlay below the focused xterm ($(xdotool getactivewindow getwindowname))"
 
 xdotool key ctrl+alt+d
 sleep 1
@@ -127,10 +131,36 @@ sleep 1.5
 say "pressed Ctrl+Alt+D again; isActive=$(isActive)"
 shot 04-hotkey-on "after the hot key again: on"
 
-xdotool windowactivate "$(xdotool search --name 'second xterm' | head -n1)"
+xdotool windowactivate --sync "$second"
 sleep 1
-say "activated the second xterm"
+say "activated the second xterm (active window: $(xdotool getactivewindow getwindowname))"
 shot 05-other-window "the overlay follows: now directly below the second xterm"
+
+# The same under a compositing window manager: xfwm4 with its compositor on (Xfce's default)
+# replaces openbox (the test desktops: scripts/install-deps.sh --test).
+if command -v xfwm4 >/dev/null && command -v dbus-run-session >/dev/null; then
+  xdotool key ctrl+alt+d
+  sleep 1
+  say "pressed Ctrl+Alt+D: off; isActive=$(isActive)"
+  oldCheck=$(xprop -root _NET_SUPPORTING_WM_CHECK)
+  kill "$openbox_pid"
+  dbus-run-session -- xfwm4 --compositor=on >"$work/xfwm4.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    check=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null || true)
+    [ "$check" != "$oldCheck" ] && echo "$check" | grep -q 'window id' && break
+    sleep 0.1
+  done
+  sleep 3
+  say "xfwm4 with its compositor on replaced openbox"
+  xdotool windowactivate --sync "$first"
+  xdotool key ctrl+alt+d
+  sleep 2
+  say "activated the first xterm, pressed Ctrl+Alt+D; isActive=$(isActive); active window: $(xdotool getactivewindow getwindowname)"
+  shot 06-xfwm4-compositor "xfwm4's compositor paints the screen: the overlay still directly below the focused xterm"
+else
+  say "xfwm4 is not installed (scripts/install-deps.sh --test): no compositing screenshot"
+fi
 
 kill -TERM "$dunelo_pid"
 status=0

@@ -13,7 +13,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   flags+=(-DDUNELO_SANITIZE=ON -DDUNELO_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug)
 fi
 
-scripts/install-deps.sh
+scripts/install-deps.sh --test
 cmake -S . -B "$dir" -G Ninja "${flags[@]}"
 cmake --build "$dir" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0

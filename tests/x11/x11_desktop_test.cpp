@@ -318,6 +318,26 @@ TEST_F(X11DesktopTest, OverlayStaysDirectlyBelowTheActiveFrame) {
   EXPECT_EQ(conn_->unexpectedErrorCount(), 0u);
 }
 
+TEST_F(X11DesktopTest, InFrontMeansAboveOrdinaryWindowsButBelowPanelsAndNotifications) {
+  const xcb_window_t panel =
+      openWindow(0, 760, 1280, 40, 9201, "Panel", "_NET_WM_WINDOW_TYPE_DOCK");
+  const xcb_window_t note =
+      openWindow(900, 40, 300, 80, 9202, "Note", "_NET_WM_WINDOW_TYPE_NOTIFICATION");
+  auto overlay = makeOverlay();
+  // Nothing but the desktop's chrome (the bare desktop): beneath all of it.
+  overlay->orderFront();
+  settle();
+  EXPECT_LT(stackPos(overlay->window()), stackPos(frameOf(panel)));
+  EXPECT_LT(stackPos(overlay->window()), stackPos(frameOf(note)));
+  // Above the topmost ordinary window, still below the panel (openbox keeps notifications among
+  // the ordinary windows).
+  const xcb_window_t a = openWindow(100, 100, 400, 300, 9203);
+  overlay->orderFront();
+  settle();
+  EXPECT_GT(stackPos(overlay->window()), stackPos(frameOf(a)));
+  EXPECT_LT(stackPos(overlay->window()), stackPos(frameOf(panel)));
+}
+
 TEST_F(X11DesktopTest, ClicksPassThroughTheOverlay) {
   const xcb_window_t below = openWindow(100, 100, 400, 300, 9001);
   const xcb_window_t focused = openWindow(700, 100, 400, 300, 9002);
@@ -574,6 +594,135 @@ TEST(X11WithoutReparentingTest, ActivationOfAWindowListedOnlyAfterwardsIsStillAn
   // No window manager check window: nothing vouches for _NET_ACTIVE_WINDOW.
   EXPECT_FALSE(desktop.accessibility().isProcessTrusted(false));
   EXPECT_FALSE(desktop.accessibility().canReadFocusedApplication());
+}
+
+// A window manager played by the test: no frames, its own root properties, its own compositor
+// selection, so that the overlay's stacking decisions can be watched one by one.
+class X11FakeWindowManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    ASSERT_TRUE(conn_);
+    const xcb_window_t check = wm_.createUnmanagedWindow(-10, -10, 1, 1);
+    xcb_change_property(wm_.xcb(), XCB_PROP_MODE_REPLACE, check,
+                        wm_.atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 32, 1, &check);
+    setRoot("_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW, {check});
+    setRoot("_NET_SUPPORTED", XCB_ATOM_ATOM, {wm_.atom("_NET_RESTACK_WINDOW")});
+    cmOwner_ = check;
+  }
+  void setRoot(const char* property, xcb_atom_t type, std::vector<uint32_t> values) {
+    xcb_change_property(wm_.xcb(), XCB_PROP_MODE_REPLACE, wm_.root(), wm_.atom(property), type, 32,
+                        static_cast<uint32_t>(values.size()), values.data());
+    wm_.sync();
+    conn_->sync();
+    loop_.runFor(0.05);
+  }
+  void ownCompositorSelection(TestClient& by, xcb_window_t owner) {
+    xcb_set_selection_owner(by.xcb(), owner, by.atom("_NET_WM_CM_S0"), XCB_CURRENT_TIME);
+    by.sync();
+  }
+  // An ordinary client that is its own top-level; override-redirect like i3's frames, or not.
+  xcb_window_t openClient(bool overrideRedirect) {
+    const xcb_window_t w = overrideRedirect ? wm_.createUnmanagedWindow(0, 0, 300, 200)
+                                            : wm_.createWindow(0, 0, 300, 200, 77, "app", "App");
+    clients_.push_back(w);
+    setRoot("_NET_CLIENT_LIST", XCB_ATOM_WINDOW, clients_);
+    EXPECT_TRUE(loop_.runUntil([&] { return desktop_.tree().client(w) != nullptr; }, 3));
+    return w;
+  }
+  long stackPos(xcb_window_t w) {
+    const auto order = wm_.stacking();
+    const auto it = std::find(order.begin(), order.end(), w);
+    return it == order.end() ? -1 : it - order.begin();
+  }
+  void settle() {
+    conn_->sync();
+    wm_.sync();
+    loop_.runFor(0.05);
+  }
+
+  XServer server_{false};
+  std::unique_ptr<X11Connection> conn_ = X11Connection::open(server_.display().c_str());
+  EventLoop loop_;
+  X11Desktop desktop_{*conn_, loop_, std::make_unique<RecordingPainterFactory>()};
+  CancellableBag attached_ = attachToEventLoop(*conn_, loop_);
+  TestClient wm_{server_.display()};
+  xcb_window_t cmOwner_ = XCB_NONE;
+  std::vector<uint32_t> clients_;
+};
+
+TEST_F(X11FakeWindowManagerTest, OverlaysAreManagedWindowsOnlyUnderACompositingManager) {
+  auto surface = desktop_.overlaySurfaces().createSurface(desktop_.displays().screens().front());
+  auto& overlay = static_cast<X11OverlaySurface&>(*surface);
+  EXPECT_FALSE(overlay.isManaged()) << "no compositor";
+
+  // A compositor of another program (picom) paints in the server's order: still unmanaged.
+  TestClient picom(server_.display());
+  const xcb_window_t picomWindow = picom.createUnmanagedWindow(-10, -10, 1, 1);
+  ownCompositorSelection(picom, picomWindow);
+  overlay.orderFront();
+  settle();
+  EXPECT_FALSE(overlay.isManaged());
+  overlay.orderOut();
+
+  // The window manager starts compositing while the overlay is hidden: the next showing is a
+  // new, managed window; it stops again: a new override-redirect one.
+  ownCompositorSelection(wm_, cmOwner_);
+  const xcb_window_t before = overlay.window();
+  overlay.orderFront();
+  settle();
+  EXPECT_TRUE(overlay.isManaged());
+  EXPECT_NE(overlay.window(), before);
+  overlay.orderOut();
+  ownCompositorSelection(wm_, XCB_NONE);
+  overlay.orderFront();
+  settle();
+  EXPECT_FALSE(overlay.isManaged());
+  auto* attrs = xcb_get_window_attributes_reply(
+      wm_.xcb(), xcb_get_window_attributes(wm_.xcb(), overlay.window()), nullptr);
+  ASSERT_TRUE(attrs);
+  EXPECT_TRUE(attrs->override_redirect);
+  free(attrs);
+
+  // A manager that composites but takes no restack requests (xfwm4) gets the unmanaged one.
+  overlay.orderOut();
+  ownCompositorSelection(wm_, cmOwner_);
+  setRoot("_NET_SUPPORTED", XCB_ATOM_ATOM, {});
+  overlay.orderFront();
+  settle();
+  EXPECT_FALSE(overlay.isManaged());
+  EXPECT_EQ(conn_->unexpectedErrorCount(), 0u);
+}
+
+TEST_F(X11FakeWindowManagerTest, FocusedOverrideRedirectFrameIsRaisedAboveTheOthersOnlyThen) {
+  // Tiles that never overlap, stacked in the order they were opened, focus on the lowest (i3):
+  // the focused one is raised above the others and the overlay goes directly below it.
+  const xcb_window_t low = openClient(true);
+  const xcb_window_t high = openClient(true);
+  auto surface = desktop_.overlaySurfaces().createSurface(desktop_.displays().screens().front());
+  auto& overlay = static_cast<X11OverlaySurface&>(*surface);
+  overlay.orderBelow(low);
+  settle();
+  EXPECT_EQ(stackPos(overlay.window()) + 1, stackPos(low));
+  EXPECT_LT(stackPos(high), stackPos(overlay.window()));
+  // In place now: another pass restacks nothing.
+  const uint64_t sent = overlay.restackCount();
+  overlay.orderBelow(low);
+  EXPECT_EQ(overlay.restackCount(), sent);
+
+  // A frame its manager stacks (not override-redirect) stays where the manager keeps it, even
+  // below another window (focus follows the mouse without raising).
+  const xcb_window_t stacked = openClient(false);
+  const xcb_window_t above = openClient(false);
+  overlay.orderBelow(stacked);
+  settle();
+  EXPECT_EQ(stackPos(overlay.window()) + 1, stackPos(stacked));
+  EXPECT_GT(stackPos(above), stackPos(stacked));
+  overlay.orderBelow(high);
+  settle();
+  EXPECT_EQ(stackPos(overlay.window()) + 1, stackPos(high));
+  EXPECT_GT(stackPos(high), stackPos(above));
+  EXPECT_EQ(conn_->unexpectedErrorCount(), 0u);
 }
 
 }  // namespace

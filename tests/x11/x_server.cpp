@@ -31,6 +31,8 @@ pid_t XServer::spawn(const std::vector<std::string>& argv, int keepFd) const {
   args.push_back(nullptr);
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  // A process group of its own, so that whatever it starts (a session bus) goes with it.
+  setpgid(0, 0);
   if (!display_.empty()) setenv("DISPLAY", display_.c_str(), 1);
   const int devnull = open("/dev/null", O_RDWR);
   dup2(devnull, 0);
@@ -134,12 +136,12 @@ XServer::~XServer() {
   children.insert(children.end(), {wm_, xvfb_});
   for (pid_t pid : children) {
     if (pid <= 0) continue;
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM);
     int status = 0;
     for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (waitpid(pid, &status, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
+      kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
     }
   }

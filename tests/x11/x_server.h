@@ -40,10 +40,11 @@ class XServer {
   // Starts a program against this display in the background (for example a compositor); it is
   // stopped on destruction. Its pid, or -1.
   pid_t start(const std::vector<std::string>& argv);
+  // Waits until a window manager publishes _NET_SUPPORTING_WM_CHECK and manages a new window.
+  bool waitForWindowManager();
 
  private:
   pid_t spawn(const std::vector<std::string>& argv, int keepFd = -1) const;
-  bool waitForWindowManager();
 
   pid_t xvfb_ = -1;
   pid_t wm_ = -1;

@@ -131,6 +131,12 @@ int WindowTree::stackIndex(xcb_window_t id) const {
   return -1;
 }
 
+bool WindowTree::isOwnTopLevel(xcb_window_t id) const {
+  if (isOwnWindow(id)) return true;
+  auto it = clientOfFrame_.find(id);
+  return it != clientOfFrame_.end() && isOwnWindow(it->second);
+}
+
 const ClientInfo* WindowTree::client(xcb_window_t id) const {
   auto it = clients_.find(id);
   return it == clients_.end() ? nullptr : it->second.get();
@@ -169,6 +175,8 @@ void WindowTree::readWmCheck() {
   xcb_connection_t* c = conn_.xcb();
   const Atoms& a = conn_.atoms();
   wmPublishesActive_ = false;
+  wmCheck_ = XCB_NONE;
+  wmRestacks_ = false;
   auto check =
       replyOf(c, xcb_get_property_reply, getProperty(c, conn_.root(), a.NET_SUPPORTING_WM_CHECK));
   auto windows = windowsOf(check.get());
@@ -178,11 +186,13 @@ void WindowTree::readWmCheck() {
                       getProperty(c, windows.front(), a.NET_SUPPORTING_WM_CHECK));
   auto selfWindows = windowsOf(self.get());
   if (selfWindows.empty() || selfWindows.front() != windows.front()) return;
+  wmCheck_ = windows.front();
   auto supported =
       replyOf(c, xcb_get_property_reply,
               xcb_get_property(c, 0, conn_.root(), a.NET_SUPPORTED, XCB_ATOM_ATOM, 0, 65536));
   for (xcb_atom_t atom : windowsOf(supported.get())) {
     if (atom == a.NET_ACTIVE_WINDOW) wmPublishesActive_ = true;
+    if (atom == a.NET_RESTACK_WINDOW) wmRestacks_ = true;
   }
 }
 

@@ -106,6 +106,15 @@ class WindowTree {
 
   // Whether `id` was created by this connection (our own overlays).
   bool isOwnWindow(xcb_window_t id) const { return (id & ~idMask_) == idBase_; }
+  // Whether a top-level is one of ours, or the window manager's frame around one of ours.
+  bool isOwnTopLevel(xcb_window_t id) const;
+  // Whether the window manager says it takes _NET_RESTACK_WINDOW requests.
+  bool windowManagerRestacksOnRequest() const { return wmRestacks_; }
+  // The window manager's _NET_SUPPORTING_WM_CHECK window (none without an EWMH manager).
+  xcb_window_t windowManagerCheck() const { return wmCheck_; }
+  // Whether two windows were made by the same client. (X servers give every client the same
+  // resource id mask, so the bits above it name the client.)
+  bool sameClient(xcb_window_t a, xcb_window_t b) const { return (a & ~idMask_) == (b & ~idMask_); }
 
   [[nodiscard]] Cancellable observe(std::function<void(const TreeChange&)> handler) {
     return changes_.subscribe(std::move(handler));
@@ -141,6 +150,8 @@ class WindowTree {
   std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame_;
   std::unordered_map<xcb_window_t, std::optional<int32_t>> topLevelPid_;
   bool wmPublishesActive_ = false;
+  xcb_window_t wmCheck_ = XCB_NONE;
+  bool wmRestacks_ = false;
   int rootWidth_ = 0;
   int rootHeight_ = 0;
   uint32_t idBase_ = 0;

@@ -67,6 +67,12 @@ struct Atoms {
   xcb_atom_t NET_WM_WINDOW_TYPE_UTILITY = XCB_NONE;
   xcb_atom_t NET_WM_WINDOW_TYPE_NOTIFICATION = XCB_NONE;
   xcb_atom_t NET_WM_BYPASS_COMPOSITOR = XCB_NONE;
+  xcb_atom_t NET_WM_STATE_ABOVE = XCB_NONE;
+  xcb_atom_t NET_WM_STATE_STICKY = XCB_NONE;
+  xcb_atom_t NET_WM_DESKTOP = XCB_NONE;
+  xcb_atom_t NET_WM_USER_TIME = XCB_NONE;
+  xcb_atom_t NET_RESTACK_WINDOW = XCB_NONE;
+  xcb_atom_t MOTIF_WM_HINTS = XCB_NONE;
   xcb_atom_t WM_STATE = XCB_NONE;
   xcb_atom_t UTF8_STRING = XCB_NONE;
   xcb_atom_t GTK_APPLICATION_ID = XCB_NONE;

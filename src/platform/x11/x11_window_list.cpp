@@ -28,7 +28,7 @@ std::optional<std::vector<WindowListEntry>> X11WindowList::onScreenWindows() {
   entries.reserve(stack.size());
   for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
     const TopLevel& w = *it;
-    if (!w.mapped || tree_.isOwnWindow(w.id) || isDesktopWindow(w)) continue;
+    if (!w.mapped || tree_.isOwnTopLevel(w.id) || isDesktopWindow(w)) continue;
     const Rect r = space_.topLeftRect(w.x, w.y, w.outerWidth(), w.outerHeight());
     WindowListEntry e;
     e.ownerPID = tree_.pidOfTopLevel(w.id);

@@ -44,7 +44,6 @@ Backdrop::Backdrop(X11Connection& connection, const PictFormats& formats)
   // event masks are per client, so this never takes anything away from them.
   const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
-  xcb_composite_redirect_subwindows(c_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
   loadTree();
   loadBackground();
   conn_.flush();
@@ -56,7 +55,26 @@ Backdrop::~Backdrop() {
     if (w.shape) conn_.ignoreErrors(xcb_xfixes_destroy_region_checked(c_, w.shape));
   }
   if (backgroundDamage_) conn_.ignoreErrors(xcb_damage_destroy_checked(c_, backgroundDamage_));
-  // Closing the connection ends the redirection.
+  stack_.clear();  // the windows' pixmaps and pictures
+  backgroundPicture_.reset();
+  const uint32_t none = 0;
+  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &none);
+  setRedirected(false);
+  conn_.flush();
+}
+
+void Backdrop::setRedirected(bool redirected) {
+  if (redirected == redirected_) return;
+  redirected_ = redirected;
+  // Redirection may give windows new pixmaps, and ending it takes ours away.
+  for (Window& w : stack_) dropPixmap(w);
+  if (redirected) {
+    xcb_composite_redirect_subwindows(c_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+  } else {
+    conn_.ignoreErrors(
+        xcb_composite_unredirect_subwindows_checked(c_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
+  }
+  notify(Change{Change::Kind::background, XCB_NONE, {}});
 }
 
 Cancellable Backdrop::observe(std::function<void(const Change&)> handler) {
@@ -147,7 +165,7 @@ void Backdrop::setMapped(Window& w, bool mapped) {
   w.mapped = mapped;
   // The overlays' own pixels are never part of a backdrop: tracking them would only echo every
   // frame back as damage.
-  const bool overlay = std::find(overlays_.begin(), overlays_.end(), w.id) != overlays_.end();
+  const bool overlay = isOverlay(w.id);
   if (mapped && !overlay && !w.inputOnly && !w.damage && conn_.extensions().damage.present) {
     w.damage = xcb_generate_id(c_);
     conn_.ignoreErrors(
@@ -256,22 +274,44 @@ std::optional<uint32_t> Backdrop::readRootBackgroundColor() {
   return pixel & 0xffffff;
 }
 
+xcb_window_t Backdrop::topLevelOf(xcb_window_t window) const {
+  if (find(window)) return window;
+  if (auto it = frames_.find(window); it != frames_.end()) return it->second;
+  // A window manager that manages an overlay may have put it in a frame: walk up to the root's
+  // child (round trips, once per reparenting).
+  xcb_window_t current = window;
+  for (int depth = 0; depth < 8; ++depth) {
+    auto tree = replyOf(c_, xcb_query_tree_reply, xcb_query_tree(c_, current));
+    if (!tree) return XCB_NONE;
+    if (tree->parent == root_) {
+      frames_[window] = current;
+      return current;
+    }
+    current = tree->parent;
+  }
+  return XCB_NONE;
+}
+
 std::vector<Backdrop::Layer> Backdrop::layersBelow(xcb_window_t overlay) const {
+  const xcb_window_t self = topLevelOf(overlay);
   std::vector<Layer> layers;
   for (const Window& w : stack_) {
-    if (w.id == overlay) return layers;
-    if (!w.mapped || w.inputOnly) continue;
-    if (std::find(overlays_.begin(), overlays_.end(), w.id) != overlays_.end()) continue;
+    if (w.id == self) return layers;
+    if (!w.mapped || w.inputOnly || isOverlay(w.id)) continue;
     layers.push_back(Layer{w.id, w.rect});
   }
-  return {};  // the overlay is not (yet) a child of the root: nothing is known to be below it
+  return {};  // the overlay is not (yet) on the screen: nothing is known to be below it
+}
+
+bool Backdrop::isOverlay(xcb_window_t topLevel) const {
+  return std::any_of(overlays_.begin(), overlays_.end(),
+                     [&](xcb_window_t o) { return o == topLevel || topLevelOf(o) == topLevel; });
 }
 
 void Backdrop::setOverlays(std::vector<xcb_window_t> overlays) {
   overlays_ = std::move(overlays);
   for (Window& w : stack_) {
-    const bool overlay = std::find(overlays_.begin(), overlays_.end(), w.id) != overlays_.end();
-    if (overlay && w.damage) {
+    if (isOverlay(w.id) && w.damage) {
       conn_.ignoreErrors(xcb_damage_destroy_checked(c_, w.damage));
       w.damage = XCB_NONE;
     }
@@ -279,7 +319,7 @@ void Backdrop::setOverlays(std::vector<xcb_window_t> overlays) {
 }
 
 bool Backdrop::isViewable(xcb_window_t window) const {
-  const Window* w = find(window);
+  const Window* w = find(topLevelOf(window));
   return w && w->mapped;
 }
 
@@ -375,6 +415,7 @@ void Backdrop::handleEvent(const xcb_generic_event_t& event) {
     }
     case XCB_DESTROY_NOTIFY: {
       const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
+      std::erase_if(frames_, [&](const auto& f) { return f.second == e.window; });
       Window* w = find(e.window);
       if (!w) return;
       const Box rect = w->rect;
@@ -423,6 +464,7 @@ void Backdrop::handleEvent(const xcb_generic_event_t& event) {
     case XCB_REPARENT_NOTIFY: {
       const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
       if (e.event != root_) return;
+      frames_.clear();
       if (e.parent == root_) {
         auto attrs =
             replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, e.window));

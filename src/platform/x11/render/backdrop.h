@@ -1,8 +1,9 @@
 // What lies behind an overlay window: the root background and every viewable top-level window
 // below the overlay, composed bottom to top into an offscreen picture.
 //
-// Without a compositor the pixels of windows covered by the overlay do not exist, so the backdrop
-// redirects the root's subwindows automatically with Composite (the server keeps every top-level
+// Without a compositor the pixels of windows covered by the overlay do not exist, so the backdrop,
+// for as long as it exists and no compositor runs, redirects the root's subwindows automatically
+// with Composite (the server keeps every top-level
 // window in its own pixmap and still draws the screen itself) and reads each window from its named
 // pixmap, clipped by its bounding shape. It mirrors the root's stacking order from structure
 // events, tracks changed pixels with Damage, and reports both as changed areas of the root window
@@ -40,10 +41,17 @@ class Backdrop {
     Box area;
   };
 
-  // Redirects the root's subwindows and starts mirroring the stack. `connection` must stay open
-  // for the backdrop's lifetime; its events drive the backdrop.
+  // Starts mirroring the stack; the destructor ends the redirection and frees everything the
+  // backdrop made. `connection` must stay open for the backdrop's lifetime; its events drive
+  // the backdrop.
   Backdrop(X11Connection& connection, const PictFormats& formats);
   ~Backdrop();
+
+  // Whether the backdrop itself redirects the root's subwindows. Without a compositor it must,
+  // or the pixels of covered windows do not exist. A compositor has redirected every window
+  // already, and a second, automatic redirection beside its own makes the server give windows
+  // new pixmaps when it ends, behind the compositor's back (KWin then shows frozen windows).
+  void setRedirected(bool redirected);
   Backdrop(const Backdrop&) = delete;
   Backdrop& operator=(const Backdrop&) = delete;
 
@@ -57,7 +65,8 @@ class Backdrop {
     friend bool operator==(const Layer&, const Layer&) = default;
   };
   std::vector<Layer> layersBelow(xcb_window_t overlay) const;
-  // Whether `window` is mapped; false for unknown windows.
+  // Whether `window` (or the frame a window manager put it in) is mapped; false for unknown
+  // windows.
   bool isViewable(xcb_window_t window) const;
 
   // Composes the background and `layers` inside `area` (root coordinates) into `destination`,
@@ -90,6 +99,9 @@ class Backdrop {
   };
 
   void handleEvent(const xcb_generic_event_t& event);
+  // The root's child that is or contains `window`; none when it is gone.
+  xcb_window_t topLevelOf(xcb_window_t window) const;
+  bool isOverlay(xcb_window_t topLevel) const;
   void loadTree();
   Window* find(xcb_window_t id);
   const Window* find(xcb_window_t id) const;
@@ -108,12 +120,14 @@ class Backdrop {
   xcb_connection_t* c_;
   PictFormats formats_;
   xcb_window_t root_;
+  bool redirected_ = false;
   uint8_t damageEvent_ = 0;
   uint8_t shapeEvent_ = 0;
   xcb_atom_t rootPixmapAtom_ = XCB_NONE;
   xcb_atom_t esetrootAtom_ = XCB_NONE;
   std::vector<Window> stack_;  // bottom to top
   std::vector<xcb_window_t> overlays_;
+  mutable std::map<xcb_window_t, xcb_window_t> frames_;  // overlay -> the frame it is in
   ServerResource backgroundPicture_;  // a picture on the root pixmap, or a solid fill
   uint32_t backgroundDamage_ = XCB_NONE;
   xcb_pixmap_t backgroundPixmap_ = XCB_NONE;

@@ -88,7 +88,6 @@ RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> con
                              PictFormats formats)
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
   appearance_ = std::make_unique<DesktopAppearanceWatcher>(*conn_);
-  backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
   watchCompositor();
   X11Connection* c = conn_.get();
   cancellables.push_back(loop_.watchFd(c->fd(), [c] { c->dispatchPendingEvents(); }));
@@ -126,6 +125,9 @@ void RenderContext::watchCompositor() {
     compositorRunning_ = running;
     debugLog(running ? "[X11] overlay renderer: a compositing manager started"
                      : "[X11] overlay renderer: the compositing manager stopped");
+    // A compositor that starts keeps the redirection it finds (ending it under the compositor
+    // would give every window a new pixmap behind its back); one that stops takes its own along.
+    if (backdrop_ && !running) backdrop_->setRedirected(true);
     auto snapshot = compositorObservers_;
     for (auto& [id, handler] : snapshot) handler();
   }));
@@ -139,12 +141,23 @@ Cancellable RenderContext::observeCompositor(std::function<void()> handler) {
 
 void RenderContext::addOverlay(xcb_window_t window) {
   overlays_.push_back(window);
+  // The backdrop (and with it the redirection of every window, its damage objects and pixmaps)
+  // exists only while some overlay shows.
+  if (!backdrop_) {
+    backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
+    backdrop_->setRedirected(!compositorRunning_);
+  }
   backdrop_->setOverlays(overlays_);
 }
 
 void RenderContext::removeOverlay(xcb_window_t window) {
   overlays_.erase(std::remove(overlays_.begin(), overlays_.end(), window), overlays_.end());
-  backdrop_->setOverlays(overlays_);
+  if (overlays_.empty()) {
+    backdrop_.reset();
+    conn_->flush();
+  } else {
+    backdrop_->setOverlays(overlays_);
+  }
 }
 
 // --- BlurPainter ---
@@ -162,10 +175,11 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
   ctx_.connection().ignoreErrors(
       xcb_render_create_picture_checked(c_, picture, window_, format, 0, nullptr));
   windowPicture_ = ServerResource::quiet(c_, picture, &xcb_render_free_picture_checked);
-  // The backdrop redirects every child of the root, this window too. Each frame reaches the
-  // window complete, in one copy, so the window is drawn straight to the screen instead: kept
-  // redirected, the server would copy every frame to the screen a second time. (This connection
-  // made the redirection, so it may lift it; a compositor's own redirection stays.)
+  // Without a compositor the backdrop redirects every child of the root, this window too. Each
+  // frame reaches the window complete, in one copy, so the window is drawn straight to the
+  // screen instead: kept redirected, the server would copy every frame to the screen a second
+  // time. (This connection made the redirection, so it may lift it; a compositor's own
+  // redirection stays.)
   ctx_.connection().ignoreErrors(
       xcb_composite_unredirect_window_checked(c_, window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
   blur_.setEffects(
@@ -173,6 +187,9 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
   backdropObservation_ =
       ctx_.backdrop().observe([this](const Backdrop::Change& change) { onBackdropChange(change); });
   compositorObservation_ = ctx_.observeCompositor([this] {
+    // The backdrop redirects again once the compositor is gone: this window stays out of it.
+    ctx_.connection().ignoreErrors(
+        xcb_composite_unredirect_window_checked(c_, window_, XCB_COMPOSITE_REDIRECT_AUTOMATIC));
     visibilityDirty_ = true;
     redrawEverything();
   });
@@ -250,6 +267,9 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
       std::clamp(look.blurLevels, DualFilterBlur::kMinLevels, DualFilterBlur::kMaxLevels));
   chainAlpha_ = -1;
   layers_ = ctx_.backdrop().layersBelow(window_);
+  // A window manager may have framed and mapped the window before the first paint: changes
+  // before it are not followed.
+  viewable_ = ctx_.backdrop().isViewable(window_);
   // A change moves the blur up to its reach plus one pixel of the coarsest level away (rounding to
   // that level): pieces closer than twice that would redo pixels of each other's.
   sceneDamage_.setMergeDistance(2 * (blur_.reach() + blur_.coarseScale()));
@@ -311,9 +331,8 @@ void BlurPainter::updateVisibility() {
 
 void BlurPainter::onBackdropChange(const Backdrop::Change& change) {
   if (!state_) {
-    // Nothing to redraw before the first paint, but the window's own map may be seen now (it
-    // often is when the overlay comes up at start): missing it would hold every frame back
-    // until the next restack.
+    // Mapped (or framed) before the first paint, as an overlay that comes up at start often is:
+    // that paint must know, or every frame is held back until the next restack.
     viewable_ = ctx_.backdrop().isViewable(window_);
     return;
   }

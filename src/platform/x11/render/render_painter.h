@@ -54,6 +54,7 @@ class RenderContext {
   X11Connection& connection() { return *conn_; }
   EventLoop& loop() { return loop_; }
   const PictFormats& formats() const { return formats_; }
+  // Only between `addOverlay` and the last `removeOverlay`.
   Backdrop& backdrop() { return *backdrop_; }
   Appearance appearance() const { return appearance_->appearance(); }
   // `handler` runs when the desktop switches between a light and a dark look.

@@ -1,0 +1,429 @@
+// The dunelo program on real desktops: one private Xvfb per window manager (compositing or not),
+// a panel, two xterms full of text, and real input through XTEST. Each case switches Dunelo on
+// with a mouse shake, moves the focus by a click and by an EWMH activation request, and switches
+// it off again, judging by the server's stacking order and by the pixels on the screen.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/scratch_dir.h"
+#include "x11/fake_input.h"
+#include "x11/x_server.h"
+
+namespace dunelo {
+namespace {
+
+using x11::testing::TestClient;
+using x11::testing::XServer;
+
+struct Desktop {
+  const char* name;
+  std::vector<std::string> command;          // "{config}" stands for a scratch config file (i3)
+  bool needsDBus;                            // started under a session bus of its own
+  bool composites;                           // a compositor owns the screen once it is up
+  std::vector<std::string> compositor = {};  // a separate compositor, started after it
+};
+
+const Desktop kDesktops[] = {
+    {"openbox", {"openbox", "--sm-disable"}, false, false},
+    {"openbox_picom", {"openbox", "--sm-disable"}, false, true, {"picom", "--backend", "xrender"}},
+    {"xfwm4", {"xfwm4", "--compositor=on"}, true, true},
+    {"kwin_x11", {"kwin_x11"}, true, true},
+    {"mutter", {"mutter", "--x11"}, true, true},
+    {"metacity", {"metacity"}, true, true},
+    {"marco", {"marco"}, true, true},
+    {"i3", {"i3", "-c", "{config}"}, false, false},
+    {"fluxbox", {"fluxbox"}, false, false},
+};
+
+bool waitFor(const std::function<bool()>& done, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+// The screen's pixels as 0xRRGGBB.
+struct Shot {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)] & 0xffffff; }
+
+  // Fine detail inside `r`: the summed brightness steps between neighbouring pixels.
+  double detail(const xcb_rectangle_t& r) const {
+    auto luma = [](uint32_t p) {
+      return static_cast<int>(((p >> 16) & 0xff) + ((p >> 8) & 0xff) + (p & 0xff));
+    };
+    double sum = 0;
+    for (int y = r.y; y + 1 < r.y + r.height && y + 1 < height; ++y)
+      for (int x = r.x; x + 1 < r.x + r.width && x + 1 < width; ++x) {
+        const int p = luma(at(x, y));
+        sum += std::abs(p - luma(at(x + 1, y))) + std::abs(p - luma(at(x, y + 1)));
+      }
+    return sum;
+  }
+  // The share of pixels inside `r` that differ from `other`.
+  double changedShare(const Shot& other, const xcb_rectangle_t& r) const {
+    size_t changed = 0;
+    for (int y = r.y; y < r.y + r.height; ++y)
+      for (int x = r.x; x < r.x + r.width; ++x) changed += at(x, y) != other.at(x, y);
+    return static_cast<double>(changed) / (static_cast<double>(r.width) * r.height);
+  }
+  void save(const std::string& path) const {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    for (uint32_t p : pixels) out.put(char(p >> 16)).put(char(p >> 8)).put(char(p));
+  }
+};
+
+class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
+ protected:
+  void SetUp() override {
+    setenv("HOME", home_.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home_.file("config").c_str(), 1);
+    mkdir(home_.file("runtime").c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", home_.file("runtime").c_str(), 1);
+    // The first line keeps i3 from reading it as an old (v3) file and adding a bar of its own.
+    testing::writeFile(home_.file("i3.conf"),
+                       "# i3 config file (v4)\nfont pango:monospace 8\nfocus_follows_mouse no\n");
+    // Without a wallpaper setter fluxbox's first start pops up a message that takes the focus.
+    std::filesystem::create_directories(home_.file(".fluxbox"));
+    testing::writeFile(home_.file(".fluxbox/overlay"), "background: none\n");
+    shots_ = std::string(DUNELO_DESKTOP_SHOTS) + "/" + GetParam().name;
+    std::filesystem::create_directories(shots_);
+  }
+  void TearDown() override {
+    if (dunelo_ > 0) {
+      kill(dunelo_, SIGTERM);
+      waitpid(dunelo_, nullptr, 0);
+    }
+  }
+
+  // Starts the window manager, its compositor and a panel: empty when all are up, else the step
+  // that failed.
+  std::string startDesktop() {
+    const Desktop& d = GetParam();
+    std::vector<std::string> argv;
+    if (d.needsDBus) argv = {"dbus-run-session", "--"};
+    for (const std::string& a : d.command)
+      argv.push_back(a == "{config}" ? home_.file("i3.conf") : a);
+    server_.start(argv);
+    if (!server_.waitForWindowManager()) return "the window manager did not manage a window";
+    if (!d.compositor.empty()) server_.start(d.compositor);
+    if (d.composites && !waitFor([&] { return compositorOwner() != XCB_NONE; }, 20))
+      return "no compositor took _NET_WM_CM_S0";
+    server_.start({"tint2"});
+    if (!waitFor([&] { return panel() != XCB_NONE; }, 10)) return "tint2 mapped no dock window";
+    return "";
+  }
+  xcb_window_t compositorOwner() {
+    auto* r = xcb_get_selection_owner_reply(
+        client_.xcb(), xcb_get_selection_owner(client_.xcb(), client_.atom("_NET_WM_CM_S0")),
+        nullptr);
+    const xcb_window_t owner = r ? r->owner : XCB_NONE;
+    free(r);
+    return owner;
+  }
+
+  // A client in _NET_CLIENT_LIST whose name or window type matches.
+  xcb_window_t findClient(const std::function<bool(xcb_window_t)>& match) {
+    for (xcb_window_t w : windowsOf(client_.root(), "_NET_CLIENT_LIST"))
+      if (match(w)) return w;
+    return XCB_NONE;
+  }
+  std::vector<xcb_window_t> windowsOf(xcb_window_t window, const std::string& property) {
+    xcb_connection_t* c = client_.xcb();
+    auto* r = xcb_get_property_reply(
+        c,
+        xcb_get_property(c, 0, window, client_.atom(property), XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+        nullptr);
+    std::vector<xcb_window_t> out;
+    if (r && r->format == 32) {
+      const auto* v = static_cast<const xcb_window_t*>(xcb_get_property_value(r));
+      out.assign(v, v + xcb_get_property_value_length(r) / 4);
+    }
+    free(r);
+    return out;
+  }
+  std::string nameOf(xcb_window_t w) {
+    auto* r = xcb_get_property_reply(
+        client_.xcb(),
+        xcb_get_property(client_.xcb(), 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr);
+    std::string name = r ? std::string(static_cast<const char*>(xcb_get_property_value(r)),
+                                       static_cast<size_t>(xcb_get_property_value_length(r)))
+                         : "";
+    free(r);
+    return name;
+  }
+  // The panel's window: a viewable window of type DOCK among the top-levels and their children
+  // (not every manager lists docks in _NET_CLIENT_LIST).
+  xcb_window_t panel() {
+    const xcb_atom_t dock = client_.atom("_NET_WM_WINDOW_TYPE_DOCK");
+    return findInTree([&](xcb_window_t w) {
+      auto types = windowsOf(w, "_NET_WM_WINDOW_TYPE");
+      return !types.empty() && types[0] == dock;
+    });
+  }
+  // The first viewable top-level, top-level's child or grandchild (a window inside a frame) that
+  // matches: the window itself.
+  xcb_window_t findInTree(const std::function<bool(xcb_window_t)>& match) {
+    std::function<xcb_window_t(xcb_window_t, int)> search = [&](xcb_window_t w, int depth) {
+      if (match(w)) return w;
+      xcb_window_t found = XCB_NONE;
+      if (depth == 0) return found;
+      auto* t = xcb_query_tree_reply(client_.xcb(), xcb_query_tree(client_.xcb(), w), nullptr);
+      for (int i = 0; t && i < xcb_query_tree_children_length(t) && !found; ++i)
+        found = search(xcb_query_tree_children(t)[i], depth - 1);
+      free(t);
+      return found;
+    };
+    for (xcb_window_t w : client_.stacking())
+      if (client_.isViewable(w))
+        if (const xcb_window_t found = search(w, 2)) return found;
+    return XCB_NONE;
+  }
+  xcb_window_t active() {
+    auto a = windowsOf(client_.root(), "_NET_ACTIVE_WINDOW");
+    return a.empty() ? XCB_NONE : a[0];
+  }
+
+  xcb_window_t openXterm(const std::string& title, const std::string& geometry) {
+    server_.start({"xterm", "-title", title, "-geometry", geometry, "-bg", "#fdf6e3", "-fg",
+                   "#073642", "-e", "sh", "-c",
+                   "seq -w 1 4000 | paste -sd ' ' | fold -w 80; exec sleep 100000"});
+    xcb_window_t found = XCB_NONE;
+    waitFor(
+        [&] { return (found = findClient([&](xcb_window_t w) { return nameOf(w) == title; })); },
+        10);
+    return found;
+  }
+  // The client window's own pixels in root coordinates (the frame may hold invisible borders
+  // and the compositor's shadow, where whatever lies behind shows).
+  xcb_rectangle_t clientRect(xcb_window_t window) {
+    xcb_connection_t* c = client_.xcb();
+    auto* t = xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, window, client_.root(), 0, 0), nullptr);
+    const xcb_rectangle_t g = client_.geometry(window);
+    xcb_rectangle_t r{t ? std::max<int16_t>(t->dst_x, 0) : int16_t(0),
+                      t ? std::max<int16_t>(t->dst_y, 0) : int16_t(0), g.width, g.height};
+    free(t);
+    return r;
+  }
+
+  // Dunelo's overlays: the root's children that are, or hold, a window marked _DUNELO_OVERLAY.
+  std::vector<xcb_window_t> overlayTopLevels() {
+    std::vector<xcb_window_t> out;
+    const xcb_atom_t mark = client_.atom("_DUNELO_OVERLAY");
+    for (xcb_window_t w : client_.stacking())
+      if (client_.isViewable(w) && topLevelHolds(w, mark)) out.push_back(w);
+    return out;
+  }
+  bool topLevelHolds(xcb_window_t top, xcb_atom_t mark) {
+    std::function<bool(xcb_window_t, int)> marked = [&](xcb_window_t w, int depth) {
+      auto* p = xcb_get_property_reply(
+          client_.xcb(), xcb_get_property(client_.xcb(), 0, w, mark, XCB_ATOM_CARDINAL, 0, 1),
+          nullptr);
+      const bool has = p && p->value_len > 0;
+      free(p);
+      if (has || depth == 0) return has;
+      auto* t = xcb_query_tree_reply(client_.xcb(), xcb_query_tree(client_.xcb(), w), nullptr);
+      bool found = false;
+      for (int i = 0; t && i < xcb_query_tree_children_length(t) && !found; ++i)
+        found = marked(xcb_query_tree_children(t)[i], depth - 1);
+      free(t);
+      return found;
+    };
+    return marked(top, 2);
+  }
+  // Whether the overlays lie directly below the frame of `window` (only overlays in between).
+  bool overlaysDirectlyBelow(xcb_window_t window) {
+    const auto own = overlayTopLevels();
+    const auto order = client_.stacking();
+    auto it = std::find(order.begin(), order.end(), client_.frameOf(window));
+    if (own.empty() || it == order.end()) return false;
+    for (size_t n = 0; n < own.size(); ++n) {
+      if (it == order.begin() || std::find(own.begin(), own.end(), *--it) == own.end())
+        return false;
+    }
+    return true;
+  }
+
+  Shot shoot() {
+    xcb_connection_t* c = client_.xcb();
+    const xcb_rectangle_t g = client_.geometry(client_.root());
+    Shot s{g.width, g.height, {}};
+    auto* r = xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, client_.root(), 0, 0, g.width, g.height, ~0u),
+        nullptr);
+    if (r && xcb_get_image_data_length(r) >= g.width * g.height * 4) {
+      const auto* data = reinterpret_cast<const uint32_t*>(xcb_get_image_data(r));
+      s.pixels.assign(data, data + g.width * g.height);
+    } else {
+      s.pixels.assign(static_cast<size_t>(g.width * g.height), 0);
+    }
+    free(r);
+    return s;
+  }
+  // A picture of the screen once fades and the compositor have settled: the same for half a
+  // second (an overlay that a window manager re-manages after a switch takes a moment to show).
+  Shot settledShot(const std::string& name) {
+    Shot last = shoot();
+    auto stableSince = std::chrono::steady_clock::now();
+    waitFor(
+        [&] {
+          Shot now = shoot();
+          if (now.pixels != last.pixels) stableSince = std::chrono::steady_clock::now();
+          last = std::move(now);
+          return std::chrono::steady_clock::now() - stableSince > std::chrono::milliseconds(500);
+        },
+        6);
+    last.save(shots_ + "/" + name + ".ppm");
+    return last;
+  }
+
+  void shake() {
+    input_.warpTo(640, 420);
+    for (int i = 0; i < 6; ++i) {
+      input_.moveBy(80, 0);
+      input_.sync();
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      input_.moveBy(-80, 0);
+      input_.sync();
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  }
+  void startDunelo() {
+    std::filesystem::create_directories(home_.file("config/dunelo"));
+    testing::writeFile(home_.file("config/dunelo/defaults.json"), "{\"isActive\": false}");
+    std::vector<std::string> env = {"HOME=" + home_.path(),
+                                    "XDG_CONFIG_HOME=" + home_.file("config"),
+                                    "XDG_RUNTIME_DIR=" + home_.file("runtime"),
+                                    "PATH=/usr/bin:/bin", "DISPLAY=" + server_.display()};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = DUNELO_PROGRAM;
+    char* argv[] = {program.data(), nullptr};
+    posix_spawn(&dunelo_, program.c_str(), nullptr, nullptr, argv, envp.data());
+  }
+  // Whether the active window satisfies `ok` and stays the same for a second (within 8 s).
+  bool focusHolds(const std::function<bool(xcb_window_t)>& ok) {
+    xcb_window_t last = active();
+    auto since = std::chrono::steady_clock::now();
+    return waitFor(
+        [&] {
+          const xcb_window_t now = active();
+          if (now != last || !ok(now)) since = std::chrono::steady_clock::now();
+          last = now;
+          return std::chrono::steady_clock::now() - since > std::chrono::seconds(1);
+        },
+        8);
+  }
+  bool duneloAlive() { return dunelo_ > 0 && waitpid(dunelo_, nullptr, WNOHANG) == 0; }
+  void activateByRequest(xcb_window_t window) {
+    xcb_client_message_event_t e{};
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 32;
+    e.window = window;
+    e.type = client_.atom("_NET_ACTIVE_WINDOW");
+    e.data.data32[0] = 2;  // as a pager asks: taken at once, whatever the focus stealing rules
+    xcb_send_event(client_.xcb(), 0, client_.root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&e));
+    client_.flush();
+  }
+
+  testing::ScratchDir home_;
+  XServer server_{XServer::Options{.width = 1280, .height = 800, .windowManager = false}};
+  TestClient client_{server_.display()};
+  testing::FakeInput input_{server_.display()};
+  pid_t dunelo_ = -1;
+  std::string shots_;
+};
+
+TEST_P(DesktopMatrixTest, OverlayKeepsTheFocusedWindowSharpAndEverythingElseBlurred) {
+  ASSERT_TRUE(server_.ok());
+  const std::string failed = startDesktop();
+  ASSERT_EQ(failed, "") << "starting " << GetParam().name;
+  const xcb_window_t a = openXterm("matrix-a", "80x22+40+40");
+  const xcb_window_t b = openXterm("matrix-b", "80x22+600+380");
+  ASSERT_NE(a, XCB_NONE) << "xterm a never showed up in _NET_CLIENT_LIST";
+  ASSERT_NE(b, XCB_NONE) << "xterm b never showed up in _NET_CLIENT_LIST";
+  // Some managers (marco) hand the focus to a new window a while after mapping it: the focus
+  // settles first, then xterm a must hold it for a second before anything is judged.
+  ASSERT_TRUE(focusHolds([](xcb_window_t) { return true; }))
+      << "the focus kept moving after the xterms opened";
+  activateByRequest(a);
+  ASSERT_TRUE(focusHolds([&](xcb_window_t w) { return w == a; }))
+      << "the window manager did not keep xterm a active on request (before Dunelo started)";
+  const xcb_rectangle_t ra = clientRect(a), rb = clientRect(b), rp = clientRect(panel());
+  startDunelo();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const Shot off = settledShot("0-off");
+  ASSERT_GT(off.detail(rb), 0);
+
+  // Each step leaves the overlay below `focused`, that window as it was without Dunelo (and
+  // sharp), the other one's fine detail down to at most a third, and the panel uncovered.
+  auto expectFocusOn = [&](xcb_window_t focused, const std::string& step) {
+    SCOPED_TRACE(step);
+    EXPECT_TRUE(waitFor([&] { return active() == focused; }, 5))
+        << "the window manager did not activate the window; active: \"" << nameOf(active()) << "\"";
+    EXPECT_TRUE(waitFor([&] { return overlaysDirectlyBelow(focused); }, 5))
+        << "the overlay is not directly below the active frame";
+    const Shot on = settledShot(step);
+    const xcb_rectangle_t& sharp = focused == a ? ra : rb;
+    const xcb_rectangle_t& blurred = focused == a ? rb : ra;
+    if (focused == a) {
+      EXPECT_LT(on.changedShare(off, sharp), 0.001) << "the focused window's pixels changed";
+    } else {
+      EXPECT_GT(on.detail(sharp), 0.9 * off.detail(sharp)) << "the focused window is not sharp";
+    }
+    EXPECT_LT(on.detail(blurred), off.detail(blurred) / 3) << "the other window is not blurred";
+    EXPECT_LT(on.changedShare(off, rp), 0.05) << "the panel is covered";
+  };
+
+  shake();
+  EXPECT_TRUE(waitFor([&] { return !overlayTopLevels().empty(); }, 5)) << "the shake did nothing";
+  expectFocusOn(a, "1-shake");
+  client_.click(rb.x + rb.width / 2, rb.y + rb.height / 2);
+  expectFocusOn(b, "2-click");
+  activateByRequest(a);
+  expectFocusOn(a, "3-activation");
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // the shake detector's cooldown
+  shake();
+  EXPECT_TRUE(waitFor([&] { return overlayTopLevels().empty(); }, 5)) << "a second shake";
+  const Shot again = settledShot("4-off-again");
+  EXPECT_GT(again.detail(rb), 0.9 * off.detail(rb)) << "still blurred after the second shake";
+  EXPECT_TRUE(duneloAlive()) << "Dunelo exited";
+}
+
+void PrintTo(const Desktop& d, std::ostream* os) {
+  *os << d.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, DesktopMatrixTest, ::testing::ValuesIn(kDesktops),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace dunelo
