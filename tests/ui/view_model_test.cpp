@@ -141,6 +141,16 @@ TEST(Picker, OffersRegularAppsByNameAndPickingExcludesOnceAndCloses) {
   model.removeExclusion("org.gimp.GIMP");
   model.openAppPicker();
   EXPECT_TRUE(labels().contains("GIMP")) << "listed again after removal";
+
+  // What could not be stored is not added (it would be gone at the next start).
+  picker.pick(QString(int(kMaxBundleIDBytes) + 1, u'x'));
+  std::set<std::string> full;
+  for (size_t i = 0; full.size() < kMaxExcludedApps; ++i) full.insert("app" + std::to_string(i));
+  desk.settings->excludedAppBundleIDs = full;
+  model.openAppPicker();
+  picker.pick("org.editor");
+  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(), full);
+  EXPECT_FALSE(model.showingAppPicker());
 }
 
 TEST(PickerLabel, FallsBackToIdentifierThenUnknown) {
