@@ -78,6 +78,7 @@ TEST(SettingsManager, EmptyOrWrongTypedDomainsLoadEveryDefault) {
   EXPECT_EQ(store.objectForKey("other"), std::nullopt);
 
   s.isActive = true;
+  store.flush();
   const auto text = testing::readFile(path);
   EXPECT_NE(text.find("\"kept\": true"), std::string::npos) << text;
   EXPECT_NE(text.find("\"blurMode\": null"), std::string::npos) << text;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -110,6 +111,14 @@ TEST(DuneloProgramTest, QuitSignalsEndItCleanly) {
     kill(pid, signal);
     EXPECT_EQ(waitForExit(pid, 10), 0) << "signal " << signal;
     EXPECT_EQ(testing::readFile(home.file("stderr")), "");
+    // What the start stored (the permission cache) is on disk, and no save was left half done.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(home.file("config/dunelo")))
+      names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"defaults.json"});
+    EXPECT_NE(
+        testing::readFile(home.file("config/dunelo/defaults.json")).find("cachedAccessibility"),
+        std::string::npos);
   }
 }
 
