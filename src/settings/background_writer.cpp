@@ -15,14 +15,17 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::schedule() {
+  bool first = false;
   {
     std::lock_guard lock(mutex_);
-    // The interval starts with the first change that the running write does not cover.
-    if (scheduled_ == taken_) pendingSince_ = Clock::now();
+    // The interval starts with the first change that the running write does not cover; later
+    // ones join it without waking the writer.
+    first = scheduled_ == taken_;
+    if (first) pendingSince_ = Clock::now();
     ++scheduled_;
     if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
   }
-  wake_.notify_all();
+  if (first) wake_.notify_all();
 }
 
 void BackgroundWriter::flush() {
