@@ -77,6 +77,8 @@ void DockControl::remember(const DockSnapshot& snapshot) {
   DefaultsArray stored;
   for (const auto& entry : snapshot) stored.emplace_back(entry);
   defaults_.setObject(settings_keys::kDockRestoreState, DefaultsValue(std::move(stored)));
+  // The record is what repairs the dock after a crash, so it is on disk before anything is hidden.
+  defaults_.flush();
 }
 
 void DockControl::forget() {

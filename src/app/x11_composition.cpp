@@ -46,7 +46,8 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   c->desktop_ = std::make_unique<x11::X11Desktop>(
       *c->connection_, scheduler,
       std::make_unique<x11::BlurPainterFactory>(
-          c->loop_, options.displayName ? options.displayName : std::string()));
+          c->loop_, options.displayName ? options.displayName : std::string()),
+      c->watchedDesktopFiles());
   c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(
       *c->connection_, scheduler,
       x11::X11MouseMonitors::Options{.coordinates = &c->desktop_->displays().coordinates()});
@@ -92,6 +93,18 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   return c;
 }
 
+std::unique_ptr<x11::DesktopFileIndex> X11Composition::watchedDesktopFiles() {
+  auto index = std::make_unique<x11::DesktopFileIndex>(x11::DesktopFileIndex::defaultDataDirs());
+  desktopFilesWatcher_ = std::make_unique<DirectoryWatcher>(index->applicationDirs());
+  DirectoryWatcher* watcher = desktopFilesWatcher_.get();
+  if (!watcher->isWatching()) return index;  // the index then looks again on missed lookups
+  index->setRescanTrigger([watcher] { return watcher->takeChanged(); });
+  // Served by the composition's loop (also under a toolkit loop, between X events); the
+  // trigger reads whatever is still queued when it is asked.
+  desktopFilesWatch_ = loop_.watchFd(watcher->fd(), [watcher] { watcher->readEvents(); });
+  return index;
+}
+
 X11Composition::~X11Composition() {
   // Components built over the connection go first; the loop outlives everything that posted to
   // it.
@@ -100,6 +113,7 @@ X11Composition::~X11Composition() {
   hotKeys_.reset();
   mouseMonitors_.reset();
   desktop_.reset();
+  desktopFilesWatch_.cancel();
   loopAttachment_.clear();
   if (connection_) connection_->flush();
   connection_.reset();

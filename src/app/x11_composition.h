@@ -9,6 +9,7 @@
 
 #include "app/platform.h"
 #include "core/cancellable.h"
+#include "platform/desktop/directory_watcher.h"
 #include "platform/desktop/dock_script_runner.h"
 #include "platform/desktop/package_manager_updater.h"
 #include "platform/x11/event_loop.h"
@@ -46,10 +47,14 @@ class X11Composition {
 
  private:
   X11Composition() = default;
+  // The index of installed applications, read again when a watched data directory changes.
+  std::unique_ptr<x11::DesktopFileIndex> watchedDesktopFiles();
 
   x11::EventLoop loop_;
   std::unique_ptr<x11::X11Connection> connection_;
   CancellableBag loopAttachment_;
+  std::unique_ptr<DirectoryWatcher> desktopFilesWatcher_;  // outlives the index in desktop_
+  Cancellable desktopFilesWatch_;
   std::unique_ptr<x11::X11Desktop> desktop_;
   std::unique_ptr<x11::X11MouseMonitors> mouseMonitors_;
   std::unique_ptr<x11::X11HotKeys> hotKeys_;

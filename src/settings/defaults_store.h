@@ -64,6 +64,10 @@ class DefaultsStore {
   virtual void setObject(std::string_view key, DefaultsValue value) = 0;
   // Removing an absent key is not an error.
   virtual void removeObject(std::string_view key) = 0;
+  // Returns once every change made so far has reached persistent storage (or failed to), for the
+  // few values that must be there before the program acts on them. A store that writes at once,
+  // or never, has nothing to wait for.
+  virtual void flush() {}
 
   // Absent or non-numeric: false. Numbers: non-zero.
   bool boolForKey(std::string_view key) const;

@@ -1,10 +1,13 @@
 #include "settings/json_file_defaults_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include "app/debug_log.h"
 #include "core/file_io.h"
@@ -251,16 +255,91 @@ JsonFileDefaultsStore::JsonFileDefaultsStore(std::string path) : path_(std::move
     debugLog("[Settings] no configuration directory; settings are kept in memory only");
     return;
   }
-  // A link (dotfile managers use them) is followed: reads and writes go to the file it names,
-  // and saving replaces that file instead of the link.
   struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* resolved = ::realpath(path_.c_str(), nullptr)) {
-      path_ = resolved;
-      std::free(resolved);
-    }
+    followLink();
+    return;
   }
+  removeStaleTempFiles();
   load();
+}
+
+JsonFileDefaultsStore::~JsonFileDefaultsStore() = default;  // the writer flushes first
+
+void JsonFileDefaultsStore::followLink() {
+  const std::string link = path_;
+  std::string target;
+  RegularFileRead file;
+  if (char* resolved = ::realpath(link.c_str(), nullptr)) {
+    target = resolved;
+    std::free(resolved);
+    file = readRegularFile(target, kMaxFileSize);
+  } else {
+    file.status = RegularFileRead::Status::unreadable;
+    file.error = errno;
+    char text[4096];
+    const ssize_t n = ::readlink(link.c_str(), text, sizeof text);
+    target = n > 0 ? std::string(text, static_cast<size_t>(n)) : "?";
+  }
+  std::string problem;
+  auto parsed = parse(file, &problem);
+  // Whatever the link leads to is the user's own (a dotfiles repository, another program's
+  // file): it is never renamed or replaced unless it holds settings that this user owns.
+  if (!parsed) {
+    problem = "a link to " + target + ", which " + problem;
+  } else if (file.owner != ::geteuid()) {
+    doc_ = std::move(*parsed);
+    problem = "a link to " + target + ", which belongs to another user";
+    parsed.reset();
+  }
+  if (!parsed) {
+    writeBlocked_ = true;
+    debugLog("[Settings] " + link + " is " + problem + "; left it alone and started with " +
+             (doc_.empty() ? "default settings" : "its settings") + ", which are not saved");
+    return;
+  }
+  // Saves replace the target in its own directory, atomically; the link stays as it is.
+  doc_ = std::move(*parsed);
+  path_ = target;
+  removeStaleTempFiles();
+}
+
+std::optional<json> JsonFileDefaultsStore::parse(const RegularFileRead& file,
+                                                 std::string* problem) const {
+  if (!file.ok()) {
+    *problem = file.problem();
+    return std::nullopt;
+  }
+  if (nestingDepth(file.data) > kMaxDepth) {
+    *problem = "nests deeper than " + std::to_string(kMaxDepth) + " levels";
+    return std::nullopt;
+  }
+  json parsed;
+  try {
+    parsed = json::parse(file.data, nullptr, /*allow_exceptions=*/false);
+  } catch (const std::exception&) {
+    parsed = json(json::value_t::discarded);
+  }
+  if (parsed.is_discarded()) {
+    *problem = file.data.empty() ? "is empty" : "is not valid JSON";
+    return std::nullopt;
+  }
+  if (!parsed.is_object()) {
+    *problem = "does not hold a JSON object";
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+void JsonFileDefaultsStore::load() {
+  const RegularFileRead file = readRegularFile(path_, kMaxFileSize);
+  if (file.status == RegularFileRead::Status::missing) return;  // first run
+  std::string problem;
+  if (auto parsed = parse(file, &problem)) {
+    doc_ = std::move(*parsed);
+    return;
+  }
+  setAside(problem);
 }
 
 void JsonFileDefaultsStore::setAside(const std::string& reason) {
@@ -279,66 +358,29 @@ void JsonFileDefaultsStore::setAside(const std::string& reason) {
            "), so settings start empty and are not saved");
 }
 
-void JsonFileDefaultsStore::load() {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT) return;  // first run
-    setAside("cannot be opened (" + errnoText(errno) + ")");
-    return;
+void JsonFileDefaultsStore::removeStaleTempFiles() {
+  const std::string dir = parentOf(path_);
+  const std::string prefix = path_.substr(path_.find_last_of('/') + 1) + ".tmp-";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  const auto oldest = std::chrono::system_clock::now() - kStaleTempAge;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(d)) {
+    // Exactly what mkstemp() makes of "<name>.tmp-XXXXXX", nothing else.
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    if (!std::all_of(name.end() - 6, name.end(), [](char c) { return std::isalnum(uint8_t(c)); }))
+      continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec) > oldest) continue;
+    if (::unlinkat(::dirfd(d), entry->d_name, 0) == 0) ++removed;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    setAside("is not a regular file");
-    return;
-  }
-  if (static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
-    ::close(fd);
-    setAside("is " + std::to_string(st.st_size) + " bytes, too large to be a settings file");
-    return;
-  }
-  std::string text;
-  char buffer[16384];
-  bool readFailed = false;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      readFailed = true;
-      break;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    if (text.size() > kMaxFileSize) break;
-  }
-  ::close(fd);
-  if (readFailed) {
-    setAside("cannot be read (" + errnoText(errno) + ")");
-    return;
-  }
-  if (text.size() > kMaxFileSize) {
-    setAside("is too large to be a settings file");
-    return;
-  }
-  if (nestingDepth(text) > kMaxDepth) {
-    setAside("nests deeper than " + std::to_string(kMaxDepth) + " levels");
-    return;
-  }
-  json parsed;
-  try {
-    parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  } catch (const std::exception&) {
-    parsed = json(json::value_t::discarded);
-  }
-  if (parsed.is_discarded()) {
-    setAside(text.empty() ? "is empty" : "is not valid JSON");
-    return;
-  }
-  if (!parsed.is_object()) {
-    setAside("does not hold a JSON object");
-    return;
-  }
-  doc_ = std::move(parsed);
+  ::closedir(d);
+  if (removed > 0)
+    debugLog("[Settings] removed " + std::to_string(removed) + " temporary file(s) left in " + dir +
+             " by an interrupted save");
 }
 
 std::optional<DefaultsValue> JsonFileDefaultsStore::objectForKey(std::string_view key) const {
@@ -348,34 +390,65 @@ std::optional<DefaultsValue> JsonFileDefaultsStore::objectForKey(std::string_vie
 }
 
 void JsonFileDefaultsStore::setObject(std::string_view key, DefaultsValue value) {
-  doc_[std::string(key)] = defaultsValueToJson(value);
-  save(key);
+  json encoded = defaultsValueToJson(value);
+  // The same value of the same type (the permission poll stores its flags twice a second).
+  if (const auto it = doc_.find(key);
+      it != doc_.end() && it->type() == encoded.type() && *it == encoded)
+    return;
+  {
+    std::lock_guard lock(docMutex_);
+    doc_[std::string(key)] = std::move(encoded);
+  }
+  changed(key);
 }
 
 void JsonFileDefaultsStore::removeObject(std::string_view key) {
-  doc_.erase(std::string(key));
-  save(key);
+  if (!doc_.contains(key)) return;
+  {
+    std::lock_guard lock(docMutex_);
+    doc_.erase(std::string(key));
+  }
+  changed(key);
 }
 
-void JsonFileDefaultsStore::save(std::string_view key) {
+void JsonFileDefaultsStore::changed(std::string_view key) {
+  if (path_.empty() || writeBlocked_) {
+    lastWriteOk_ = false;  // the start-up line said that nothing is saved
+    return;
+  }
+  {
+    std::lock_guard lock(docMutex_);
+    if (unsavedKey_.empty()) unsavedKey_ = key;
+  }
+  writer_.schedule();
+}
+
+void JsonFileDefaultsStore::flush() {
+  writer_.flush();
+}
+
+void JsonFileDefaultsStore::write() {
   std::string error;
+  std::string key;
   const bool ok = [&] {
-    if (path_.empty()) {
-      error = "no configuration directory";
-      return false;
-    }
-    if (writeBlocked_) {
-      error = "the unreadable settings file could not be moved aside";
-      return false;
-    }
     std::string text;
-    try {
-      // Strings that are not valid UTF-8 (they can come from window titles or bundle ids) are
-      // written with replacement characters instead of failing the whole save.
-      text = doc_.dump(2, ' ', false, json::error_handler_t::replace);
-      text += '\n';
-    } catch (const std::exception& e) {
-      error = std::string("cannot encode the settings: ") + e.what();
+    {
+      std::lock_guard lock(docMutex_);
+      key = std::exchange(unsavedKey_, std::string());
+      try {
+        // Strings that are not valid UTF-8 (they can come from window titles or bundle ids) are
+        // written with replacement characters instead of failing the whole save.
+        text = doc_.dump(2, ' ', false, json::error_handler_t::replace);
+        text += '\n';
+      } catch (const std::exception& e) {
+        error = std::string("cannot encode the settings: ") + e.what();
+        return false;
+      }
+    }
+    // What loading would reject is not written: the file on disk stays loadable.
+    if (text.size() > kMaxWrittenSize) {
+      error = "the settings would take " + std::to_string(text.size()) + " bytes (more than " +
+              std::to_string(kMaxWrittenSize) + ")";
       return false;
     }
     const std::string dir = parentOf(path_);
@@ -405,6 +478,11 @@ void JsonFileDefaultsStore::save(std::string_view key) {
     }
     return true;
   }();
+  if (ok) ++writeCount_;
+  reportWrite(ok, key, error);
+}
+
+void JsonFileDefaultsStore::reportWrite(bool ok, const std::string& key, const std::string& error) {
   if (ok) {
     if (!lastWriteOk_) debugLog("[Settings] saving to " + path_ + " works again");
     lastWriteOk_ = true;
@@ -413,7 +491,7 @@ void JsonFileDefaultsStore::save(std::string_view key) {
   // One line per run of failures: a slider dragged over a read-only directory would otherwise
   // write a line per step.
   if (lastWriteOk_) {
-    debugLog("[Settings] could not save \"" + std::string(key) + "\": " + error +
+    debugLog("[Settings] could not save \"" + key + "\": " + error +
              "; the change is kept in memory only (further failures are not logged until a save "
              "succeeds)");
   }

@@ -1,9 +1,12 @@
 #include "settings/settings_manager.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
 #include "app/debug_log.h"
+#include "core/format.h"
 #include "settings/color_archive.h"
 
 namespace dunelo {
@@ -12,16 +15,20 @@ namespace {
 
 // A value that is there but cannot be used is replaced by the default without touching the store;
 // the log says so, since the user (or another program) put it there.
-void logUnusable(const char* key, const char* fallback) {
+void logUnusable(const char* key, const std::string& fallback) {
   debugLog(std::string("[Settings] stored \"") + key + "\" is not usable; using " + fallback);
 }
 
-double loadBlurRadius(const DefaultsStore& d) {
-  const auto v = d.objectForKey(keys::kBlurRadius);
-  if (!v) return kDefaultBlurRadius;
-  if (const auto n = v->asNumber()) return *n;
-  logUnusable(keys::kBlurRadius, "70.0");
-  return kDefaultBlurRadius;
+// A number in 0...max; one outside is brought to the nearer end, anything else (NaN, a string,
+// a boolean) gives `fallback`.
+double loadInRange(const DefaultsStore& d, const char* key, double fallback, double max) {
+  const auto v = d.objectForKey(key);
+  if (!v) return fallback;
+  const auto n = v->asNumber();
+  if (n && *n >= 0.0 && *n <= max) return *n;
+  const double value = n && !std::isnan(*n) ? std::clamp(*n, 0.0, max) : fallback;
+  logUnusable(key, formatDecimal(value));
+  return value;
 }
 
 ShakeSensitivity loadShakeSensitivity(const DefaultsStore& d) {
@@ -47,7 +54,12 @@ std::set<std::string> loadExcluded(const DefaultsStore& d) {
     logUnusable(keys::kExcludedAppBundleIDs, "the default list");
     return fallback;
   }
-  return ids;
+  auto storable = storableExclusions(ids);
+  if (storable.size() != ids.size())
+    logUnusable(keys::kExcludedAppBundleIDs, "the first " + std::to_string(storable.size()) +
+                                                 " identifiers of at most " +
+                                                 std::to_string(kMaxBundleIDBytes) + " bytes");
+  return storable;
 }
 
 BlurMode loadBlurMode(const DefaultsStore& d) {
@@ -85,6 +97,15 @@ uint32_t loadModifiers(const DefaultsStore& d) {
 
 }  // namespace
 
+std::set<std::string> storableExclusions(const std::set<std::string>& ids) {
+  std::set<std::string> out;
+  for (const std::string& id : ids) {
+    if (out.size() == kMaxExcludedApps) break;
+    if (id.size() <= kMaxBundleIDBytes) out.insert(out.end(), id);
+  }
+  return out;
+}
+
 Color accentColor() {
   return Color::srgb(0x35 / 255.0, 0x84 / 255.0, 0xE4 / 255.0, 1.0);
 }
@@ -92,14 +113,22 @@ Color accentColor() {
 SettingsManager::SettingsManager(DefaultsStore& defaults, LoginItems& loginItems)
     : isActive(defaults.boolForKey(keys::kIsActive), &objectWillChange,
                [this](bool v) { defaults_.setBool(keys::kIsActive, v); }),
-      blurRadius(loadBlurRadius(defaults), &objectWillChange,
+      blurRadius(loadInRange(defaults, keys::kBlurRadius, kDefaultBlurRadius, kMaxBlurRadius),
+                 &objectWillChange,
                  [this](double v) { defaults_.setDouble(keys::kBlurRadius, v); }),
       shakeSensitivity(loadShakeSensitivity(defaults), &objectWillChange,
                        [this](ShakeSensitivity v) {
                          defaults_.setObject(keys::kShakeSensitivity, rawValue(v));
                        }),
       excludedAppBundleIDs(loadExcluded(defaults), &objectWillChange,
-                           [this](const std::set<std::string>& ids) {
+                           [this](const std::set<std::string>& all) {
+                             const auto ids = storableExclusions(all);
+                             if (ids.size() != all.size())
+                               debugLog("[Settings] storing " + std::to_string(ids.size()) +
+                                        " of " + std::to_string(all.size()) +
+                                        " excluded applications (at most " +
+                                        std::to_string(kMaxExcludedApps) + ", each at most " +
+                                        std::to_string(kMaxBundleIDBytes) + " bytes)");
                              DefaultsArray array;
                              array.reserve(ids.size());
                              for (const auto& id : ids) array.emplace_back(id);
@@ -123,9 +152,11 @@ SettingsManager::SettingsManager(DefaultsStore& defaults, LoginItems& loginItems
           [this](uint32_t bits) { defaults_.setInteger(keys::kGlobalShortcutModifiers, bits); }),
       blurMode(loadBlurMode(defaults), &objectWillChange,
                [this](BlurMode v) { defaults_.setObject(keys::kBlurMode, rawValue(v)); }),
-      grainIntensity(defaults.doubleForKey(keys::kGrainIntensity), &objectWillChange,
+      grainIntensity(loadInRange(defaults, keys::kGrainIntensity, 0.0, kMaxGrainIntensity),
+                     &objectWillChange,
                      [this](double v) { defaults_.setDouble(keys::kGrainIntensity, v); }),
-      tintOpacity(defaults.doubleForKey(keys::kTintOpacity), &objectWillChange,
+      tintOpacity(loadInRange(defaults, keys::kTintOpacity, 0.0, kMaxTintOpacity),
+                  &objectWillChange,
                   [this](double v) { defaults_.setDouble(keys::kTintOpacity, v); }),
       tintColor(loadTintColor(defaults), &objectWillChange,
                 [this](const Color& c) {

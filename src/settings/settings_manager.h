@@ -44,6 +44,19 @@ inline constexpr const char* kDockRestoreState = "dockRestoreState";
 inline constexpr double kDefaultBlurRadius = 70.0;
 inline constexpr const char* kDefaultExcludedBundleID = "com.apple.finder";
 
+// The ranges the popover's sliders offer (each from 0). Loading brings a stored value outside its
+// range back inside.
+inline constexpr double kMaxBlurRadius = 100.0;
+inline constexpr double kMaxTintOpacity = 0.6;
+inline constexpr double kMaxGrainIntensity = 0.5;
+
+// The most of the excluded applications that is stored: enough for any real list, and bounded so
+// that the settings file stays far below the size that loading accepts.
+inline constexpr size_t kMaxExcludedApps = 1000;
+inline constexpr size_t kMaxBundleIDBytes = 255;
+// `ids` without identifiers longer than kMaxBundleIDBytes, cut to its first kMaxExcludedApps.
+std::set<std::string> storableExclusions(const std::set<std::string>& ids);
+
 // The tint used when none is stored. Linux desktops expose no common accent colour to X11 clients,
 // so Dunelo uses the widespread default accent blue (#3584E4, the GNOME/Adwaita accent) in sRGB.
 Color accentColor();
@@ -60,6 +73,7 @@ class SettingsManager {
   Published<bool> isActive;
   Published<double> blurRadius;  // 0...100; stored as "blurIntensity"
   Published<ShakeSensitivity> shakeSensitivity;
+  // Only storableExclusions() of it is stored.
   Published<std::set<std::string>> excludedAppBundleIDs;
   Published<bool> launchAtLogin;
   // Absent: no shortcut. Loading maps stored codes below 1 or above the 32-bit range to absent.

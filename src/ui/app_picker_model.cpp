@@ -76,9 +76,11 @@ void AppPickerModel::reset() {
 }
 
 void AppPickerModel::pick(const QString& bundleID) {
-  if (!bundleID.isEmpty()) {
-    auto ids = settings_.excludedAppBundleIDs.get();
-    ids.insert(bundleID.toStdString());
+  auto ids = settings_.excludedAppBundleIDs.get();
+  const std::string id = bundleID.toStdString();
+  // What could not be stored is not added: it would be gone at the next start.
+  if (!id.empty() && id.size() <= kMaxBundleIDBytes && ids.size() < kMaxExcludedApps) {
+    ids.insert(id);
     settings_.excludedAppBundleIDs = std::move(ids);
   }
   done();

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "app/debug_log.h"
+#include "core/regular_file.h"
+
 namespace dunelo {
 
 namespace {
@@ -76,10 +79,16 @@ void DesktopEntries::scan() const {
       id.chop(int(sizeof(".desktop") - 1));
       id.replace(u'/', u'-');
       if (byId_.count(id.toStdString())) continue;  // an earlier directory wins
-      QFile file(path);
-      if (!file.open(QIODevice::ReadOnly)) continue;
+      // Only regular files of a sane size: a FIFO would hang the panel, /dev/zero fill memory.
+      const RegularFileRead file = readRegularFile(path.toStdString(), kMaxEntryBytes);
+      if (!file.ok()) {
+        if (file.status != RegularFileRead::Status::missing && reported_.insert(path).second)
+          debugLog("[Apps] desktop entry " + path.toStdString() + " " + file.problem() +
+                   "; skipped");
+        continue;
+      }
       std::string cls;
-      auto app = parseDesktopEntry(QString::fromUtf8(file.readAll()), id, &cls);
+      auto app = parseDesktopEntry(QString::fromUtf8(file.data), id, &cls);
       if (!app) continue;
       const std::string key = id.toStdString();
       byId_.emplace(key, Entry{std::move(*app)});

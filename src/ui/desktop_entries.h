@@ -8,8 +8,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace dunelo {
@@ -29,6 +31,9 @@ class ApplicationLookup {
 
 class DesktopEntries final : public ApplicationLookup {
  public:
+  // Real desktop entries are a few kilobytes; larger files are skipped (and logged once).
+  static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
+
   // Reads the "applications" directories of the XDG data locations.
   DesktopEntries();
   // Reads the given directories, earlier ones taking precedence (tests).
@@ -50,6 +55,7 @@ class DesktopEntries final : public ApplicationLookup {
   mutable std::map<std::string, Entry> byId_;             // desktop id -> entry
   mutable std::map<std::string, std::string> lowerId_;    // lower-cased id -> id
   mutable std::map<std::string, std::string> byWMClass_;  // lower-cased StartupWMClass -> id
+  mutable std::set<QString> reported_;                    // unusable files already logged
 };
 
 // Parses one desktop entry file's text; none when it is not a visible application entry.

@@ -1,11 +1,16 @@
 #include "ui/image_providers.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QIcon>
+#include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include "app/debug_log.h"
+#include "core/regular_file.h"
 
 namespace dunelo {
 
@@ -48,12 +53,38 @@ QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const Q
   return image;
 }
 
+QImage AppIconImageProvider::iconFile(const QString& path, QSize want) {
+  // An entry's Icon= may name a FIFO, a device or a huge file; the panel must not hang on it.
+  const RegularFileRead file = readRegularFile(path.toStdString(), kMaxIconBytes);
+  if (!file.ok()) {
+    if (reported_.insert(path).second)
+      debugLog("[Apps] icon " + path.toStdString() + " " + file.problem() + "; not shown");
+    return {};
+  }
+  QByteArray bytes = QByteArray::fromRawData(file.data.data(), qsizetype(file.data.size()));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  // Drawings are drawn at the size wanted; pictures are scaled down to it.
+  if (reader.supportsOption(QImageIOHandler::ScaledSize) && reader.size().isValid())
+    reader.setScaledSize(reader.size().scaled(want, Qt::KeepAspectRatio));
+  QImage image = reader.read();
+  if (image.width() > want.width() || image.height() > want.height())
+    image = image.scaled(want, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  return image;
+}
+
 QPixmap AppIconImageProvider::requestPixmap(const QString& id, QSize* size,
                                             const QSize& requestedSize) {
   const QString name = QUrl::fromPercentEncoding(id.toLatin1());
-  const QIcon icon = name.startsWith(u'/') ? QIcon(name) : QIcon::fromTheme(name);
-  const QSize want = requestedSize.isValid() && !requestedSize.isEmpty() ? requestedSize : QSize(32, 32);
-  QPixmap pixmap = icon.isNull() ? QPixmap() : icon.pixmap(want);
+  const QSize want =
+      requestedSize.isValid() && !requestedSize.isEmpty() ? requestedSize : QSize(32, 32);
+  QPixmap pixmap;
+  if (name.startsWith(u'/')) {
+    pixmap = QPixmap::fromImage(iconFile(name, want));
+  } else if (const QIcon icon = QIcon::fromTheme(name); !icon.isNull()) {
+    pixmap = icon.pixmap(want);
+  }
   if (size) *size = pixmap.size();
   return pixmap;
 }

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QQuickImageProvider>
 #include <QString>
+#include <cstdint>
+#include <set>
 
 namespace dunelo {
 
@@ -23,8 +25,17 @@ class SymbolImageProvider final : public QQuickImageProvider {
 
 class AppIconImageProvider final : public QQuickImageProvider {
  public:
+  // Icon files larger than this are not shown (the largest theme icons are a few hundred kB).
+  static constexpr uint64_t kMaxIconBytes = 4 * 1024 * 1024;
+
   AppIconImageProvider() : QQuickImageProvider(QQuickImageProvider::Pixmap) {}
   QPixmap requestPixmap(const QString& id, QSize* size, const QSize& requestedSize) override;
+
+  // The icon file at `path`, fitted into `want`; a null image when it cannot be used.
+  QImage iconFile(const QString& path, QSize want);
+
+ private:
+  std::set<QString> reported_;  // unusable files already logged
 };
 
 }  // namespace dunelo

@@ -17,9 +17,9 @@ namespace dunelo {
 namespace {
 
 // The ranges the sliders offer; the panel never writes outside them.
-constexpr double kBlurMax = 100.0;
-constexpr double kTintOpacityMax = 0.6;
-constexpr double kGrainMax = 0.5;
+constexpr double kBlurMax = kMaxBlurRadius;
+constexpr double kTintOpacityMax = kMaxTintOpacity;
+constexpr double kGrainMax = kMaxGrainIntensity;
 
 double clampTo(double value, double hi) {
   if (std::isnan(value)) return 0.0;

@@ -78,6 +78,7 @@ TEST(SettingsManager, EmptyOrWrongTypedDomainsLoadEveryDefault) {
   EXPECT_EQ(store.objectForKey("other"), std::nullopt);
 
   s.isActive = true;
+  store.flush();
   const auto text = testing::readFile(path);
   EXPECT_NE(text.find("\"kept\": true"), std::string::npos) << text;
   EXPECT_NE(text.find("\"blurMode\": null"), std::string::npos) << text;
@@ -91,6 +92,7 @@ Value loaded(const SettingsManager& s, std::string_view key) {
   if (key == keys::kBlurMode) return rawValue(s.blurMode.get());
   if (key == keys::kGlobalShortcutModifiers) return s.globalShortcutModifiers.get();
   if (key == keys::kGrainIntensity) return s.grainIntensity.get();
+  if (key == keys::kTintOpacity) return s.tintOpacity.get();
   if (key == keys::kIsActive) return s.isActive.get();
   if (key == keys::kTintColor) return archiveColor(s.tintColor.get());
   if (key == keys::kGlobalShortcutKeyCode && s.globalShortcutKeyCode.get())
@@ -101,53 +103,75 @@ Value loaded(const SettingsManager& s, std::string_view key) {
   return ids;
 }
 
+// Each case: the stored value, what loads, and whether the log names the key as not usable (a
+// value that is there but unusable is; an absent or merely empty one is not). Numbers outside a
+// slider's range load at its nearer end; NaN and non-numbers load the default.
 TEST(SettingsManager, LoadingFallsBackPerKey) {
   const auto tint = *archiveColor(Color::srgb(0.25, 0.5, 0.75, 1));
   const auto accent = *archiveColor(accentColor());
   const double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const double kInf = std::numeric_limits<double>::infinity();
   const DefaultsArray finder{"com.apple.finder"};
-  const std::vector<std::tuple<const char*, DefaultsValue, Value>> cases = {
-      {keys::kBlurRadius, 0, 0.0},
-      {keys::kBlurRadius, 250, 250.0},  // not clamped
-      {keys::kBlurRadius, "50", 70.0},
-      {keys::kBlurRadius, true, 70.0},
-      {keys::kShakeSensitivity, "high", "high"},
-      {keys::kShakeSensitivity, "High", "medium"},
-      {keys::kShakeSensitivity, 2, "medium"},
-      {keys::kBlurMode, "ambient", "ambient"},
-      {keys::kBlurMode, "Ambient", "deep"},
-      {keys::kExcludedAppBundleIDs, DefaultsArray{}, DefaultsArray{}},
-      {keys::kExcludedAppBundleIDs, DefaultsArray{"b", "a", "b"}, DefaultsArray{"a", "b"}},
-      {keys::kExcludedAppBundleIDs, DefaultsArray{"a", 1}, finder},
-      {keys::kExcludedAppBundleIDs, "a", finder},
-      {keys::kGlobalShortcutKeyCode, 0, std::nullopt},
-      {keys::kGlobalShortcutKeyCode, -5, std::nullopt},
-      {keys::kGlobalShortcutKeyCode, 1, 1},
-      {keys::kGlobalShortcutKeyCode, int64_t{4294967295}, int64_t{4294967295}},
-      {keys::kGlobalShortcutKeyCode, int64_t{4294967296}, std::nullopt},
-      {keys::kGlobalShortcutKeyCode, 12.7, 12},
-      {keys::kGlobalShortcutKeyCode, kNaN, std::nullopt},
-      {keys::kGlobalShortcutKeyCode, "12", std::nullopt},
-      {keys::kGlobalShortcutModifiers, -1, 0},
-      {keys::kGlobalShortcutModifiers, int64_t{1} << 32, 0},
-      {keys::kTintColor, tint, tint},
-      {keys::kTintColor, bytes("\x01\x02garbage"), accent},
-      {keys::kTintColor, std::string(tint.begin(), tint.end()), accent},
-      {keys::kGrainIntensity, "0.5", 0.0},
-      {keys::kIsActive, 1, true},
-      {keys::kIsActive, "true", false},
+  const std::string tooLong(kMaxBundleIDBytes + 1, 'x');
+  const std::vector<std::tuple<const char*, DefaultsValue, Value, bool>> cases = {
+      {keys::kBlurRadius, 0, 0.0, false},
+      {keys::kBlurRadius, 100, 100.0, false},
+      {keys::kBlurRadius, 250, 100.0, true},
+      {keys::kBlurRadius, 1e308, 100.0, true},
+      {keys::kBlurRadius, -5, 0.0, true},
+      {keys::kBlurRadius, -kInf, 0.0, true},
+      {keys::kBlurRadius, kNaN, 70.0, true},
+      {keys::kBlurRadius, "x", 70.0, true},
+      {keys::kBlurRadius, true, 70.0, true},
+      {keys::kGrainIntensity, 0.25, 0.25, false},
+      {keys::kGrainIntensity, 0.9, 0.5, true},
+      {keys::kGrainIntensity, -0.1, 0.0, true},
+      {keys::kGrainIntensity, "0.5", 0.0, true},
+      {keys::kTintOpacity, 0.6, 0.6, false},
+      {keys::kTintOpacity, 1e308, 0.6, true},
+      {keys::kTintOpacity, kNaN, 0.0, true},
+      {keys::kTintOpacity, DefaultsArray{0.5}, 0.0, true},
+      {keys::kShakeSensitivity, "high", "high", false},
+      {keys::kShakeSensitivity, "High", "medium", true},
+      {keys::kShakeSensitivity, 2, "medium", true},
+      {keys::kBlurMode, "ambient", "ambient", false},
+      {keys::kBlurMode, "Ambient", "deep", true},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{}, DefaultsArray{}, false},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{"b", "a", "b"}, DefaultsArray{"a", "b"}, false},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{"a", tooLong}, DefaultsArray{"a"}, true},
+      {keys::kExcludedAppBundleIDs, DefaultsArray{"a", 1}, finder, true},
+      {keys::kExcludedAppBundleIDs, "a", finder, true},
+      {keys::kGlobalShortcutKeyCode, 0, std::nullopt, false},
+      {keys::kGlobalShortcutKeyCode, -5, std::nullopt, false},
+      {keys::kGlobalShortcutKeyCode, 1, 1, false},
+      {keys::kGlobalShortcutKeyCode, int64_t{4294967295}, int64_t{4294967295}, false},
+      {keys::kGlobalShortcutKeyCode, int64_t{4294967296}, std::nullopt, true},
+      {keys::kGlobalShortcutKeyCode, 12.7, 12, false},
+      {keys::kGlobalShortcutKeyCode, kNaN, std::nullopt, false},
+      {keys::kGlobalShortcutModifiers, -1, 0, true},
+      {keys::kGlobalShortcutModifiers, int64_t{1} << 32, 0, true},
+      {keys::kTintColor, tint, tint, false},
+      {keys::kTintColor, bytes("\x01\x02garbage"), accent, true},
+      {keys::kTintColor, std::string(tint.begin(), tint.end()), accent, true},
+      {keys::kIsActive, 1, true, false},
+      {keys::kIsActive, "true", false, false},
   };
   testing::LogCapture log;
   for (size_t i = 0; i < cases.size(); ++i) {
-    const auto& [key, stored, expected] = cases[i];
+    const auto& [key, stored, expected, logged] = cases[i];
+    const size_t before = log.messages().size();
     InMemoryDefaultsStore store({{key, stored}});
     FakeLoginItems login;
     EXPECT_EQ(loaded(SettingsManager(store, login), key), expected) << key << " case " << i;
+    const auto lines = log.messages();
+    ASSERT_EQ(lines.size(), before + logged) << key << " case " << i;
+    if (logged) {
+      EXPECT_EQ(
+          lines.back().rfind(std::string("[Settings] stored \"") + key + "\" is not usable", 0), 0u)
+          << lines.back();
+    }
   }
-  // Present but unusable values are named in the log; absent ones are not.
-  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"blurIntensity\" is not usable").size(),
-            2u);
-  EXPECT_EQ(log.messagesStartingWith("[Settings] stored \"tintColor\" is not usable").size(), 2u);
+  EXPECT_EQ(log.messages()[0], "[Settings] stored \"blurIntensity\" is not usable; using 100.0");
 }
 
 // Assigning writes the right key with the right type, also when the value does not change, and

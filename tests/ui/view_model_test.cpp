@@ -7,8 +7,11 @@
 #include <QThread>
 #include <cmath>
 
+#include "support/hostile_files.h"
+#include "support/log_capture.h"
 #include "ui/app_picker_model.h"
 #include "ui/exclusion_summary.h"
+#include "ui/image_providers.h"
 #include "ui/tint_swatches.h"
 #include "ui_test_support.h"
 
@@ -138,6 +141,16 @@ TEST(Picker, OffersRegularAppsByNameAndPickingExcludesOnceAndCloses) {
   model.removeExclusion("org.gimp.GIMP");
   model.openAppPicker();
   EXPECT_TRUE(labels().contains("GIMP")) << "listed again after removal";
+
+  // What could not be stored is not added (it would be gone at the next start).
+  picker.pick(QString(int(kMaxBundleIDBytes) + 1, u'x'));
+  std::set<std::string> full;
+  for (size_t i = 0; full.size() < kMaxExcludedApps; ++i) full.insert("app" + std::to_string(i));
+  desk.settings->excludedAppBundleIDs = full;
+  model.openAppPicker();
+  picker.pick("org.editor");
+  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(), full);
+  EXPECT_FALSE(model.showingAppPicker());
 }
 
 TEST(PickerLabel, FallsBackToIdentifierThenUnknown) {
@@ -325,6 +338,33 @@ TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
   QThread::msleep(20);  // directory times have millisecond resolution
   write(user, "b.desktop", "Type=Application\nName=B\n");
   EXPECT_EQ(nameOf("b"), "B") << "a new install is seen";
+}
+
+// Entries and icons that would block (a FIFO), never end (/dev/zero) or fill memory (200 MB) are
+// skipped at once; real icons are fitted into the size asked for.
+TEST(Entries, FilesThatBlockOrNeverEndAreSkipped) {
+  testing::LogCapture log;
+  QTemporaryDir dir;
+  const std::string root = dir.path().toStdString();
+  testing::plantHostileFiles(root, ".desktop");
+  const auto icons = testing::plantHostileFiles(root, ".png");
+  DesktopEntries entries({dir.path()});
+  for (const char* id : {"fifo", "zero", "huge"}) EXPECT_FALSE(entries.find(id)) << id;
+
+  AppIconImageProvider provider;
+  for (const std::string& icon : icons)
+    EXPECT_TRUE(provider.iconFile(QString::fromStdString(icon), QSize(16, 16)).isNull()) << icon;
+  EXPECT_EQ(log.messagesStartingWith("[Apps] icon ").size(), 3u);
+  QImage picture(64, 32, QImage::Format_ARGB32);
+  picture.fill(Qt::red);
+  ASSERT_TRUE(picture.save(dir.filePath("picture.png")));
+  EXPECT_EQ(provider.iconFile(dir.filePath("picture.png"), QSize(16, 16)).size(), QSize(16, 8));
+  QFile svg(dir.filePath("drawing.svg"));
+  ASSERT_TRUE(svg.open(QIODevice::WriteOnly));
+  svg.write(
+      R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"><rect width="4" height="4"/></svg>)");
+  svg.close();
+  EXPECT_EQ(provider.iconFile(dir.filePath("drawing.svg"), QSize(20, 20)).size(), QSize(20, 20));
 }
 
 }  // namespace

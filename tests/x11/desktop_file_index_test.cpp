@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
+#include "support/hostile_files.h"
+#include "support/log_capture.h"
 #include "support/scratch_dir.h"
 
 namespace dunelo::x11 {
@@ -71,12 +74,49 @@ TEST_F(DesktopFileIndexTest, EarlierDirectoriesShadowLaterOnesAndHiddenEntriesHi
   EXPECT_FALSE(index.lookup(std::nullopt, "x", "Og"));
 }
 
-TEST_F(DesktopFileIndexTest, FindsApplicationsInstalledAfterTheScanOnRescan) {
+// A FIFO, a link to /dev/zero and a 200 MB file among the entries neither hang nor bloat a scan:
+// each is skipped with one log line for the life of the index.
+TEST_F(DesktopFileIndexTest, SkipsFilesThatBlockOrNeverEndWithOneLineEach) {
+  dunelo::testing::LogCapture log;
+  write("sys", "good.desktop", "[Desktop Entry]\nName=Good\n");
+  dunelo::testing::plantHostileFiles(dir("sys") + "/applications", ".desktop");
   DesktopFileIndex index({dir("sys")});
-  EXPECT_FALSE(index.lookup(std::nullopt, "newapp", "NewApp"));
-  write("sys", "newapp.desktop", "[Desktop Entry]\nName=New\n");
   index.rescan();
+  EXPECT_EQ(index.lookup(std::nullopt, "good", "Good")->name, "Good");
+  for (const char* hostile : {"fifo", "zero", "huge"})
+    EXPECT_FALSE(index.lookup(std::nullopt, hostile, hostile)) << hostile;
+  const auto lines = log.messagesStartingWith("[X11] desktop file ");
+  ASSERT_EQ(lines.size(), 3u);
+  for (const auto& line : lines) EXPECT_NE(line.find("; skipped"), std::string::npos) << line;
+}
+
+// With a trigger, lookups (also missed ones, one per switch to an unknown window) read no file
+// until the trigger reports a change; then the next lookup sees installs and removals. Without
+// one, a rescan finds what was installed since.
+TEST_F(DesktopFileIndexTest, ReadsTheDirectoriesAgainOnlyWhenTheTriggerSaysSo) {
+  for (int i = 0; i < 50; ++i)
+    write("sys", "app" + std::to_string(i) + ".desktop", "[Desktop Entry]\nName=App\n");
+  DesktopFileIndex index({dir("sys")});
+  bool changed = true;  // what happened before the trigger was set is already in the scan
+  index.setRescanTrigger([&] { return std::exchange(changed, false); });
+  const uint64_t read = index.filesRead();
+  EXPECT_EQ(read, 50u);
+  for (int i = 0; i < 100; ++i) EXPECT_FALSE(index.lookup(std::nullopt, "newapp", "NewApp"));
+  EXPECT_EQ(index.filesRead(), read);
+
+  write("sys", "newapp.desktop", "[Desktop Entry]\nName=New\n");
+  std::filesystem::remove(dir("sys") + "/applications/app0.desktop");
+  EXPECT_FALSE(index.lookup(std::nullopt, "newapp", "NewApp")) << "no change reported yet";
+  changed = true;
   EXPECT_EQ(index.lookup(std::nullopt, "newapp", "NewApp")->id, "newapp");
+  EXPECT_FALSE(index.lookup(std::nullopt, "app0", "App0"));
+  EXPECT_EQ(index.filesRead(), read + 50);
+
+  DesktopFileIndex untriggered({dir("sys")});
+  EXPECT_FALSE(untriggered.lookup(std::nullopt, "later", "Later"));
+  write("sys", "later.desktop", "[Desktop Entry]\nName=Later\n");
+  untriggered.rescan();
+  EXPECT_EQ(untriggered.lookup(std::nullopt, "later", "Later")->id, "later");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "support/fake_desktop.h"
@@ -109,6 +110,14 @@ TEST(DuneloProgramTest, QuitSignalsEndItCleanly) {
     kill(pid, signal);
     EXPECT_EQ(waitForExit(pid, 10), 0) << "signal " << signal;
     EXPECT_EQ(testing::readFile(home.file("stderr")), "");
+    // What the start stored (the permission cache) is on disk, and no save was left half done.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(home.file("config/dunelo")))
+      names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"defaults.json"});
+    EXPECT_NE(
+        testing::readFile(home.file("config/dunelo/defaults.json")).find("cachedAccessibility"),
+        std::string::npos);
   }
 }
 

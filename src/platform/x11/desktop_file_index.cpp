@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
+
+#include "app/debug_log.h"
+#include "core/regular_file.h"
 
 namespace dunelo::x11 {
 namespace {
@@ -33,11 +35,9 @@ struct Parsed {
   bool hidden = false;
 };
 
-// Reads the keys of the [Desktop Entry] group that identity needs. Files that cannot be read or
-// have no such group are skipped.
-std::optional<Parsed> parseDesktopFile(const fs::path& path) {
-  std::ifstream in(path);
-  if (!in) return std::nullopt;
+// Reads the keys of the [Desktop Entry] group that identity needs; none without such a group.
+std::optional<Parsed> parseDesktopFile(const std::string& text) {
+  std::istringstream in(text);
   Parsed p;
   bool inGroup = false;
   bool sawGroup = false;
@@ -67,9 +67,14 @@ std::optional<Parsed> parseDesktopFile(const fs::path& path) {
 
 }  // namespace
 
-DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs)
-    : dataDirs_(std::move(dataDirs)) {
+DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs) {
+  for (const std::string& dir : dataDirs) appDirs_.push_back(dir + "/applications");
   rescan();
+}
+
+void DesktopFileIndex::setRescanTrigger(std::function<bool()> changedSinceLastAsked) {
+  changed_ = std::move(changedSinceLastAsked);
+  if (changed_) changed_();  // what happened before it was set is in the current scan
 }
 
 std::vector<std::string> DesktopFileIndex::defaultDataDirs() {
@@ -91,22 +96,33 @@ void DesktopFileIndex::rescan() {
   lowerID_.clear();
   byWMClass_.clear();
   std::vector<std::string> hiddenIDs;
-  for (const std::string& dir : dataDirs_) {
-    const fs::path apps = fs::path(dir) / "applications";
+  for (const std::string& dir : appDirs_) {
+    const fs::path apps(dir);
     std::error_code ec;
     if (!fs::is_directory(apps, ec)) continue;
     for (auto it = fs::recursive_directory_iterator(
              apps, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->path().extension() != ".desktop") continue;
+      std::error_code entryError;
+      if (it->path().extension() != ".desktop" || it->is_directory(entryError)) continue;
       // The id is the path below applications/ with '/' turned into '-'.
-      std::string rel = fs::relative(it->path(), apps, ec).generic_string();
-      if (ec) continue;
+      std::string rel = fs::relative(it->path(), apps, entryError).generic_string();
+      if (entryError) continue;
       std::replace(rel.begin(), rel.end(), '/', '-');
       const std::string id = rel.substr(0, rel.size() - std::string(".desktop").size());
       // An id found in an earlier directory (also a hidden one) shadows later ones.
       if (byID_.count(id) || std::count(hiddenIDs.begin(), hiddenIDs.end(), id)) continue;
-      auto parsed = parseDesktopFile(it->path());
+      // A FIFO, a link to a device or a huge file in a data directory must not hang or bloat
+      // the lookup: only regular files of a sane size are read.
+      ++filesRead_;
+      const RegularFileRead file = readRegularFile(it->path(), kMaxEntryBytes);
+      if (!file.ok()) {
+        if (file.status != RegularFileRead::Status::missing && reported_.insert(it->path()).second)
+          debugLog("[X11] desktop file " + it->path().string() + " " + file.problem() +
+                   "; skipped");
+        continue;
+      }
+      auto parsed = parseDesktopFile(file.data);
       if (!parsed) continue;
       if (parsed->hidden) {
         hiddenIDs.push_back(id);
@@ -140,6 +156,10 @@ std::optional<DesktopEntry> DesktopFileIndex::find(const std::optional<std::stri
 std::optional<DesktopEntry> DesktopFileIndex::lookup(const std::optional<std::string>& gtkID,
                                                      const std::string& wmInstance,
                                                      const std::string& wmClass) {
+  if (changed_) {
+    if (changed_()) rescan();
+    return find(gtkID, wmInstance, wmClass);
+  }
   if (auto found = find(gtkID, wmInstance, wmClass)) return found;
   // Applications installed since the last scan are found after a short while.
   if (std::chrono::steady_clock::now() - lastScan_ > std::chrono::seconds(5)) {

@@ -10,8 +10,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,24 +28,39 @@ struct DesktopEntry {
 
 class DesktopFileIndex {
  public:
+  // Real desktop entries are a few kilobytes; anything larger is skipped (and logged once).
+  static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
+
   // `dataDirs` in precedence order (the first holding an id wins); each is searched under
   // "applications/".
   explicit DesktopFileIndex(std::vector<std::string> dataDirs);
   // $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
   static std::vector<std::string> defaultDataDirs();
+  // The directories a scan reads: "applications" under each data directory.
+  const std::vector<std::string>& applicationDirs() const { return appDirs_; }
+
+  // What tells the index to read its directories again: asked at every lookup, it answers
+  // whether anything in them changed since it was last asked (a directory watcher). Without
+  // one, a missed lookup re-reads them at most every few seconds.
+  void setRescanTrigger(std::function<bool()> changedSinceLastAsked);
 
   // The desktop entry for a window's hints, or none.
   std::optional<DesktopEntry> lookup(const std::optional<std::string>& gtkApplicationID,
                                      const std::string& wmInstance, const std::string& wmClass);
 
-  // Re-reads the directories (also done by a missed lookup, at most every few seconds).
+  // Re-reads the directories.
   void rescan();
+  // Files opened by all scans so far.
+  uint64_t filesRead() const { return filesRead_; }
 
  private:
   std::optional<DesktopEntry> find(const std::optional<std::string>& gtkApplicationID,
                                    const std::string& wmInstance, const std::string& wmClass) const;
 
-  std::vector<std::string> dataDirs_;
+  std::vector<std::string> appDirs_;
+  std::function<bool()> changed_;
+  std::set<std::string> reported_;  // unusable files already logged
+  uint64_t filesRead_ = 0;
   std::map<std::string, DesktopEntry> byID_;      // exact ids
   std::map<std::string, std::string> lowerID_;    // lower-cased id -> id
   std::map<std::string, std::string> byWMClass_;  // StartupWMClass -> id
