@@ -12,6 +12,7 @@
 
 #include "app/composition.h"
 #include "app/debug_log.h"
+#include "app/gnome_composition.h"
 #include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
 #include "platform/desktop/xdg_autostart.h"
@@ -34,8 +35,10 @@ void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 int main(int argc, char** argv) {
   using namespace dunelo;
 
+  // On Wayland the desktop is followed through GNOME Shell; elsewhere through the X server.
+  const auto wayland = waylandSession();
   // Qt gives up on a missing display by aborting; check first, and say it the program's way.
-  {
+  if (!wayland) {
     std::string failure;
     if (!x11::X11Connection::open(nullptr, &failure)) {
       reportNoDisplay(failure);
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
   }
 
   QtScheduler scheduler;
+  if (wayland) return runOnWayland(*wayland, scheduler, instance);
   X11Composition::Options options;
   options.scheduler = &scheduler;
   std::string failure;

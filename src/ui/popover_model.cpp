@@ -91,6 +91,9 @@ bool PopoverModel::showsMainScreen() const {
 }
 bool PopoverModel::hasScreenRecording() const { return permissions_.hasScreenRecording.get(); }
 bool PopoverModel::hasAccessibility() const { return permissions_.hasAccessibility.get(); }
+QString PopoverModel::permissionHint() const {
+  return QString::fromStdString(permissions_.advice());
+}
 bool PopoverModel::isActive() const { return settings_.isActive.get(); }
 
 QString PopoverModel::sensitivityLabel() const {

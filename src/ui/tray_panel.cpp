@@ -105,7 +105,7 @@ bool TrayPanel::hasTray() const { return QSystemTrayIcon::isSystemTrayAvailable(
 bool TrayPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
 
 void TrayPanel::place() {
-  QRect anchor = tray_->geometry();
+  QRect anchor = anchor_.isEmpty() ? tray_->geometry() : anchor_;
   if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
   QScreen* screen = QGuiApplication::screenAt(anchor.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
@@ -127,6 +127,11 @@ void TrayPanel::hidePanel() {
   hiddenAtMs_ = QDateTime::currentMSecsSinceEpoch();
   model_.closeAppPicker();
   panel_->hide();
+}
+
+void TrayPanel::togglePanelAt(const QRect& anchor) {
+  anchor_ = anchor;
+  togglePanel();
 }
 
 void TrayPanel::togglePanel() {
