@@ -179,8 +179,16 @@ void ShellConnection::onIndicator(const QDBusMessage& message) {
   indicatorActivated.send(Rect(a[0].toInt(), a[1].toInt(), a[2].toInt(), a[3].toInt()));
 }
 
+void ShellConnection::adoptStateForTesting(ShellState state, bool monitorsChanged) {
+  const bool appeared = !ready_;
+  ready_ = true;
+  state_ = std::move(state);
+  if (appeared) presence.send(true);
+  stateChanged.send(monitorsChanged);
+}
+
 void ShellConnection::send(const char* method, const QVariantList& args) {
-  if (!ready_) return;
+  if (!ready_ || owner_.isEmpty()) return;
   QDBusMessage m = QDBusMessage::createMethodCall(
       owner_, QString::fromLatin1(kShellObjectPath), QString::fromLatin1(kShellInterface),
       QString::fromLatin1(method));

@@ -73,6 +73,10 @@ class ShellConnection final : public QObject {
 
   QDBusConnection& bus() { return bus_; }
 
+  // Tests without a bus: takes `state` as the extension's latest report, with the extension
+  // present, and announces it as a real report would.
+  void adoptStateForTesting(ShellState state, bool monitorsChanged);
+
  private Q_SLOTS:
   void onWindowsChanged(const QDBusMessage& message);
   void onMonitorsChanged(const QDBusMessage& message);

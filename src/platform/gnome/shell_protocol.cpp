@@ -36,7 +36,8 @@ RunningApplication applicationOf(const WindowRecord& window, ActivationPolicy po
   RunningApplication app;
   app.pid = window.pid;
   app.bundleID = bundleIDOf(window);
-  const bool namedByEntry = !window.appName.empty() && !window.appID.starts_with("window:");
+  const bool namedByEntry =
+      !window.appName.empty() && !window.appID.empty() && !window.appID.starts_with("window:");
   app.localizedName = namedByEntry ? window.appName : window.wmClass;
   app.activationPolicy = policy;
   return app;

@@ -897,7 +897,8 @@ var createService = function (env) {
                 if (!client.indicator)
                     client.indicator = this._makeIndicator();
                 client.indicator._icon.gicon = Gio.icon_new_for_string(
-                    GLib.build_filenamev([iconDir, active ? 'circle-fill.svg' : 'circle-dashed.svg']));
+                    GLib.build_filenamev([iconDir, active ? 'dunelo-circle-fill-symbolic.svg'
+                        : 'dunelo-circle-dashed-symbolic.svg']));
             });
         }
 
