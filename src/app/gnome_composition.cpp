@@ -77,8 +77,8 @@ GnomeComposition::GnomeComposition(gnome::SessionKind session, Scheduler& schedu
   workspace_ = std::make_unique<gnome::GnomeWorkspace>(*shell_, [](const std::string& url) {
     return CommandRunner::forThisProcess().spawnDetached({"xdg-open", url});
   });
-  accessibility_ = std::make_unique<gnome::GnomeAccessibility>(*shell_, session,
-                                                               gnome::extensionSearchDirs());
+  accessibility_ =
+      std::make_unique<gnome::GnomeAccessibility>(*shell_, session, gnome::extensionSearchDirs());
   windowList_ = std::make_unique<gnome::GnomeWindowList>(*shell_);
   displays_ = std::make_unique<gnome::GnomeDisplays>(*shell_);
   overlays_ = std::make_unique<gnome::GnomeOverlaySurfaceFactory>(*shell_);
@@ -101,8 +101,7 @@ GnomeComposition::GnomeComposition(gnome::SessionKind session, Scheduler& schedu
       .selfPID = static_cast<ProcessID>(getpid()),
   });
   if (!shell_->isReady())
-    debugLog("[GnomeShell] waiting for the Dunelo extension: " +
-             accessibility_->trustAdvice());
+    debugLog("[GnomeShell] waiting for the Dunelo extension: " + accessibility_->trustAdvice());
 }
 
 GnomeComposition::~GnomeComposition() {

@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
 
   // On Wayland the desktop is followed through GNOME Shell; elsewhere through the X server.
   const auto wayland = waylandSession();
+  // There the panel runs on Xwayland, where it can be placed next to the shell's button.
+  if (wayland && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
   // Qt gives up on a missing display by aborting; check first, and say it the program's way.
   if (!wayland) {
     std::string failure;

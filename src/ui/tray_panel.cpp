@@ -43,7 +43,9 @@ QPoint panelPosition(const QRect& anchor, const QSize& panel, const QRect& avail
   return {x, y};
 }
 
-void useSoftwareRendering() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+void useSoftwareRendering() {
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
 
 void addImageProviders(QQmlEngine& engine) {
   engine.addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
@@ -101,8 +103,12 @@ void TrayPanel::updateIcon(bool active) {
   tray_->setIcon(symbolIcon(name));
 }
 
-bool TrayPanel::hasTray() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
-bool TrayPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
+bool TrayPanel::hasTray() const {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+bool TrayPanel::isPanelVisible() const {
+  return panel_ && panel_->isVisible();
+}
 
 void TrayPanel::place() {
   QRect anchor = anchor_.isEmpty() ? tray_->geometry() : anchor_;

@@ -80,8 +80,7 @@ bool GnomeWorkspace::openURL(const std::string& url) {
 
 class GnomeAccessibility::Observer final : public WindowChangeObserver {
  public:
-  Observer(GnomeAccessibility& owner, ProcessID pid,
-           std::function<void(std::string_view)> callback)
+  Observer(GnomeAccessibility& owner, ProcessID pid, std::function<void(std::string_view)> callback)
       : owner_(&owner), pid_(pid), callback_(std::move(callback)) {
     owner_->observers_.push_back(this);
     remember();
@@ -160,8 +159,7 @@ void GnomeAccessibility::onStateChanged() {
   // Observers may be destroyed (and created) by the callbacks they deliver to.
   const std::vector<Observer*> snapshot = observers_;
   for (Observer* o : snapshot) {
-    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end())
-      o->onStateChanged();
+    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) o->onStateChanged();
   }
 }
 
@@ -169,8 +167,8 @@ std::optional<WindowRef> GnomeAccessibility::focusedWindow(ProcessID pid) {
   const ShellState& state = shell_.state();
   if (const WindowRecord* focus = state.focusedWindow(); focus && focus->pid == pid)
     return focus->id;
-  if (auto it = lastFocusedByPID_.find(pid); it != lastFocusedByPID_.end() &&
-                                             state.window(it->second))
+  if (auto it = lastFocusedByPID_.find(pid);
+      it != lastFocusedByPID_.end() && state.window(it->second))
     return it->second;
   for (const WindowRecord& w : state.windows) {  // front to back: the topmost first
     if (w.pid == pid && pid > 0) return w.id;
@@ -222,9 +220,8 @@ bool GnomeAccessibility::isProcessTrusted(bool prompt) {
 
 std::string GnomeAccessibility::trustAdvice() const {
   if (shell_.isReady()) return {};
-  const ExtensionStatus status = session_ == SessionKind::gnomeWayland
-                                     ? shell_.extensionStatus()
-                                     : ExtensionStatus::noShell;
+  const ExtensionStatus status =
+      session_ == SessionKind::gnomeWayland ? shell_.extensionStatus() : ExtensionStatus::noShell;
   return extensionAdvice(session_, status, isExtensionInstalled(extensionDirs_, kExtensionUUID),
                          status == ExtensionStatus::failed ? shell_.extensionError() : "");
 }
@@ -239,10 +236,12 @@ std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool in
     case ExtensionStatus::unknown:
       if (installed) {
         return "GNOME Shell loads the Dunelo extension at login. Log out and back in once, "
-               "then run: " + kEnableCommand;
+               "then run: " +
+               kEnableCommand;
       }
       return "The Dunelo GNOME Shell extension is not installed. Reinstall Dunelo, log out and "
-             "back in, then run: " + kEnableCommand;
+             "back in, then run: " +
+             kEnableCommand;
     case ExtensionStatus::disabled:
       return "The Dunelo GNOME Shell extension is turned off. Click Grant, or run: " +
              kEnableCommand;
@@ -308,7 +307,8 @@ std::optional<std::vector<WindowListEntry>> GnomeWindowList::onScreenWindows() {
 
 // ---- Displays ----
 
-GnomeDisplays::GnomeDisplays(ShellConnection& shell) : shell_(shell), last_(shell.state().monitors) {
+GnomeDisplays::GnomeDisplays(ShellConnection& shell)
+    : shell_(shell), last_(shell.state().monitors) {
   stateToken_ = shell_.stateChanged.subscribe([this](const bool& monitors) {
     if (!monitors || shell_.state().monitors == last_) return;
     last_ = shell_.state().monitors;

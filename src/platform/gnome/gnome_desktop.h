@@ -34,8 +34,8 @@ namespace dunelo::gnome {
 
 // Where Dunelo runs, for what it tells the user when it cannot follow the desktop.
 enum class SessionKind {
-  gnomeWayland,   // GNOME Shell, through the extension
-  otherWayland,   // another Wayland compositor: nothing can be followed
+  gnomeWayland,  // GNOME Shell, through the extension
+  otherWayland,  // another Wayland compositor: nothing can be followed
 };
 
 class GnomeWorkspace final : public Workspace {

@@ -50,8 +50,7 @@ std::optional<std::vector<WindowRecord>> parseWindows(const QVariant& argument) 
         int pid = 0;
         QString appID, appName, wmClass;
         uint flags = 0;
-        a >> id >> pid >> appID >> appName >> wmClass >> w.x >> w.y >> w.width >> w.height >>
-            flags;
+        a >> id >> pid >> appID >> appName >> wmClass >> w.x >> w.y >> w.width >> w.height >> flags;
         w.id = id;
         w.pid = pid > 0 ? pid : 0;
         w.appID = appID.toStdString();
@@ -74,8 +73,8 @@ ShellConnection::ShellConnection(std::optional<QDBusConnection> bus)
     debugLog("[GnomeShell] no session bus: " + bus_.lastError().message().toStdString());
     return;
   }
-  watcher_ = std::make_unique<QDBusServiceWatcher>(
-      QString::fromLatin1(kShellBusName), bus_, QDBusServiceWatcher::WatchForOwnerChange);
+  watcher_ = std::make_unique<QDBusServiceWatcher>(QString::fromLatin1(kShellBusName), bus_,
+                                                   QDBusServiceWatcher::WatchForOwnerChange);
   connect(watcher_.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& newOwner) {
             onOwnerChanged(newOwner);
@@ -189,9 +188,9 @@ void ShellConnection::adoptStateForTesting(ShellState state, bool monitorsChange
 
 void ShellConnection::send(const char* method, const QVariantList& args) {
   if (!ready_ || owner_.isEmpty()) return;
-  QDBusMessage m = QDBusMessage::createMethodCall(
-      owner_, QString::fromLatin1(kShellObjectPath), QString::fromLatin1(kShellInterface),
-      QString::fromLatin1(method));
+  QDBusMessage m = QDBusMessage::createMethodCall(owner_, QString::fromLatin1(kShellObjectPath),
+                                                  QString::fromLatin1(kShellInterface),
+                                                  QString::fromLatin1(method));
   m.setArguments(args);
   auto* watch = new QDBusPendingCallWatcher(bus_.asyncCall(m), this);
   connect(watch, &QDBusPendingCallWatcher::finished, this,
@@ -207,14 +206,14 @@ void ShellConnection::send(const char* method, const QVariantList& args) {
 
 std::optional<QDBusMessage> ShellConnection::call(const char* method, const QVariantList& args) {
   if (owner_.isEmpty()) return std::nullopt;
-  QDBusMessage m = QDBusMessage::createMethodCall(
-      owner_, QString::fromLatin1(kShellObjectPath), QString::fromLatin1(kShellInterface),
-      QString::fromLatin1(method));
+  QDBusMessage m = QDBusMessage::createMethodCall(owner_, QString::fromLatin1(kShellObjectPath),
+                                                  QString::fromLatin1(kShellInterface),
+                                                  QString::fromLatin1(method));
   m.setArguments(args);
   QDBusMessage reply = bus_.call(m, QDBus::Block, kCallTimeoutMs);
   if (reply.type() != QDBusMessage::ReplyMessage) {
-    debugLog(std::string("[GnomeShell] ") + method + " failed: " +
-             reply.errorMessage().toStdString());
+    debugLog(std::string("[GnomeShell] ") + method +
+             " failed: " + reply.errorMessage().toStdString());
     return std::nullopt;
   }
   return reply;

@@ -26,12 +26,12 @@ namespace dunelo::gnome {
 
 // What GNOME Shell knows of the extension.
 enum class ExtensionStatus {
-  noShell,       // GNOME Shell is not on the session bus
-  unknown,       // the shell has not loaded it: not installed, or installed since the login
-  enabled,       // running (it may still be starting)
-  disabled,      // loaded and turned off
-  failed,        // it raised an error while starting
-  outOfDate,     // it does not list this GNOME Shell version
+  noShell,    // GNOME Shell is not on the session bus
+  unknown,    // the shell has not loaded it: not installed, or installed since the login
+  enabled,    // running (it may still be starting)
+  disabled,   // loaded and turned off
+  failed,     // it raised an error while starting
+  outOfDate,  // it does not list this GNOME Shell version
 };
 
 struct PointerMotion {

@@ -58,9 +58,7 @@ Rect StageSpace::bottomLeftRect(const MonitorRecord& m) const {
 }
 
 std::vector<int32_t> StageSpace::stageRect(const Rect& frame) const {
-  auto whole = [](double v) {
-    return static_cast<int32_t>(std::clamp(std::round(v), -1e9, 1e9));
-  };
+  auto whole = [](double v) { return static_cast<int32_t>(std::clamp(std::round(v), -1e9, 1e9)); };
   const double height = std::abs(frame.size.height);
   return {whole(frame.minX() + primaryX), whole(primaryY + primaryHeight - frame.minY() - height),
           std::max(1, whole(std::abs(frame.size.width))), std::max(1, whole(height))};

@@ -34,9 +34,9 @@ inline constexpr uint32_t kWindowDesktop = 8;  // the desktop itself
 
 struct WindowRecord {
   uint64_t id = 0;
-  ProcessID pid = 0;      // 0 when unknown
-  std::string appID;      // the shell's application id ("foot.desktop", "window:3")
-  std::string appName;    // the application's display name, may be empty
+  ProcessID pid = 0;    // 0 when unknown
+  std::string appID;    // the shell's application id ("foot.desktop", "window:3")
+  std::string appName;  // the application's display name, may be empty
   std::string wmClass;
   int32_t x = 0, y = 0, width = 0, height = 0;  // the frame, in stage pixels
   uint32_t flags = 0;
@@ -51,8 +51,8 @@ struct MonitorRecord {
 
 // Everything the extension reports about the desktop.
 struct ShellState {
-  std::vector<WindowRecord> windows;  // shown windows of the active workspace, front to back
-  uint64_t focus = 0;                 // the focused window's id; 0 for none
+  std::vector<WindowRecord> windows;    // shown windows of the active workspace, front to back
+  uint64_t focus = 0;                   // the focused window's id; 0 for none
   std::vector<MonitorRecord> monitors;  // the primary first
   bool prefersDark = false;
   friend bool operator==(const ShellState&, const ShellState&) = default;

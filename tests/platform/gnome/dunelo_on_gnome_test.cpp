@@ -6,6 +6,7 @@
 #include <QRect>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -22,7 +23,19 @@ namespace keys = settings_keys;
 
 constexpr uint32_t kControlL = 0xffe3, kAltL = 0xffe9, kLetterD = 0x64;
 
-QRect rectOf(const WindowRecord& w) { return QRect(w.x, w.y, w.width, w.height); }
+QRect rectOf(const WindowRecord& w) {
+  return QRect(w.x, w.y, w.width, w.height);
+}
+
+// What one material or effect looks like in a screenshot.
+struct Look {
+  double detail, luminance, saturation, bottomRedness, desktopDetail;
+  friend std::ostream& operator<<(std::ostream& out, const Look& l) {
+    return out << "detail " << l.detail << ", luminance " << l.luminance << ", saturation "
+               << l.saturation << ", bottom redness " << l.bottomRedness << ", desktop detail "
+               << l.desktopDetail;
+  }
+};
 
 // Two windows: foot filled with a fine pattern, and a smaller xterm over its lower left part,
 // focused. `detailRegion` lies inside foot and well away from xterm.
@@ -32,8 +45,9 @@ class DuneloOnGnome : public ::testing::Test {
     ASSERT_EQ(session_.failure(), "");
     const std::string pattern = std::string(100, '#') + "|" + std::string(100, '.');
     foot_ = session_.start({"foot", "--window-size-pixels=900x600", "sh", "-c",
-                            "while :; do printf '%s\\n' '" + pattern + "'; done | head -200; "
-                            "sleep 600"});
+                            "while :; do printf '%s\\n' '" + pattern +
+                                "'; done | head -200; "
+                                "sleep 600"});
     const auto foot = session_.waitForWindowOf(foot_);
     ASSERT_TRUE(foot) << "foot did not map";
     xterm_ = session_.start({"xterm", "-geometry", "60x15+40+420"});
@@ -44,8 +58,8 @@ class DuneloOnGnome : public ::testing::Test {
     xtermRect_ = rectOf(*xterm);
     xtermID_ = xterm->id;
     footID_ = foot->id;
-    detailRegion_ = QRect(footRect_.center().x(), footRect_.top() + 60, footRect_.width() / 2 - 20,
-                          160);
+    detailRegion_ =
+        QRect(footRect_.center().x(), footRect_.top() + 60, footRect_.width() / 2 - 20, 160);
     ASSERT_FALSE(detailRegion_.intersects(xtermRect_.adjusted(-60, -60, 60, 60)));
     // Once both windows are drawn and their opening animations are over.
     QImage last;
@@ -75,7 +89,8 @@ class DuneloOnGnome : public ::testing::Test {
   }
 
   QImage waitForDetail(const QRect& region, const std::function<bool(double)>& condition) {
-    return session_.waitForScreenshot([&](const QImage& s) { return condition(detail(s, region)); });
+    return session_.waitForScreenshot(
+        [&](const QImage& s) { return condition(detail(s, region)); });
   }
   bool isBlurred(const QImage& shot) { return detail(shot, detailRegion_) <= baseDetail_ / 10; }
   // The focused window below its title bar's rounded corners, which show what lies behind.
@@ -114,12 +129,12 @@ TEST_F(DuneloOnGnome, BlursAllButTheFocusedWindowFollowsFocusAndLeavesWithDunelo
   EXPECT_FALSE(clicked.isNull()) << "the overlay did not follow the click";
 
   // Activating xterm through the window manager brings the overlay back below it.
-  const pid_t activate = session_.start({"xdotool", "search", "--class", "XTerm", "windowactivate"});
+  const pid_t activate =
+      session_.start({"xdotool", "search", "--class", "XTerm", "windowactivate"});
   ASSERT_TRUE(session_.waitForState([&](const ShellState& s) { return s.focus == xtermID_; }));
   session_.stop(activate);
-  const QImage activated = session_.waitForScreenshot([&](const QImage& s) {
-    return isBlurred(s) && samePixels(before_, s, xtermInside());
-  });
+  const QImage activated = session_.waitForScreenshot(
+      [&](const QImage& s) { return isBlurred(s) && samePixels(before_, s, xtermInside()); });
   EXPECT_FALSE(activated.isNull()) << "the overlay did not follow the activation";
 
   // Killed, Dunelo leaves nothing behind: the extension drops its overlays.
@@ -151,9 +166,11 @@ TEST_F(DuneloOnGnome, HotKeyAndShakeToggleTheOverlay) {
     session_.movePointer(i % 2 ? 150 : -150, 0);
     std::this_thread::sleep_for(40ms);
   }
-  EXPECT_FALSE(session_.waitForScreenshot([&](const QImage& s) {
-                 return detail(s, detailRegion_) >= baseDetail_ * 0.9;
-               }).isNull())
+  EXPECT_FALSE(session_
+                   .waitForScreenshot([&](const QImage& s) {
+                     return detail(s, detailRegion_) >= baseDetail_ * 0.9;
+                   })
+                   .isNull())
       << "the shake did not switch Dunelo off";
 }
 
@@ -162,9 +179,6 @@ TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
   const QRect desktop(footRect_.right() + 20, 60, 1280 - footRect_.right() - 40, 120);
   ASSERT_GT(desktop.width(), 40);
   const QRect bottom(footRect_.right() + 20, 740, desktop.width(), 50);
-  struct Look {
-    double detail, luminance, saturation, bottomRedness, desktopDetail;
-  };
   auto look = [&](const std::function<void(DefaultsStore&)>& settings) -> Look {
     const pid_t dunelo = startDunelo([&](DefaultsStore& s) {
       s.setBool(keys::kIsActive, true);
@@ -179,7 +193,7 @@ TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
       last = s;
       return settled;
     });
-    session_.stop(dunelo);
+    EXPECT_EQ(session_.stop(dunelo), 0) << "dunelo did not end cleanly on SIGTERM";
     session_.waitForScreenshot([&](const QImage& s) { return samePixels(before_, s, desktop); });
     const MeanColor b = meanColor(shot, bottom);
     return {detail(shot, detailRegion_), meanColor(shot, detailRegion_).luminance(),
@@ -187,7 +201,8 @@ TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
   };
   const MeanColor plain = meanColor(before_, bottom);
   const Look deep = look([](DefaultsStore&) {});
-  const Look ambient = look([](DefaultsStore& s) { s.setObject(keys::kBlurMode, std::string("ambient")); });
+  const Look ambient =
+      look([](DefaultsStore& s) { s.setObject(keys::kBlurMode, std::string("ambient")); });
   const Look weak = look([](DefaultsStore& s) { s.setDouble(keys::kBlurRadius, 0); });
   const Look tinted = look([](DefaultsStore& s) {
     s.setObject(keys::kTintColor, *archiveColor(Color::srgb(1, 0, 0)));
@@ -198,6 +213,9 @@ TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
 
   // Deep at full intensity hides the detail; ambient, darker, keeps 45 % of the sharp scene, and
   // deep at intensity 0 (alpha 0.36) about two thirds of it.
+  SCOPED_TRACE(::testing::Message()
+               << "deep: " << deep << "; ambient: " << ambient << "; intensity 0: " << weak
+               << "; tinted: " << tinted << "; grey: " << grey << "; grain: " << grainy);
   EXPECT_LE(deep.detail, baseDetail_ / 10);
   EXPECT_LT(ambient.luminance, deep.luminance - 20);
   EXPECT_GT(ambient.detail, baseDetail_ * 0.3);
@@ -238,10 +256,9 @@ TEST(DuneloOnGnomeWithoutExtension, DrawsNothingUntilTheExtensionIsTurnedOn) {
   ASSERT_GT(sharp, 5);
 
   session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "['dunelo@dunelo.io']"});
-  EXPECT_FALSE(session
-                   .waitForScreenshot([&](const QImage& s) { return detail(s, text) < sharp / 5; },
-                                      20s)
-                   .isNull())
+  EXPECT_FALSE(
+      session.waitForScreenshot([&](const QImage& s) { return detail(s, text) < sharp / 5; }, 20s)
+          .isNull())
       << "Dunelo did not pick up the extension";
 }
 

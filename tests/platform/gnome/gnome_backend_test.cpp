@@ -205,8 +205,8 @@ TEST_F(GnomeDesktopTest, FocusedWindowsAndTheirNotifications) {
   const auto other = window(3, 20, "", 300, 100, 400, 300);
   report({a, b, other}, 1);
   std::vector<std::string> heard;
-  auto observer = accessibility.createObserver(
-      10, [&](std::string_view n) { heard.emplace_back(n); });
+  auto observer =
+      accessibility.createObserver(10, [&](std::string_view n) { heard.emplace_back(n); });
   ASSERT_TRUE(observer);
   for (auto n : {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged})
     EXPECT_TRUE(observer->addNotification(n));
@@ -220,8 +220,8 @@ TEST_F(GnomeDesktopTest, FocusedWindowsAndTheirNotifications) {
   resized.height += 5;
   report({resized, a, other}, 2);
   report({other, resized, a}, 3);  // another application: its window is not ours to announce
-  EXPECT_THAT(heard, ElementsAre(kFocusedWindowChanged, kMainWindowChanged, kWindowMoved,
-                                 kWindowResized));
+  EXPECT_THAT(heard,
+              ElementsAre(kFocusedWindowChanged, kMainWindowChanged, kWindowMoved, kWindowResized));
   // In the background, the application's focused window is the one it focused last, in the
   // top-left space of the primary monitor (which starts at x = 100).
   EXPECT_EQ(accessibility.focusedWindow(10), 2u);

@@ -74,8 +74,8 @@ GnomeShellSession::~GnomeShellSession() {
   if (bus_) {
     if (!remoteSession_.isEmpty()) {
       callOn(*bus_, QStringLiteral("org.gnome.Mutter.RemoteDesktop"), remoteSession_,
-             QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), QStringLiteral("Stop"),
-             {}, 1000);
+             QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), QStringLiteral("Stop"), {},
+             1000);
     }
     QDBusConnection::disconnectFromBus(busName_);
     bus_.reset();
@@ -111,8 +111,8 @@ pid_t GnomeShellSession::spawn(const std::vector<std::string>& argv,
   return pid;
 }
 
-void GnomeShellSession::stop(pid_t pid, bool hard) {
-  if (pid <= 0 || std::find(pids_.begin(), pids_.end(), pid) == pids_.end()) return;
+int GnomeShellSession::stop(pid_t pid, bool hard) {
+  if (pid <= 0 || std::find(pids_.begin(), pids_.end(), pid) == pids_.end()) return -1;
   ::kill(pid, hard ? SIGKILL : SIGTERM);
   int status = 0;
   const auto deadline = Clock::now() + 5s;
@@ -125,6 +125,7 @@ void GnomeShellSession::stop(pid_t pid, bool hard) {
     std::this_thread::sleep_for(20ms);
   }
   std::erase(pids_, pid);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::vector<std::string> GnomeShellSession::clientEnvironment() const {
@@ -197,7 +198,8 @@ bool GnomeShellSession::startShell(const Options& options) {
   spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile",
          "--address=unix:path=" + run + "/system_bus"},
         env_, scratch_.file("system-bus.log"));
-  spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + run + "/bus"},
+  spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+         "--address=unix:path=" + run + "/bus"},
         env_, scratch_.file("session-bus.log"));
   if (!waitFor([&] { return exists(run + "/bus") && exists(run + "/system_bus"); }, 10s)) {
     failure_ = "the private buses did not start";
@@ -220,8 +222,8 @@ bool GnomeShellSession::startShell(const Options& options) {
   }
 
   busName_ = QStringLiteral("dunelo-test-%1").arg(reinterpret_cast<quintptr>(this));
-  bus_ = QDBusConnection::connectToBus(QString::fromStdString("unix:path=" + run + "/bus"),
-                                       busName_);
+  bus_ =
+      QDBusConnection::connectToBus(QString::fromStdString("unix:path=" + run + "/bus"), busName_);
   if (!bus_->isConnected()) {
     failure_ = "cannot connect to the session bus";
     return false;
@@ -229,23 +231,25 @@ bool GnomeShellSession::startShell(const Options& options) {
   auto hasOwner = [&](const char* name) {
     return bus_->interface()->isServiceRegistered(QString::fromLatin1(name)).value();
   };
-  if (!waitFor([&] { return hasOwner("org.gnome.Shell") && hasOwner("org.gnome.Mutter.RemoteDesktop"); },
-               30s)) {
-    failure_ = "GNOME Shell did not come up: " + dunelo::testing::readFile(scratch_.file("shell.log"));
+  if (!waitFor(
+          [&] { return hasOwner("org.gnome.Shell") && hasOwner("org.gnome.Mutter.RemoteDesktop"); },
+          30s)) {
+    failure_ =
+        "GNOME Shell did not come up: " + dunelo::testing::readFile(scratch_.file("shell.log"));
     return false;
   }
   if (options.enableExtension && !waitFor([&] { return hasOwner(kShellBusName); }, 20s)) {
-    failure_ = "the extension did not start: " + dunelo::testing::readFile(scratch_.file("shell.log"));
+    failure_ =
+        "the extension did not start: " + dunelo::testing::readFile(scratch_.file("shell.log"));
     return false;
   }
 
   // The headless shell starts in the overview; close it once start-up is over.
   auto overview = [&]() -> std::optional<bool> {
-    const auto reply = callOn(*bus_, QStringLiteral("org.gnome.Shell"),
-                              QStringLiteral("/org/gnome/Shell"),
-                              QStringLiteral("org.freedesktop.DBus.Properties"),
-                              QStringLiteral("Get"),
-                              {QStringLiteral("org.gnome.Shell"), QStringLiteral("OverviewActive")});
+    const auto reply =
+        callOn(*bus_, QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+               QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+               {QStringLiteral("org.gnome.Shell"), QStringLiteral("OverviewActive")});
     if (reply.type() != QDBusMessage::ReplyMessage) return std::nullopt;
     return reply.arguments().first().value<QDBusVariant>().variant().toBool();
   };
@@ -279,16 +283,15 @@ bool GnomeShellSession::startShell(const Options& options) {
 }
 
 bool GnomeShellSession::remoteDesktop() {
-  const auto reply = callOn(*bus_, QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
-                            QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
-                            QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
-                            QStringLiteral("CreateSession"), {});
+  const auto reply =
+      callOn(*bus_, QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
+             QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
+             QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("CreateSession"), {});
   if (reply.type() != QDBusMessage::ReplyMessage) return false;
   remoteSession_ = reply.arguments().first().value<QDBusObjectPath>().path();
-  const auto started = callOn(*bus_, QStringLiteral("org.gnome.Mutter.RemoteDesktop"),
-                              remoteSession_,
-                              QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"),
-                              QStringLiteral("Start"), {});
+  const auto started =
+      callOn(*bus_, QStringLiteral("org.gnome.Mutter.RemoteDesktop"), remoteSession_,
+             QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), QStringLiteral("Start"), {});
   return started.type() == QDBusMessage::ReplyMessage;
 }
 
@@ -321,10 +324,9 @@ void GnomeShellSession::click(int x, int y) {
 }
 
 std::optional<ShellState> GnomeShellSession::state() {
-  const auto reply = callOn(*bus_, QString::fromLatin1(kShellBusName),
-                            QString::fromLatin1(kShellObjectPath),
-                            QString::fromLatin1(kShellInterface), QStringLiteral("GetState"), {},
-                            2000);
+  const auto reply =
+      callOn(*bus_, QString::fromLatin1(kShellBusName), QString::fromLatin1(kShellObjectPath),
+             QString::fromLatin1(kShellInterface), QStringLiteral("GetState"), {}, 2000);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 4)
     return std::nullopt;
   auto windows = parseWindows(reply.arguments()[0]);
@@ -365,18 +367,17 @@ std::optional<WindowRecord> GnomeShellSession::waitForWindowOf(pid_t pid) {
 QImage GnomeShellSession::screenshot() {
   const std::string path = scratch_.file("shot-" + std::to_string(++screenshots_) + ".png");
   for (int attempt = 0; attempt < 50; ++attempt) {
-    const auto reply = callOn(*bus_, QStringLiteral("org.gnome.Shell.Screenshot"),
-                              QStringLiteral("/org/gnome/Shell/Screenshot"),
-                              QStringLiteral("org.gnome.Shell.Screenshot"),
-                              QStringLiteral("Screenshot"),
-                              {false, false, QString::fromStdString(path)});
+    const auto reply = callOn(
+        *bus_, QStringLiteral("org.gnome.Shell.Screenshot"),
+        QStringLiteral("/org/gnome/Shell/Screenshot"), QStringLiteral("org.gnome.Shell.Screenshot"),
+        QStringLiteral("Screenshot"), {false, false, QString::fromStdString(path)});
     if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().first().toBool()) {
       QImage image(QString::fromStdString(path));
       // DUNELO_GNOME_SHOTS=<directory> keeps every screenshot for a look.
       if (const char* keep = std::getenv("DUNELO_GNOME_SHOTS"); keep && *keep) {
         static int kept = 0;
-        std::filesystem::copy_file(path, std::string(keep) + "/shot-" + std::to_string(++kept) +
-                                             ".png",
+        std::filesystem::copy_file(path,
+                                   std::string(keep) + "/shot-" + std::to_string(++kept) + ".png",
                                    std::filesystem::copy_options::overwrite_existing);
       }
       std::filesystem::remove(path);
@@ -425,7 +426,9 @@ double MeanColor::saturation() const {
   return hi > 0 ? (hi - lo) / hi : 0;
 }
 
-double MeanColor::luminance() const { return 0.299 * red + 0.587 * green + 0.114 * blue; }
+double MeanColor::luminance() const {
+  return 0.299 * red + 0.587 * green + 0.114 * blue;
+}
 
 MeanColor meanColor(const QImage& image, const QRect& rect) {
   const QRect r = rect.intersected(image.rect());

@@ -6,6 +6,8 @@
 // and only those.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QDBusConnection>
 #include <QImage>
 #include <QString>
@@ -15,7 +17,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "platform/gnome/shell_protocol.h"
@@ -41,8 +42,9 @@ class GnomeShellSession {
   std::vector<std::string> clientEnvironment() const;
   // Starts a program in the session; its output goes to a file in the scratch directory.
   pid_t start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {});
-  // Ends one started program (SIGTERM, then SIGKILL), or kills it at once.
-  void stop(pid_t pid, bool hard = false);
+  // Ends one started program (SIGTERM, then SIGKILL after five seconds), or kills it at once;
+  // returns its exit status (128 + the signal when a signal ended it), -1 for an unknown pid.
+  int stop(pid_t pid, bool hard = false);
 
   // The extension's view of the desktop (its GetState), none while it does not answer.
   std::optional<ShellState> state();
@@ -68,6 +70,7 @@ class GnomeShellSession {
   void gsettings(const std::vector<std::string>& args);
 
   const std::string& home() const { return scratch_.path(); }
+  pid_t shellPid() const { return shell_; }
   std::string configDir() const { return scratch_.file("config"); }
   QDBusConnection& bus() { return *bus_; }
 

@@ -116,6 +116,19 @@ var createService = function (env) {
         };
     }
     const clamp01 = v => Math.min(1, Math.max(0, Number.isFinite(v) ? v : 0));
+    // Whatever a client sends is kept within what the screen can show, so that no request can
+    // make the compositor allocate without bound.
+    const MAX_OVERLAYS = 16;
+    const MAX_STOPS = 8;
+    const MAX_SIGMA = 100;
+    const MAX_DURATION_MS = 5000;
+    const duration = ms => Math.min(MAX_DURATION_MS, Math.max(0, ms));
+    const frameWithin = ([x, y, width, height]) => {
+        const limit = Math.max(global.stage.width, global.stage.height, 1);
+        const coord = v => Math.min(limit, Math.max(-limit, v));
+        return [coord(x), coord(y), Math.min(limit, Math.max(1, width)),
+            Math.min(limit, Math.max(1, height))];
+    };
     const byte = v => Math.round(clamp01(v) * 255);
     const rgba = c => `rgba(${byte(c[0])}, ${byte(c[1])}, ${byte(c[2])}, ${clamp01(c[3]).toFixed(3)})`;
     // The ease-in-ease-out curve of every fade Dunelo asks for.
@@ -230,7 +243,8 @@ var createService = function (env) {
             this.actor.destroy();
         }
 
-        setFrame([x, y, width, height]) {
+        setFrame(frame) {
+            const [x, y, width, height] = frameWithin(frame);
             this.actor.set_position(x, y);
             this.actor.set_size(Math.max(1, width), Math.max(1, height));
             for (const child of [this._veil, this._tintBox, this._grain, this._sharp])
@@ -282,7 +296,8 @@ var createService = function (env) {
             this.target = next;
         }
 
-        setAlpha(alpha, durationMs) {
+        setAlpha(alpha, ms) {
+            const durationMs = duration(ms);
             this.alpha = clamp01(alpha);
             const sharpOpacity = Math.round((1 - this.alpha) * 255);
             this._sharp.remove_all_transitions();
@@ -311,13 +326,15 @@ var createService = function (env) {
         }
 
         setMaterial(sigma, veil) {
-            setBlurStrength(this._blur, sigma);
+            setBlurStrength(this._blur, Math.min(MAX_SIGMA, Number.isFinite(sigma) ? sigma : 0));
             this._veil.style = `background-color: ${rgba(veil)};`;
         }
 
-        setTint(colors, locations, opacity, durationMs) {
+        setTint(allColors, allLocations, opacity, ms) {
+            const durationMs = duration(ms);
             const from = this._tint;
-            const to = {colors, locations, opacity: clamp01(opacity)};
+            const to = {colors: allColors.slice(0, MAX_STOPS), locations: allLocations.slice(0, MAX_STOPS),
+                opacity: clamp01(opacity)};
             this._tintTimeline?.stop();
             this._tintTimeline = null;
             const sameStops = from.colors.length === to.colors.length;
@@ -650,6 +667,9 @@ var createService = function (env) {
             this._call(invocation, sender => {
                 const client = this._client(sender);
                 client.overlays.get(id)?.destroy();
+                client.overlays.delete(id);
+                if (client.overlays.size >= MAX_OVERLAYS)
+                    throw new Error(`at most ${MAX_OVERLAYS} overlays`);
                 client.overlays.set(id, new Overlay(this, [x, y, width, height]));
             });
         }
@@ -851,7 +871,9 @@ var createService = function (env) {
         // with the movement since the last one. A resting pointer costs nothing.
         updatePointerWatch() {
             const wanted = [...this._clients.values()].some(c => c.watchesPointer);
-            const tracker = Meta.CursorTracker.get_for_display(global.display);
+            // GNOME 46 moved the cursor tracker to the backend.
+            const tracker = global.backend?.get_cursor_tracker?.() ??
+                Meta.CursorTracker.get_for_display(global.display);
             if (wanted && !this._cursorSignal) {
                 this._pointerAt = global.get_pointer();
                 this._cursorSignal = tracker.connect('position-invalidated',
