@@ -101,7 +101,8 @@ GnomeComposition::GnomeComposition(gnome::SessionKind session, Scheduler& schedu
       .selfPID = static_cast<ProcessID>(getpid()),
   });
   if (!shell_->isReady())
-    debugLog("[GnomeShell] waiting for the Dunelo extension: " + accessibility_->trustAdvice());
+    debugLog("[GnomeShell] waiting for the Dunelo extension: " +
+             gnome::oneLine(accessibility_->trustAdvice()));
 }
 
 GnomeComposition::~GnomeComposition() {

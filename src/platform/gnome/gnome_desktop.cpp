@@ -214,7 +214,7 @@ bool GnomeAccessibility::isProcessTrusted(bool prompt) {
     debugLog("[GnomeShell] turned the Dunelo extension on");
     return false;  // it reports itself on the bus shortly; the next refresh sees it
   }
-  debugLog("[GnomeShell] " + trustAdvice());
+  debugLog("[GnomeShell] " + oneLine(trustAdvice()));
   return false;
 }
 
@@ -236,14 +236,14 @@ std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool in
     case ExtensionStatus::unknown:
       if (installed) {
         return "GNOME Shell loads the Dunelo extension at login. Log out and back in once, "
-               "then run: " +
+               "then run:\n" +
                kEnableCommand;
       }
       return "The Dunelo GNOME Shell extension is not installed. Reinstall Dunelo, log out and "
-             "back in, then run: " +
+             "back in, then run:\n" +
              kEnableCommand;
     case ExtensionStatus::disabled:
-      return "The Dunelo GNOME Shell extension is turned off. Click Grant, or run: " +
+      return "The Dunelo GNOME Shell extension is turned off. Click Grant, or run:\n" +
              kEnableCommand;
     case ExtensionStatus::failed:
       return "GNOME Shell could not start the Dunelo extension" +
@@ -258,6 +258,11 @@ std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool in
       break;
   }
   return {};
+}
+
+std::string oneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
 }
 
 bool isExtensionInstalled(const std::vector<std::string>& dirs, const std::string& uuid) {

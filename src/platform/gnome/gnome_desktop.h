@@ -115,6 +115,8 @@ class GnomeDisplays final : public Displays {
 // the extension's files are where GNOME Shell looks for them.
 std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool installed,
                             const std::string& error);
+// `text` with its line breaks turned into spaces, for the one-line debug log.
+std::string oneLine(std::string text);
 // Whether `uuid` is installed in one of `dirs` (each a gnome-shell/extensions directory).
 bool isExtensionInstalled(const std::vector<std::string>& dirs, const std::string& uuid);
 // The directories GNOME Shell loads extensions from: $XDG_DATA_HOME then every $XDG_DATA_DIRS

@@ -107,7 +107,9 @@ class DuneloOnGnome : public ::testing::Test {
 TEST_F(DuneloOnGnome, BlursAllButTheFocusedWindowFollowsFocusAndLeavesWithDunelo) {
   const pid_t dunelo = startDunelo([](DefaultsStore& s) { s.setBool(keys::kIsActive, true); });
   const QImage on = waitForDetail(detailRegion_, [&](double d) { return d <= baseDetail_ / 10; });
-  ASSERT_FALSE(on.isNull()) << "the background was not blurred";
+  ASSERT_FALSE(on.isNull()) << "the background was not blurred: detail "
+                            << detail(session_.screenshot(), detailRegion_) << " of "
+                            << baseDetail_;
   // The focused window is untouched, and so is what shows just above it: a halo of unblurred
   // pixels would appear there when the shell skips painting what the window covers.
   EXPECT_TRUE(samePixels(before_, on, xtermInside()));

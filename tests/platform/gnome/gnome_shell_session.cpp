@@ -377,7 +377,8 @@ QImage GnomeShellSession::screenshot() {
       if (const char* keep = std::getenv("DUNELO_GNOME_SHOTS"); keep && *keep) {
         static int kept = 0;
         std::filesystem::copy_file(path,
-                                   std::string(keep) + "/shot-" + std::to_string(++kept) + ".png",
+                                   std::string(keep) + "/shot-" + std::to_string(getpid()) + "-" +
+                                       std::to_string(++kept) + ".png",
                                    std::filesystem::copy_options::overwrite_existing);
       }
       std::filesystem::remove(path);

@@ -50,7 +50,7 @@ class GnomeShellSession {
   std::optional<ShellState> state();
   // Waits until `condition` holds on the state; false after `timeout`.
   bool waitForState(const std::function<bool(const ShellState&)>& condition,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(15));
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // The window of process `pid`, once it is mapped.
   std::optional<WindowRecord> waitForWindowOf(pid_t pid);
 
@@ -58,7 +58,7 @@ class GnomeShellSession {
   QImage screenshot();
   // Takes screenshots until `condition` holds on one (returned) or `timeout` passes (null).
   QImage waitForScreenshot(const std::function<bool(const QImage&)>& condition,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(15));
+                           std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // Input through a remote-desktop session: keysyms pressed in order and released in reverse,
   // relative pointer motion, and a left click at a stage position.

@@ -122,7 +122,10 @@ var createService = function (env) {
     const MAX_STOPS = 8;
     const MAX_SIGMA = 100;
     const MAX_DURATION_MS = 5000;
-    const duration = ms => Math.min(MAX_DURATION_MS, Math.max(0, ms));
+    // Fades follow the desktop's animation setting (GNOME turns animations off on software
+    // rendering, for one).
+    const duration = ms => (St.Settings.get().enable_animations
+        ? Math.min(MAX_DURATION_MS, Math.max(0, ms)) : 0);
     const frameWithin = ([x, y, width, height]) => {
         const limit = Math.max(global.stage.width, global.stage.height, 1);
         const coord = v => Math.min(limit, Math.max(-limit, v));
@@ -302,7 +305,6 @@ var createService = function (env) {
             const sharpOpacity = Math.round((1 - this.alpha) * 255);
             this._sharp.remove_all_transitions();
             this.actor.opacity = 255;
-            this.rebuildSharpCopy();
             const done = guard('alpha', () => {
                 // Fully transparent: nothing to paint (and no blur to compute).
                 if (this.alpha === 0 && !this._sharp.get_transition('opacity'))
@@ -316,6 +318,8 @@ var createService = function (env) {
                 this._sharp.opacity = sharpOpacity;
                 done();
             }
+            // The sharp copy is needed from the first frame of a fade out.
+            this.rebuildSharpCopy();
         }
 
         // The live alpha, also in the middle of a fade.
