@@ -232,7 +232,8 @@ TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
 }
 
 // Installed but switched off: Dunelo draws nothing, and once the user turns the extension on
-// (what `gnome-extensions enable` does) it follows the desktop without a restart.
+// (what `gnome-extensions enable` does) it follows the desktop without a restart. The shell
+// turns extensions off and on again around the lock screen: the overlays come back after that.
 TEST(DuneloOnGnomeWithoutExtension, DrawsNothingUntilTheExtensionIsTurnedOn) {
   GnomeShellSession session({.enableExtension = false});
   ASSERT_EQ(session.failure(), "");
@@ -262,6 +263,14 @@ TEST(DuneloOnGnomeWithoutExtension, DrawsNothingUntilTheExtensionIsTurnedOn) {
       session.waitForScreenshot([&](const QImage& s) { return detail(s, text) < sharp / 5; }, 20s)
           .isNull())
       << "Dunelo did not pick up the extension";
+
+  auto blurred = [&](const QImage& s) { return detail(s, text) < sharp / 5; };
+  session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "[]"});
+  EXPECT_FALSE(session.waitForScreenshot([&](const QImage& s) { return !blurred(s); }).isNull())
+      << "the overlay outlived the extension";
+  session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "['dunelo@dunelo.io']"});
+  EXPECT_FALSE(session.waitForScreenshot(blurred).isNull())
+      << "the overlay did not come back with the extension";
 }
 
 }  // namespace
