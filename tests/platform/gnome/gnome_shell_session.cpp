@@ -405,17 +405,21 @@ QImage GnomeShellSession::waitForScreenshot(const std::function<bool(const QImag
 }
 
 double detail(const QImage& image, const QRect& rect) {
-  const QRect r = rect.intersected(image.rect().adjusted(0, 0, -1, -1));
+  const QRect r = rect.intersected(image.rect().adjusted(1, 1, -1, -1));
   double sum = 0;
   long count = 0;
-  auto diff = [](QRgb a, QRgb b) {
-    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
-           std::abs(qBlue(a) - qBlue(b));
+  // How far a pixel lies from the mean of its two neighbours: zero on flat areas and smooth
+  // gradients (what a blur leaves), large on text and edges.
+  auto bend = [](QRgb before, QRgb p, QRgb after) {
+    auto one = [](int a, int b, int c) { return std::abs(2 * b - a - c); };
+    return one(qRed(before), qRed(p), qRed(after)) + one(qGreen(before), qGreen(p), qGreen(after)) +
+           one(qBlue(before), qBlue(p), qBlue(after));
   };
   for (int y = r.top(); y <= r.bottom(); ++y) {
     for (int x = r.left(); x <= r.right(); ++x) {
       const QRgb p = image.pixel(x, y);
-      sum += diff(p, image.pixel(x + 1, y)) + diff(p, image.pixel(x, y + 1));
+      sum += bend(image.pixel(x - 1, y), p, image.pixel(x + 1, y)) +
+             bend(image.pixel(x, y - 1), p, image.pixel(x, y + 1));
       count += 6;
     }
   }

@@ -92,8 +92,9 @@ class GnomeShellSession {
   int screenshots_ = 0;
 };
 
-// Detail: the mean absolute difference between neighbouring pixels (both directions, all three
-// channels) inside `rect`, in levels of 255.
+// Fine detail inside `rect`: how far each pixel lies from the mean of its neighbours (both
+// directions, all three channels), on average, in levels of 255. Flat areas and smooth gradients
+// have none.
 double detail(const QImage& image, const QRect& rect);
 // Mean colour of `rect`, channels 0..255.
 struct MeanColor {
