@@ -30,6 +30,9 @@ packages=(
   qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript trayer
   # packaging
   dpkg-dev file
+  # GNOME on Wayland: key names for the backend (build); for its tests a headless GNOME Shell with
+  # Xwayland, and a Wayland terminal to blur (test only)
+  libxkbcommon-dev gnome-shell xwayland foot
 )
 
 # The test desktops: one package list, only for the tests (scripts/test.sh).

@@ -22,7 +22,7 @@ foreach(f IN LISTS core_files)
   file(STRINGS ${f} lines)
   foreach(line IN LISTS lines)
     if(line MATCHES "#include [<\"](xcb/|X11/|Q[A-Za-z]|qt)" OR
-       line MATCHES "#include \"platform/(x11|sim|desktop)/" OR
+       line MATCHES "#include \"platform/(x11|sim|desktop|gnome)/" OR
        line MATCHES "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[ \t]")
       string(APPEND failures "${f}: ${line}\n")
     endif()

@@ -13,6 +13,7 @@
 
 #include "app/composition.h"
 #include "app/debug_log.h"
+#include "app/gnome_composition.h"
 #include "app/program_lifecycle.h"
 #include "app/remote_control.h"
 #include "app/x11_composition.h"
@@ -48,8 +49,12 @@ int main(int argc, char** argv) {
   // Help, the version and the commands for a running Dunelo need no display.
   if (const auto status = runCommandLine(argc, argv)) return *status;
 
+  // On Wayland the desktop is followed through GNOME Shell; elsewhere through the X server.
+  const auto wayland = waylandSession();
+  // There the panel runs on Xwayland, where it can be placed next to the shell's button.
+  if (wayland && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
   // Qt gives up on a missing display by aborting; check first, and say it the program's way.
-  {
+  if (!wayland) {
     std::string failure;
     if (!x11::X11Connection::open(nullptr, &failure)) {
       reportNoDisplay(failure);
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
   }
 
   QtScheduler scheduler;
+  if (wayland) return runOnWayland(*wayland, scheduler, instance);
   X11Composition::Options options;
   options.scheduler = &scheduler;
   std::string failure;

@@ -2,37 +2,10 @@
 
 #include <unistd.h>
 
-#include "app/debug_log.h"
-#include "platform/desktop/xdg_autostart.h"
+#include "app/composition_services.h"
 #include "platform/x11/render/render_painter.h"
-#include "settings/in_memory_defaults_store.h"
-#include "settings/json_file_defaults_store.h"
 
 namespace dunelo {
-namespace {
-
-// Where no autostart directory or program path can be found: launch at login cannot be had.
-class UnavailableLoginItems final : public LoginItems {
- public:
-  bool registerApp() override { return false; }
-  bool unregisterApp() override { return false; }
-};
-
-std::string configHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return xdg;
-  if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-    return std::string(home) + "/.config";
-  }
-  return {};
-}
-
-std::string programPath() {
-  char buffer[4096];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
-}
-
-}  // namespace
 
 std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std::string* failure) {
   auto connection = x11::X11Connection::open(options.displayName, failure);
@@ -52,27 +25,11 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
       *c->connection_, scheduler,
       x11::X11MouseMonitors::Options{.coordinates = &c->desktop_->displays().coordinates()});
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
-  c->dock_ = DockScriptRunner::forThisProcess(scheduler);
-  c->updater_ = std::make_unique<PackageManagerUpdater>(CommandRunner::forThisProcess(), scheduler);
-
-  const auto defaultsPath =
-      options.defaultsPath ? options.defaultsPath : JsonFileDefaultsStore::defaultPath();
-  if (defaultsPath) {
-    c->defaults_ = std::make_unique<JsonFileDefaultsStore>(*defaultsPath);
-  } else {
-    debugLog("[Settings] no home directory; settings are kept for this session only");
-    c->defaults_ = std::make_unique<InMemoryDefaultsStore>();
-  }
-
-  const std::string autostartDir = options.autostartDir
-                                       ? *options.autostartDir
-                                       : (configHome().empty() ? "" : configHome() + "/autostart");
-  const std::string program = programPath();
-  if (!autostartDir.empty() && !program.empty()) {
-    c->loginItems_ = std::make_unique<XdgAutostart>(autostartDir, kDesktopId, program);
-  } else {
-    c->loginItems_ = std::make_unique<UnavailableLoginItems>();
-  }
+  DesktopServices services = makeDesktopServices(scheduler, options.defaultsPath, options.autostartDir);
+  c->dock_ = std::move(services.dock);
+  c->updater_ = std::move(services.updater);
+  c->defaults_ = std::move(services.defaults);
+  c->loginItems_ = std::move(services.loginItems);
 
   c->platform_ = std::make_unique<Platform>(Platform{
       .scheduler = scheduler,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/geometry.h"
@@ -52,6 +53,9 @@ class Accessibility {
   // Whether this process may use these reads. With `prompt`, the desktop also asks the user to
   // grant it when it is not granted.
   virtual bool isProcessTrusted(bool prompt) = 0;
+  // What the user has to do so that the process is trusted, in a sentence or two; empty when
+  // nothing is known to be missing.
+  virtual std::string trustAdvice() const { return {}; }
 };
 
 }  // namespace dunelo

@@ -44,6 +44,8 @@ class PermissionChecker {
   void requestAccessibility();
   // Opens the desktop's screen-capture settings.
   void openScreenRecordingSettings();
+  // What the desktop says is still missing, for the permission screen; empty when nothing.
+  std::string advice() const { return accessibility_.trustAdvice(); }
 
  private:
   DefaultsStore& defaults_;

@@ -29,6 +29,7 @@ class PopoverModel final : public QObject {
   Q_PROPERTY(bool showsMainScreen READ showsMainScreen NOTIFY changed)
   Q_PROPERTY(bool hasScreenRecording READ hasScreenRecording NOTIFY changed)
   Q_PROPERTY(bool hasAccessibility READ hasAccessibility NOTIFY changed)
+  Q_PROPERTY(QString permissionHint READ permissionHint NOTIFY changed)
   Q_PROPERTY(bool isActive READ isActive NOTIFY changed)
   Q_PROPERTY(QString sensitivityLabel READ sensitivityLabel NOTIFY changed)
   Q_PROPERTY(QStringList sensitivityOptions READ sensitivityOptions CONSTANT)
@@ -61,6 +62,8 @@ class PopoverModel final : public QObject {
   bool showsMainScreen() const;
   bool hasScreenRecording() const;
   bool hasAccessibility() const;
+  // What the desktop says is missing, shown under the permission rows; empty when nothing.
+  QString permissionHint() const;
   bool isActive() const;
   QString sensitivityLabel() const;
   QStringList sensitivityOptions() const;
@@ -76,7 +79,7 @@ class PopoverModel final : public QObject {
   QVariantList swatches() const;  // {name, color, selected} per preset, in row order
   bool pillShowsApp() const;
   QString pillName() const;
-  QString pillIcon() const;             // image URL, empty when the entry has no icon
+  QString pillIcon() const;                // image URL, empty when the entry has no icon
   QVariantList furtherExclusions() const;  // {bundleID, name, icon, removable}
   bool hasCheckForUpdates() const { return static_cast<bool>(onCheckForUpdates_); }
   bool showingAppPicker() const { return showingAppPicker_; }

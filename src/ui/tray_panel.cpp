@@ -43,7 +43,9 @@ QPoint panelPosition(const QRect& anchor, const QSize& panel, const QRect& avail
   return {x, y};
 }
 
-void useSoftwareRendering() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+void useSoftwareRendering() {
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
 
 void addImageProviders(QQmlEngine& engine) {
   engine.addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
@@ -101,11 +103,15 @@ void TrayPanel::updateIcon(bool active) {
   tray_->setIcon(symbolIcon(name));
 }
 
-bool TrayPanel::hasTray() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
-bool TrayPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
+bool TrayPanel::hasTray() const {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+bool TrayPanel::isPanelVisible() const {
+  return panel_ && panel_->isVisible();
+}
 
 void TrayPanel::place() {
-  QRect anchor = tray_->geometry();
+  QRect anchor = anchor_.isEmpty() ? tray_->geometry() : anchor_;
   if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
   QScreen* screen = QGuiApplication::screenAt(anchor.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
@@ -127,6 +133,11 @@ void TrayPanel::hidePanel() {
   hiddenAtMs_ = QDateTime::currentMSecsSinceEpoch();
   model_.closeAppPicker();
   panel_->hide();
+}
+
+void TrayPanel::togglePanelAt(const QRect& anchor) {
+  anchor_ = anchor;
+  togglePanel();
 }
 
 void TrayPanel::togglePanel() {

@@ -48,6 +48,9 @@ class TrayPanel final : public QObject {
   void showPanel();
   void hidePanel();
   void togglePanel();
+  // Toggles the panel next to `anchor` (a button standing in for the tray icon), in screen
+  // coordinates.
+  void togglePanelAt(const QRect& anchor);
   bool isPanelVisible() const;
   bool hasTray() const;
   QQuickView* panel() const { return panel_.get(); }  // null until first shown
@@ -64,6 +67,7 @@ class TrayPanel final : public QObject {
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QQuickView> panel_;
   QString symbol_;
+  QRect anchor_;  // where the panel was last asked to open; empty: the tray icon
   qint64 hiddenAtMs_ = 0;
   CancellableBag cancellables;
 };

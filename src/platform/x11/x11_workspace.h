@@ -33,10 +33,6 @@ class X11Workspace final : public Workspace {
   // The application a managed client belongs to; none when its pid is unknown.
   std::optional<RunningApplication> applicationOf(xcb_window_t client) const;
 
-  // Runs `program` with `args` detached (no shell, no zombie); false when it could not be
-  // started.
-  static bool spawnDetached(const std::string& program, const std::vector<std::string>& args);
-
  private:
   struct Identity {
     std::optional<std::string> bundleID;

@@ -37,6 +37,17 @@ Column {
             granted: screen.popover.hasAccessibility
             onGrant: screen.popover.grantAccessibility()
         }
+        TextEdit {
+            objectName: "permissionHint"
+            visible: text !== ""
+            width: parent.width
+            text: screen.popover.permissionHint
+            wrapMode: Text.Wrap
+            readOnly: true
+            selectByMouse: true
+            font.pixelSize: 11
+            color: screen.theme.secondary
+        }
         Item {
             width: parent.width
             height: checkAgain.height

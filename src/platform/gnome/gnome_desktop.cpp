@@ -1,0 +1,328 @@
+#include "platform/gnome/gnome_desktop.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+#include "app/debug_log.h"
+
+namespace dunelo::gnome {
+namespace {
+
+const std::string kEnableCommand = std::string("gnome-extensions enable ") + kExtensionUUID;
+
+}  // namespace
+
+// ---- Workspace ----
+
+GnomeWorkspace::GnomeWorkspace(ShellConnection& shell,
+                               std::function<bool(const std::string&)> openURL)
+    : shell_(shell), openURL_(std::move(openURL)) {
+  if (auto app = frontmostApplication()) lastActivePID_ = app->pid;
+  stateToken_ = shell_.stateChanged.subscribe([this](const bool&) { onStateChanged(); });
+}
+
+void GnomeWorkspace::onStateChanged() {
+  auto app = frontmostApplication();
+  if (!app) return;  // nothing focused (the overview, a shell menu): the last application stays
+  if (lastActivePID_ == app->pid) return;
+  lastActivePID_ = app->pid;
+  activations_.send(*app);
+}
+
+ActivationPolicy GnomeWorkspace::policyOf(ProcessID pid) const {
+  bool any = false;
+  for (const WindowRecord& w : shell_.state().windows) {
+    if (w.pid != pid) continue;
+    any = true;
+    if ((w.flags & kWindowNormal) && !(w.flags & kWindowSkipTaskbar))
+      return ActivationPolicy::regular;
+  }
+  return any ? ActivationPolicy::accessory : ActivationPolicy::prohibited;
+}
+
+std::optional<RunningApplication> GnomeWorkspace::frontmostApplication() const {
+  const WindowRecord* focus = shell_.state().focusedWindow();
+  if (!focus || focus->pid <= 0) return std::nullopt;
+  return applicationOf(*focus, policyOf(focus->pid));
+}
+
+std::vector<RunningApplication> GnomeWorkspace::runningApplications() const {
+  std::vector<RunningApplication> apps;
+  std::set<ProcessID> seen;
+  for (const WindowRecord& w : shell_.state().windows) {
+    if (w.pid <= 0 || (w.flags & kWindowDesktop) || !seen.insert(w.pid).second) continue;
+    apps.push_back(applicationOf(w, policyOf(w.pid)));
+  }
+  return apps;
+}
+
+Cancellable GnomeWorkspace::observeActivations(
+    std::function<void(const RunningApplication&)> handler) {
+  return activations_.subscribe(std::move(handler));
+}
+
+bool GnomeWorkspace::openURL(const std::string& url) {
+  // The screen-capture settings page of other desktops: here what stands for that grant is the
+  // extension, so the request turns it on where it can.
+  if (url.starts_with("x-apple.systempreferences:")) {
+    if (shell_.isReady()) return true;
+    if (shell_.extensionStatus() == ExtensionStatus::disabled) return shell_.enableExtension();
+    return false;
+  }
+  return openURL_ && openURL_(url);
+}
+
+// ---- Accessibility ----
+
+class GnomeAccessibility::Observer final : public WindowChangeObserver {
+ public:
+  Observer(GnomeAccessibility& owner, ProcessID pid, std::function<void(std::string_view)> callback)
+      : owner_(&owner), pid_(pid), callback_(std::move(callback)) {
+    owner_->observers_.push_back(this);
+    remember();
+  }
+  ~Observer() override {
+    *alive_ = false;
+    if (owner_) std::erase(owner_->observers_, this);
+  }
+
+  bool addNotification(std::string_view name) override {
+    for (std::string_view known :
+         {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged}) {
+      if (name == known) {
+        names_.push_back(known);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void detach() { owner_ = nullptr; }
+
+  void onStateChanged() {
+    if (!owner_) return;
+    const auto window = focused_;
+    const auto frame = frame_;
+    remember();
+    auto alive = alive_;  // a callback may destroy this observer
+    if (focused_ != window) {
+      if (!focused_) return;
+      deliver(kFocusedWindowChanged);
+      if (*alive) deliver(kMainWindowChanged);
+      return;
+    }
+    if (!frame || !frame_) return;
+    if (frame->origin != frame_->origin) deliver(kWindowMoved);
+    if (*alive && frame->size != frame_->size) deliver(kWindowResized);
+  }
+
+ private:
+  void remember() {
+    focused_ = owner_->focusedWindow(pid_);
+    frame_ = focused_ ? owner_->frame(*focused_) : std::nullopt;
+  }
+  void deliver(std::string_view name) {
+    if (std::find(names_.begin(), names_.end(), name) == names_.end()) return;
+    auto callback = callback_;  // the callback may destroy this observer
+    callback(name);
+  }
+
+  GnomeAccessibility* owner_;
+  ProcessID pid_;
+  std::function<void(std::string_view)> callback_;
+  std::vector<std::string_view> names_;
+  std::optional<WindowRef> focused_;
+  std::optional<Rect> frame_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+GnomeAccessibility::GnomeAccessibility(ShellConnection& shell, SessionKind session,
+                                       std::vector<std::string> extensionDirs)
+    : shell_(shell), session_(session), extensionDirs_(std::move(extensionDirs)) {
+  stateToken_ = shell_.stateChanged.subscribe([this](const bool&) { onStateChanged(); });
+  onStateChanged();
+}
+
+GnomeAccessibility::~GnomeAccessibility() {
+  for (Observer* o : observers_) o->detach();
+}
+
+void GnomeAccessibility::onStateChanged() {
+  const ShellState& state = shell_.state();
+  if (const WindowRecord* focus = state.focusedWindow(); focus && focus->pid > 0)
+    lastFocusedByPID_[focus->pid] = focus->id;
+  std::erase_if(lastFocusedByPID_, [&](const auto& kv) { return !state.window(kv.second); });
+  // Observers may be destroyed (and created) by the callbacks they deliver to.
+  const std::vector<Observer*> snapshot = observers_;
+  for (Observer* o : snapshot) {
+    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) o->onStateChanged();
+  }
+}
+
+std::optional<WindowRef> GnomeAccessibility::focusedWindow(ProcessID pid) {
+  const ShellState& state = shell_.state();
+  if (const WindowRecord* focus = state.focusedWindow(); focus && focus->pid == pid)
+    return focus->id;
+  if (auto it = lastFocusedByPID_.find(pid);
+      it != lastFocusedByPID_.end() && state.window(it->second))
+    return it->second;
+  for (const WindowRecord& w : state.windows) {  // front to back: the topmost first
+    if (w.pid == pid && pid > 0) return w.id;
+  }
+  return std::nullopt;
+}
+
+std::optional<Rect> GnomeAccessibility::frame(WindowRef window) const {
+  const ShellState& state = shell_.state();
+  const WindowRecord* w = state.window(window);
+  if (!w) return std::nullopt;
+  return StageSpace::of(state.monitors).topLeftRect(*w);
+}
+
+std::optional<Point> GnomeAccessibility::windowPosition(WindowRef window) {
+  auto r = frame(window);
+  if (!r) return std::nullopt;
+  return r->origin;
+}
+
+std::optional<Size> GnomeAccessibility::windowSize(WindowRef window) {
+  auto r = frame(window);
+  if (!r) return std::nullopt;
+  return r->size;
+}
+
+std::unique_ptr<WindowChangeObserver> GnomeAccessibility::createObserver(
+    ProcessID pid, std::function<void(std::string_view)> callback) {
+  if (pid <= 0 || !callback || !shell_.isReady()) return nullptr;
+  return std::make_unique<Observer>(*this, pid, std::move(callback));
+}
+
+bool GnomeAccessibility::canReadFocusedApplication() {
+  const WindowRecord* focus = shell_.state().focusedWindow();
+  return shell_.isReady() && focus && focus->pid > 0;
+}
+
+bool GnomeAccessibility::isProcessTrusted(bool prompt) {
+  if (shell_.isReady()) return true;
+  if (!prompt) return false;
+  if (session_ == SessionKind::gnomeWayland &&
+      shell_.extensionStatus() == ExtensionStatus::disabled && shell_.enableExtension()) {
+    debugLog("[GnomeShell] turned the Dunelo extension on");
+    return false;  // it reports itself on the bus shortly; the next refresh sees it
+  }
+  debugLog("[GnomeShell] " + oneLine(trustAdvice()));
+  return false;
+}
+
+std::string GnomeAccessibility::trustAdvice() const {
+  if (shell_.isReady()) return {};
+  const ExtensionStatus status =
+      session_ == SessionKind::gnomeWayland ? shell_.extensionStatus() : ExtensionStatus::noShell;
+  return extensionAdvice(session_, status, isExtensionInstalled(extensionDirs_, kExtensionUUID),
+                         status == ExtensionStatus::failed ? shell_.extensionError() : "");
+}
+
+std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool installed,
+                            const std::string& error) {
+  if (session == SessionKind::otherWayland || status == ExtensionStatus::noShell) {
+    return "Dunelo cannot see or arrange the windows of this Wayland desktop. Log in to a GNOME "
+           "session, or to an X11 session, to use it.";
+  }
+  switch (status) {
+    case ExtensionStatus::unknown:
+      if (installed) {
+        return "GNOME Shell loads the Dunelo extension at login. Log out and back in once, "
+               "then run:\n" +
+               kEnableCommand;
+      }
+      return "The Dunelo GNOME Shell extension is not installed. Reinstall Dunelo, log out and "
+             "back in, then run:\n" +
+             kEnableCommand;
+    case ExtensionStatus::disabled:
+      return "The Dunelo GNOME Shell extension is turned off. Click Grant, or run:\n" +
+             kEnableCommand;
+    case ExtensionStatus::failed:
+      return "GNOME Shell could not start the Dunelo extension" +
+             (error.empty() ? std::string(".") : ": " + error + ".") +
+             " Reinstall Dunelo and log out and back in.";
+    case ExtensionStatus::outOfDate:
+      return "The Dunelo extension does not support this GNOME Shell version.";
+    case ExtensionStatus::enabled:
+      return "The Dunelo extension is from another Dunelo version. Log out and back in to load "
+             "the installed one.";
+    case ExtensionStatus::noShell:
+      break;
+  }
+  return {};
+}
+
+std::string oneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+bool isExtensionInstalled(const std::vector<std::string>& dirs, const std::string& uuid) {
+  struct stat st {};
+  return std::any_of(dirs.begin(), dirs.end(), [&](const std::string& dir) {
+    return ::stat((dir + "/" + uuid + "/metadata.json").c_str(), &st) == 0;
+  });
+}
+
+std::vector<std::string> extensionSearchDirs() {
+  std::vector<std::string> dirs;
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  if (dataHome && dataHome[0] == '/') {
+    dirs.push_back(dataHome);
+  } else if (home && home[0] == '/') {
+    dirs.push_back(std::string(home) + "/.local/share");
+  }
+  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+  std::istringstream list(dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share");
+  for (std::string dir; std::getline(list, dir, ':');) {
+    if (!dir.empty() && dir[0] == '/') dirs.push_back(dir);
+  }
+  for (auto& d : dirs) d += "/gnome-shell/extensions";
+  return dirs;
+}
+
+// ---- Window list ----
+
+std::optional<std::vector<WindowListEntry>> GnomeWindowList::onScreenWindows() {
+  if (!shell_.isReady()) return std::nullopt;
+  const ShellState& state = shell_.state();
+  const StageSpace space = StageSpace::of(state.monitors);
+  std::vector<WindowListEntry> entries;
+  entries.reserve(state.windows.size());
+  for (const WindowRecord& w : state.windows) {
+    if (w.flags & kWindowDesktop) continue;
+    const Rect r = space.topLeftRect(w);
+    WindowListEntry e;
+    if (w.pid > 0) e.ownerPID = w.pid;
+    e.bounds = WindowBounds{r.origin.x, r.origin.y, r.size.width, r.size.height};
+    e.windowNumber = static_cast<WindowNumber>(w.id);
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+// ---- Displays ----
+
+GnomeDisplays::GnomeDisplays(ShellConnection& shell)
+    : shell_(shell), last_(shell.state().monitors) {
+  stateToken_ = shell_.stateChanged.subscribe([this](const bool& monitors) {
+    if (!monitors || shell_.state().monitors == last_) return;
+    last_ = shell_.state().monitors;
+    changed_.send(0);
+  });
+}
+
+Cancellable GnomeDisplays::observeChanges(std::function<void()> handler) {
+  return changed_.subscribe([handler = std::move(handler)](const int&) { handler(); });
+}
+
+}  // namespace dunelo::gnome

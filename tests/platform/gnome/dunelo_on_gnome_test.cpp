@@ -1,0 +1,277 @@
+// Dunelo on a real, headless GNOME Shell under Wayland: the installed extension, a Wayland
+// terminal (foot) full of fine detail behind an X terminal (xterm, through Xwayland), and the
+// dunelo program with its GNOME backend, judged by screenshots as a user would see them.
+#include <gtest/gtest.h>
+
+#include <QRect>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include "platform/gnome/gnome_shell_session.h"
+#include "settings/color_archive.h"
+#include "settings/json_file_defaults_store.h"
+#include "settings/settings_manager.h"
+
+namespace dunelo::gnome::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace keys = settings_keys;
+
+constexpr uint32_t kControlL = 0xffe3, kAltL = 0xffe9, kLetterD = 0x64;
+
+QRect rectOf(const WindowRecord& w) {
+  return QRect(w.x, w.y, w.width, w.height);
+}
+
+// What one material or effect looks like in a screenshot.
+struct Look {
+  double detail, luminance, saturation, bottomRedness, desktopDetail;
+  friend std::ostream& operator<<(std::ostream& out, const Look& l) {
+    return out << "detail " << l.detail << ", luminance " << l.luminance << ", saturation "
+               << l.saturation << ", bottom redness " << l.bottomRedness << ", desktop detail "
+               << l.desktopDetail;
+  }
+};
+
+// Two windows: foot filled with a fine pattern, and a smaller xterm over its lower left part,
+// focused. `detailRegion` lies inside foot and well away from xterm.
+class DuneloOnGnome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(session_.failure(), "");
+    const std::string pattern = std::string(100, '#') + "|" + std::string(100, '.');
+    foot_ = session_.start({"foot", "--window-size-pixels=900x600", "sh", "-c",
+                            "while :; do printf '%s\\n' '" + pattern +
+                                "'; done | head -200; "
+                                "sleep 600"});
+    const auto foot = session_.waitForWindowOf(foot_);
+    ASSERT_TRUE(foot) << "foot did not map";
+    xterm_ = session_.start({"xterm", "-geometry", "60x15+40+420"});
+    const auto xterm = session_.waitForWindowOf(xterm_);
+    ASSERT_TRUE(xterm) << "xterm did not map";
+    ASSERT_TRUE(session_.waitForState([&](const ShellState& s) { return s.focus == xterm->id; }));
+    footRect_ = rectOf(*foot);
+    xtermRect_ = rectOf(*xterm);
+    xtermID_ = xterm->id;
+    footID_ = foot->id;
+    detailRegion_ =
+        QRect(footRect_.center().x(), footRect_.top() + 60, footRect_.width() / 2 - 20, 160);
+    ASSERT_FALSE(detailRegion_.intersects(xtermRect_.adjusted(-60, -60, 60, 60)));
+    // Once both windows are drawn and their opening animations are over.
+    QImage last;
+    before_ = session_.waitForScreenshot([&](const QImage& s) {
+      const bool settled = !last.isNull() && samePixels(last, s, footRect_.united(xtermRect_)) &&
+                           meanColor(s, xtermRect_.adjusted(4, 40, -4, -4)).luminance() > 200;
+      last = s;
+      return settled;
+    });
+    ASSERT_FALSE(before_.isNull());
+    baseDetail_ = detail(before_, detailRegion_);
+    ASSERT_GT(baseDetail_, 10) << "the pattern shows no detail";
+  }
+
+  // Writes the settings Dunelo starts with (nothing else) and starts it.
+  pid_t startDunelo(const std::function<void(DefaultsStore&)>& settings) {
+    {
+      const std::string path = session_.configDir() + "/dunelo/defaults.json";
+      std::filesystem::remove(path);
+      JsonFileDefaultsStore store(path);
+      store.setDouble(keys::kBlurRadius, 100);
+      store.setBool(keys::kCachedScreenRecording, true);
+      store.setBool(keys::kCachedAccessibility, true);
+      settings(store);
+    }
+    return session_.start({DUNELO_PROGRAM}, {"XDG_CONFIG_HOME=" + session_.configDir()});
+  }
+
+  QImage waitForDetail(const QRect& region, const std::function<bool(double)>& condition) {
+    return session_.waitForScreenshot(
+        [&](const QImage& s) { return condition(detail(s, region)); });
+  }
+  bool isBlurred(const QImage& shot) { return detail(shot, detailRegion_) <= baseDetail_ / 10; }
+  // The focused window below its title bar's rounded corners, which show what lies behind.
+  QRect xtermInside() const { return xtermRect_.adjusted(0, 10, 0, 0); }
+
+  GnomeShellSession session_;
+  pid_t foot_ = -1, xterm_ = -1;
+  uint64_t footID_ = 0, xtermID_ = 0;
+  QRect footRect_, xtermRect_, detailRegion_;
+  QImage before_;
+  double baseDetail_ = 0;
+};
+
+TEST_F(DuneloOnGnome, BlursAllButTheFocusedWindowFollowsFocusAndLeavesWithDunelo) {
+  const pid_t dunelo = startDunelo([](DefaultsStore& s) { s.setBool(keys::kIsActive, true); });
+  const QImage on = waitForDetail(detailRegion_, [&](double d) { return d <= baseDetail_ / 10; });
+  ASSERT_FALSE(on.isNull()) << "the background was not blurred: detail "
+                            << detail(session_.screenshot(), detailRegion_) << " of "
+                            << baseDetail_;
+  // The focused window is untouched, and so is what shows just above it: a halo of unblurred
+  // pixels would appear there when the shell skips painting what the window covers.
+  EXPECT_TRUE(samePixels(before_, on, xtermInside()));
+  const QRect band(xtermRect_.left() + 160, xtermRect_.top() - 40, xtermRect_.width() - 170, 28);
+  ASSERT_TRUE(band.intersects(footRect_));
+  EXPECT_LE(detail(on, band), detail(before_, band) / 10);
+
+  // A click brings foot to the front: it is sharp now, and the part of xterm it does not cover
+  // is blurred.
+  session_.click(detailRegion_.center().x(), detailRegion_.center().y());
+  ASSERT_TRUE(session_.waitForState([&](const ShellState& s) { return s.focus == footID_; }));
+  const QRect xtermVisible(xtermRect_.left() + 4, xtermRect_.top() + 4,
+                           footRect_.left() - xtermRect_.left() - 8, 80);
+  const double xtermDetail = detail(before_, xtermVisible);
+  const QImage clicked = session_.waitForScreenshot([&](const QImage& s) {
+    return detail(s, detailRegion_) >= baseDetail_ * 0.8 &&
+           detail(s, xtermVisible) <= xtermDetail / 3;
+  });
+  EXPECT_FALSE(clicked.isNull()) << "the overlay did not follow the click";
+
+  // Activating xterm through the window manager brings the overlay back below it.
+  const pid_t activate =
+      session_.start({"xdotool", "search", "--class", "XTerm", "windowactivate"});
+  ASSERT_TRUE(session_.waitForState([&](const ShellState& s) { return s.focus == xtermID_; }));
+  session_.stop(activate);
+  const QImage activated = session_.waitForScreenshot(
+      [&](const QImage& s) { return isBlurred(s) && samePixels(before_, s, xtermInside()); });
+  EXPECT_FALSE(activated.isNull()) << "the overlay did not follow the activation";
+
+  // Killed, Dunelo leaves nothing behind: the extension drops its overlays.
+  session_.stop(dunelo, /*hard=*/true);
+  const QImage gone = session_.waitForScreenshot(
+      [&](const QImage& s) { return detail(s, detailRegion_) >= baseDetail_ * 0.9; });
+  EXPECT_FALSE(gone.isNull()) << "the overlay outlived Dunelo";
+}
+
+TEST_F(DuneloOnGnome, HotKeyAndShakeToggleTheOverlay) {
+  startDunelo([](DefaultsStore& s) {
+    s.setBool(keys::kIsActive, false);
+    s.setInteger(keys::kGlobalShortcutKeyCode, 2);         // D
+    s.setInteger(keys::kGlobalShortcutModifiers, 786432);  // control + option
+  });
+  // Started and off: nothing changes on screen.
+  ASSERT_TRUE(session_.waitForState([](const ShellState&) { return true; }));
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_GE(detail(session_.screenshot(), detailRegion_), baseDetail_ * 0.9);
+
+  session_.pressKeys({kControlL, kAltL, kLetterD});
+  EXPECT_FALSE(session_.waitForScreenshot([&](const QImage& s) { return isBlurred(s); }).isNull())
+      << "the hot key did not switch Dunelo on";
+
+  // A quick left-right shake switches it off again.
+  session_.movePointer(-5000, 0);
+  session_.movePointer(600, 0);
+  for (int i = 0; i < 8; ++i) {
+    session_.movePointer(i % 2 ? 150 : -150, 0);
+    std::this_thread::sleep_for(40ms);
+  }
+  EXPECT_FALSE(session_
+                   .waitForScreenshot([&](const QImage& s) {
+                     return detail(s, detailRegion_) >= baseDetail_ * 0.9;
+                   })
+                   .isNull())
+      << "the shake did not switch Dunelo off";
+}
+
+TEST_F(DuneloOnGnome, EveryMaterialAndEffectShows) {
+  // The desktop's own background, away from both windows: flat and coloured.
+  const QRect desktop(footRect_.right() + 20, 60, 1280 - footRect_.right() - 40, 120);
+  ASSERT_GT(desktop.width(), 40);
+  const QRect bottom(footRect_.right() + 20, 740, desktop.width(), 50);
+  auto look = [&](const std::function<void(DefaultsStore&)>& settings) -> Look {
+    const pid_t dunelo = startDunelo([&](DefaultsStore& s) {
+      s.setBool(keys::kIsActive, true);
+      settings(s);
+    });
+    // Wait for the end of the fade: two screenshots in a row that agree.
+    QImage last;
+    const QImage shot = session_.waitForScreenshot([&](const QImage& s) {
+      const bool settled = !last.isNull() && samePixels(last, s, detailRegion_) &&
+                           samePixels(last, s, bottom) && samePixels(last, s, desktop) &&
+                           detail(s, detailRegion_) < baseDetail_ * 0.9;
+      last = s;
+      return settled;
+    });
+    EXPECT_EQ(session_.stop(dunelo), 0) << "dunelo did not end cleanly on SIGTERM";
+    session_.waitForScreenshot([&](const QImage& s) { return samePixels(before_, s, desktop); });
+    const MeanColor b = meanColor(shot, bottom);
+    return {detail(shot, detailRegion_), meanColor(shot, detailRegion_).luminance(),
+            meanColor(shot, desktop).saturation(), b.red - b.blue, detail(shot, desktop)};
+  };
+  const MeanColor plain = meanColor(before_, bottom);
+  const Look deep = look([](DefaultsStore&) {});
+  const Look ambient =
+      look([](DefaultsStore& s) { s.setObject(keys::kBlurMode, std::string("ambient")); });
+  const Look weak = look([](DefaultsStore& s) { s.setDouble(keys::kBlurRadius, 0); });
+  const Look tinted = look([](DefaultsStore& s) {
+    s.setObject(keys::kTintColor, *archiveColor(Color::srgb(1, 0, 0)));
+    s.setDouble(keys::kTintOpacity, 1);
+  });
+  const Look grey = look([](DefaultsStore& s) { s.setBool(keys::kIsGrayscale, true); });
+  const Look grainy = look([](DefaultsStore& s) { s.setDouble(keys::kGrainIntensity, 1); });
+
+  // Deep at full intensity hides the detail; ambient, darker, keeps 45 % of the sharp scene, and
+  // deep at intensity 0 (alpha 0.36) about two thirds of it.
+  SCOPED_TRACE(::testing::Message()
+               << "deep: " << deep << "; ambient: " << ambient << "; intensity 0: " << weak
+               << "; tinted: " << tinted << "; grey: " << grey << "; grain: " << grainy);
+  EXPECT_LE(deep.detail, baseDetail_ / 10);
+  EXPECT_LT(ambient.luminance, deep.luminance - 20);
+  EXPECT_GT(ambient.detail, baseDetail_ * 0.3);
+  EXPECT_GT(weak.detail, baseDetail_ * 0.5);
+  EXPECT_LT(weak.detail, baseDetail_ * 0.8);
+  // The tint reddens the bottom of the screen; grayscale takes the desktop's colour; grain
+  // roughens its flat background.
+  EXPECT_GT(tinted.bottomRedness, plain.red - plain.blue + 60);
+  EXPECT_GT(meanColor(before_, desktop).saturation(), 0.3);
+  EXPECT_LT(grey.saturation, 0.05);
+  EXPECT_GT(grainy.desktopDetail, deep.desktopDetail + 2);
+}
+
+// Installed but switched off: Dunelo draws nothing, and once the user turns the extension on
+// (what `gnome-extensions enable` does) it follows the desktop without a restart. The shell
+// turns extensions off and on again around the lock screen: the overlays come back after that.
+TEST(DuneloOnGnomeWithoutExtension, DrawsNothingUntilTheExtensionIsTurnedOn) {
+  GnomeShellSession session({.enableExtension = false});
+  ASSERT_EQ(session.failure(), "");
+  {
+    JsonFileDefaultsStore store(session.configDir() + "/dunelo/defaults.json");
+    store.setBool(keys::kIsActive, true);
+    store.setDouble(keys::kBlurRadius, 100);
+  }
+  session.start({"foot", "--window-size-pixels=900x600", "sh", "-c",
+                 "ls -lR /usr/include | head -300; sleep 600"});
+  std::this_thread::sleep_for(1500ms);
+  session.start({"xterm", "-geometry", "40x10+20+600"});
+  session.start({DUNELO_PROGRAM}, {"XDG_CONFIG_HOME=" + session.configDir()});
+  // Foot is placed in the middle of the screen; its upper half is well away from xterm.
+  const QRect text(300, 150, 600, 200);
+  QImage last;
+  const QImage off = session.waitForScreenshot([&](const QImage& s) {
+    const bool settled = !last.isNull() && samePixels(last, s, QRect(0, 100, 1280, 700));
+    last = s;
+    return settled;
+  });
+  const double sharp = detail(off, text);
+  ASSERT_GT(sharp, 5);
+
+  session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "['dunelo@dunelo.io']"});
+  EXPECT_FALSE(
+      session.waitForScreenshot([&](const QImage& s) { return detail(s, text) < sharp / 5; }, 20s)
+          .isNull())
+      << "Dunelo did not pick up the extension";
+
+  auto blurred = [&](const QImage& s) { return detail(s, text) < sharp / 5; };
+  session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "[]"});
+  EXPECT_FALSE(session.waitForScreenshot([&](const QImage& s) { return !blurred(s); }).isNull())
+      << "the overlay outlived the extension";
+  session.gsettings({"set", "org.gnome.shell", "enabled-extensions", "['dunelo@dunelo.io']"});
+  EXPECT_FALSE(session.waitForScreenshot(blurred).isNull())
+      << "the overlay did not come back with the extension";
+}
+
+}  // namespace
+}  // namespace dunelo::gnome::testing
