@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/debug_log.h"
+#include "core/debug_log_file.h"
 #include "settings/json_file_defaults_store.h"
 #include "settings/settings_manager.h"
 
@@ -26,7 +26,8 @@ std::string makeScratchDir() {
 
 void BM_SettingsAssignmentWithDiskWrite(benchmark::State& state) {
   const std::string dir = makeScratchDir();
-  setDebugLogPathForTesting(dir + "/debug.log");
+  DebugLogFile logFile({.paths = {dir + "/debug.log"}});
+  const Cancellable logInstalled = installLogSink(logFile);
   {
     JsonFileDefaultsStore store(dir + "/dunelo/defaults.json");
     NoLoginItems login;
@@ -35,16 +36,15 @@ void BM_SettingsAssignmentWithDiskWrite(benchmark::State& state) {
     double v = 0;
     for (auto _ : state) settings.blurRadius = (v += 1.0);
   }
-  setDebugLogPathForTesting("");
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_SettingsAssignmentWithDiskWrite)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
 void BM_DebugLog(benchmark::State& state) {
   const std::string dir = makeScratchDir();
-  setDebugLogPathForTesting(dir + "/debug.log");
+  DebugLogFile logFile({.paths = {dir + "/debug.log"}});
+  const Cancellable logInstalled = installLogSink(logFile);
   for (auto _ : state) debugLog("[ShakeDetector] mouseMoved deltaX=12.0");
-  setDebugLogPathForTesting("");
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_DebugLog)->Unit(benchmark::kMicrosecond);

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "app/run_apple_script.h"
 
 namespace dunelo {

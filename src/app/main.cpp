@@ -6,12 +6,14 @@
 #include <string>
 
 #include "app/composition.h"
-#include "app/debug_log.h"
 #include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
+#include "core/debug_log_file.h"
 
 int main() {
   using namespace dunelo;
+  DebugLogFile logFile;
+  const Cancellable logInstalled = installLogSink(logFile);
 
   std::string failure;
   auto composition = X11Composition::open({}, &failure);

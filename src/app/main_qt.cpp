@@ -11,9 +11,9 @@
 #include <string>
 
 #include "app/composition.h"
-#include "app/debug_log.h"
 #include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
+#include "core/debug_log_file.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "ui/dunelo_ui.h"
 #include "ui/fd_event_pump.h"
@@ -33,6 +33,8 @@ void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 
 int main(int argc, char** argv) {
   using namespace dunelo;
+  DebugLogFile logFile;
+  const Cancellable logInstalled = installLogSink(logFile);
 
   // Qt gives up on a missing display by aborting; check first, and say it the program's way.
   {

@@ -2,7 +2,8 @@
 
 #include <unistd.h>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
+#include "core/file_io.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "platform/x11/render/render_painter.h"
 #include "settings/in_memory_defaults_store.h"
@@ -17,14 +18,6 @@ class UnavailableLoginItems final : public LoginItems {
   bool registerApp() override { return false; }
   bool unregisterApp() override { return false; }
 };
-
-std::string configHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return xdg;
-  if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-    return std::string(home) + "/.config";
-  }
-  return {};
-}
 
 std::string programPath() {
   char buffer[4096];
@@ -61,9 +54,10 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
     c->defaults_ = std::make_unique<InMemoryDefaultsStore>();
   }
 
+  const std::string configHome = xdgBaseDirectory("XDG_CONFIG_HOME", ".config");
   const std::string autostartDir = options.autostartDir
                                        ? *options.autostartDir
-                                       : (configHome().empty() ? "" : configHome() + "/autostart");
+                                       : (configHome.empty() ? "" : configHome + "/autostart");
   const std::string program = programPath();
   if (!autostartDir.empty() && !program.empty()) {
     c->loginItems_ = std::make_unique<XdgAutostart>(autostartDir, kDesktopId, program);

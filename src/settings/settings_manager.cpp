@@ -3,7 +3,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "settings/color_archive.h"
 
 namespace dunelo {

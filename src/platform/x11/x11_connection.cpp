@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::x11 {
 namespace {

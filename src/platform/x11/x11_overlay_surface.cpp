@@ -7,7 +7,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::x11 {
 namespace {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "platform/x11/event_loop.h"
 #include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/x11_connection.h"
