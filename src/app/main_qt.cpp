@@ -2,7 +2,7 @@
 // Qt event loop.
 //
 // Qt owns the thread: the coordinator's timers and delayed work are Qt timers, the backend's own X
-// connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
+// connections (not Qt's) are read through socket notifiers, and the tray and its panel are Qt
 // Quick. A second start opens the running instance's panel and exits. It takes no arguments of
 // its own and runs until "Quit Dunelo", SIGINT or SIGTERM, or until the X server goes away.
 #include <QApplication>
@@ -16,7 +16,6 @@
 #include "core/debug_log_file.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "ui/dunelo_ui.h"
-#include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
 
 namespace {
@@ -71,12 +70,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto& connection = composition->connection();
-  auto& backendLoop = composition->loop();
-  auto pump = std::make_unique<FdEventPump>(connection.fd(), [&connection, &backendLoop] {
-    connection.dispatchPendingEvents();
-    backendLoop.runOnce(0);  // the overlays' render connection
-    connection.flush();
-  });
 
   std::unique_ptr<QSocketNotifier> signalWatch;
   if (const int quitFd = installQuitSignalPipe(); quitFd >= 0) {
@@ -105,7 +98,6 @@ int main(int argc, char** argv) {
   ui.reset();
   coordinator.reset();
   lostWatch.cancel();
-  pump.reset();
   signalWatch.reset();
   composition.reset();
   return exitStatus(serverGone);

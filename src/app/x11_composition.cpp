@@ -32,14 +32,14 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   if (!connection) return nullptr;
   std::unique_ptr<X11Composition> c(new X11Composition());
   c->connection_ = std::move(connection);
-  Scheduler& scheduler = options.scheduler ? *options.scheduler : c->loop_;
-  if (!options.scheduler) c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, c->loop_);
-  // The overlays blur what lies behind them (a flat veil where the display cannot). The blur's
-  // own render connection is served by the composition's loop, also under a toolkit loop.
+  if (!options.scheduler) c->ownLoop_ = std::make_unique<x11::EventLoop>();
+  Scheduler& scheduler = options.scheduler ? *options.scheduler : *c->ownLoop_;
+  c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, scheduler);
+  // The overlays blur what lies behind them (a flat veil where the display cannot).
   c->desktop_ = std::make_unique<x11::X11Desktop>(
       *c->connection_, scheduler,
       std::make_unique<x11::BlurPainterFactory>(
-          c->loop_, options.displayName ? options.displayName : std::string()));
+          scheduler, options.displayName ? options.displayName : std::string()));
   c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(*c->connection_, scheduler);
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
   c->dock_ = std::make_unique<DockScriptRunner>(DockScriptRunner::forThisProcess());

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/x11/event_loop.h"
 #include "support/log_capture.h"
 #include "support/scratch_dir.h"
 #include "x11/x_server.h"

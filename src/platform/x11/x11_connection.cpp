@@ -312,9 +312,17 @@ void X11Connection::sync() {
 }
 
 int X11Connection::dispatchPendingEvents() {
+  return drain(&xcb_poll_for_event);
+}
+
+int X11Connection::dispatchQueuedEvents() {
+  return drain(&xcb_poll_for_queued_event);
+}
+
+int X11Connection::drain(xcb_generic_event_t* (*next)(xcb_connection_t*)) {
   if (lost_) return 0;
   int count = 0;
-  while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
+  while (xcb_generic_event_t* raw = next(conn_)) {
     auto event = makeReply(raw);
     ++count;
     dispatch(*event);
@@ -351,6 +359,33 @@ void X11Connection::markLost() {
   debugLog("[X11] connection to the X server lost");
   const LostList snapshot = *lostHandlers_;
   for (const auto& h : snapshot) (*h)();
+}
+
+CancellableBag attachToEventLoop(X11Connection& connection, Scheduler& loop) {
+  CancellableBag tokens;
+  // A handler that spins a nested loop must not re-enter the dispatch it runs in.
+  auto busy = std::make_shared<bool>(false);
+  auto dispatch = [&connection, busy](int (X11Connection::*drain)()) {
+    if (*busy) return 0;
+    *busy = true;
+    const int count = (connection.*drain)();
+    *busy = false;
+    return count;
+  };
+  auto watch = std::make_shared<Cancellable>(loop.watchFd(
+      connection.fd(), [dispatch] { dispatch(&X11Connection::dispatchPendingEvents); }));
+  // A closed socket stays readable forever: stop watching it once the connection is gone.
+  tokens.push_back(connection.addConnectionLostHandler(
+      [&loop, watch] { loop.post([watch] { watch->cancel(); }); }));
+  tokens.push_back(Cancellable([watch] { watch->cancel(); }));
+  // Sending may read too (xcb reads while a write would block), and handlers may send: repeat
+  // until the queue stays empty after a flush.
+  tokens.push_back(loop.beforeWait([dispatch, &connection] {
+    do {
+      connection.flush();
+    } while (dispatch(&X11Connection::dispatchQueuedEvents) > 0);
+  }));
+  return tokens;
 }
 
 std::string describeXError(const Extensions& extensions, uint8_t errorCode) {

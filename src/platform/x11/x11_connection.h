@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/cancellable.h"
+#include "core/scheduler.h"
 
 namespace dunelo::x11 {
 
@@ -144,6 +145,10 @@ class X11Connection {
   // Reads and dispatches every event available now without blocking (also those xcb queued while
   // waiting for a reply). Returns the number of events dispatched. Detects a lost connection.
   int dispatchPendingEvents();
+  // Dispatches only the events xcb already read into its queue (while waiting for a reply, say),
+  // without touching the socket. Those leave the socket quiet, so a loop must ask for them
+  // before it sleeps.
+  int dispatchQueuedEvents();
   bool isConnectionLost() const { return lost_; }
 
   // Waits for a round trip: every event the server sent before it is queued afterwards.
@@ -153,6 +158,7 @@ class X11Connection {
   X11Connection(xcb_connection_t* conn, int screenNumber);
   void internAtoms();
   void queryExtensions();
+  int drain(xcb_generic_event_t* (*next)(xcb_connection_t*));
   void dispatch(const xcb_generic_event_t& event);
   void logError(const xcb_generic_error_t& error, std::string_view what);
   void markLost();
@@ -178,6 +184,11 @@ class X11Connection {
   bool lost_ = false;
   uint64_t unexpectedErrors_ = 0;
 };
+
+// Makes `loop` read and dispatch the connection's events when its socket is readable, and before
+// every sleep dispatch what xcb queued meanwhile and send the buffered requests. A lost
+// connection's socket stops being watched. The tokens undo it.
+[[nodiscard]] CancellableBag attachToEventLoop(X11Connection& connection, Scheduler& loop);
 
 // A readable name for an X error code (core and the extensions this backend uses).
 std::string describeXError(const Extensions& extensions, uint8_t errorCode);

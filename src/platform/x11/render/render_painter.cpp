@@ -10,7 +10,6 @@
 #include <string>
 
 #include "core/debug_log.h"
-#include "platform/x11/event_loop.h"
 #include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/x11_connection.h"
 
@@ -61,7 +60,7 @@ bool grainShows(const OverlayVisualState& s) {
 
 // --- RenderContext ---
 
-std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
+std::unique_ptr<RenderContext> RenderContext::open(Scheduler& loop,
                                                    const std::string& displayName) {
   std::string failure;
   auto conn = X11Connection::open(displayName.empty() ? nullptr : displayName.c_str(), &failure);
@@ -85,18 +84,13 @@ std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
   return std::unique_ptr<RenderContext>(new RenderContext(loop, std::move(conn), *formats));
 }
 
-RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn,
+RenderContext::RenderContext(Scheduler& loop, std::unique_ptr<X11Connection> conn,
                              PictFormats formats)
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
   appearance_ = readDesktopAppearance(*conn_);
   backdrop_ = std::make_unique<Backdrop>(*conn_, formats_);
   watchCompositor();
-  X11Connection* c = conn_.get();
-  cancellables.push_back(loop_.watchFd(c->fd(), [c] { c->dispatchPendingEvents(); }));
-  cancellables.push_back(loop_.addPrepareHook([c] {
-    c->dispatchPendingEvents();
-    c->flush();
-  }));
+  for (auto& token : attachToEventLoop(*conn_, loop_)) cancellables.push_back(std::move(token));
 }
 
 RenderContext::~RenderContext() {
@@ -548,7 +542,7 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
 
 // --- BlurPainterFactory ---
 
-BlurPainterFactory::BlurPainterFactory(EventLoop& loop, std::string displayName)
+BlurPainterFactory::BlurPainterFactory(Scheduler& loop, std::string displayName)
     : loop_(loop), displayName_(std::move(displayName)) {}
 
 BlurPainterFactory::~BlurPainterFactory() = default;
