@@ -20,10 +20,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/cancellable.h"
 #include "core/scheduler.h"
+#include "core/subject.h"
 
 namespace dunelo::x11 {
 
@@ -72,6 +74,7 @@ struct Atoms {
   xcb_atom_t UTF8_STRING = XCB_NONE;
   xcb_atom_t GTK_APPLICATION_ID = XCB_NONE;
   xcb_atom_t DUNELO_OVERLAY = XCB_NONE;  // marks our own overlay windows
+  xcb_atom_t NET_WM_CM_S = XCB_NONE;     // _NET_WM_CM_S<screen>: owned by a compositing manager
 };
 
 // Extension presence and versions, queried once at connection time.
@@ -163,24 +166,15 @@ class X11Connection {
   void logError(const xcb_generic_error_t& error, std::string_view what);
   void markLost();
 
-  struct HandlerEntry {
-    EventHandler handler;
-    bool active = true;
-  };
-  using HandlerList = std::vector<std::shared_ptr<HandlerEntry>>;
-  Cancellable addTo(uint32_t key, EventHandler handler);
-
   xcb_connection_t* conn_;
   xcb_screen_t* screen_ = nullptr;
   int screenNumber_ = 0;
   Atoms atoms_;
   Extensions extensions_;
   std::map<std::string, xcb_atom_t, std::less<>> atomCache_;
-  // Keyed by the response type, or by 0x10000 | opcode << 8 | ... for generic events.
-  std::shared_ptr<std::map<uint32_t, HandlerList>> handlers_ =
-      std::make_shared<std::map<uint32_t, HandlerList>>();
-  using LostList = std::vector<std::shared_ptr<std::function<void()>>>;
-  std::shared_ptr<LostList> lostHandlers_ = std::make_shared<LostList>();
+  // Keyed by the response type, or by a flag | opcode << 16 | event type for generic events.
+  std::map<uint32_t, Subject<xcb_generic_event_t>> handlers_;
+  Subject<std::monostate> lostHandlers_;
   bool lost_ = false;
   uint64_t unexpectedErrors_ = 0;
 };

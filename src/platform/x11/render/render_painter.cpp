@@ -100,7 +100,7 @@ RenderContext::~RenderContext() {
 
 void RenderContext::watchCompositor() {
   xcb_connection_t* c = conn_->xcb();
-  compositorSelection_ = conn_->atom("_NET_WM_CM_S" + std::to_string(conn_->screenNumber()));
+  compositorSelection_ = conn_->atoms().NET_WM_CM_S;
   if (compositorSelection_ == XCB_NONE) return;
   // Watched before asking, so that a change in between is not missed.
   xcb_xfixes_select_selection_input(c, conn_->root(), compositorSelection_,
@@ -121,15 +121,13 @@ void RenderContext::watchCompositor() {
     compositorRunning_ = running;
     debugLog(running ? "[X11] overlay renderer: a compositing manager started"
                      : "[X11] overlay renderer: the compositing manager stopped");
-    auto snapshot = compositorObservers_;
-    for (auto& [id, handler] : snapshot) handler();
+    compositorChanges_.send({});
   }));
 }
 
 Cancellable RenderContext::observeCompositor(std::function<void()> handler) {
-  const int id = nextObserver_++;
-  compositorObservers_[id] = std::move(handler);
-  return Cancellable([this, id] { compositorObservers_.erase(id); });
+  return compositorChanges_.subscribe(
+      [handler = std::move(handler)](std::monostate) { handler(); });
 }
 
 void RenderContext::addOverlay(xcb_window_t window) {

@@ -21,10 +21,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/cancellable.h"
 #include "core/scheduler.h"
+#include "core/subject.h"
 #include "core/weak_ptr.h"
 #include "platform/x11/overlay_painter.h"
 #include "platform/x11/render/backdrop.h"
@@ -80,8 +82,7 @@ class RenderContext {
   RenderStats stats_;
   xcb_atom_t compositorSelection_ = XCB_NONE;
   bool compositorRunning_ = false;
-  std::map<int, std::function<void()>> compositorObservers_;
-  int nextObserver_ = 0;
+  Subject<std::monostate> compositorChanges_;
   CancellableBag cancellables;
 };
 
