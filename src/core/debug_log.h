@@ -17,7 +17,8 @@ namespace dunelo {
 class LogSink {
  public:
   virtual ~LogSink() = default;
-  // One message as given: no timestamp, no line feed added. Calls never overlap.
+  // One message as given: no timestamp, no line feed added. Calls never overlap; a sink must not
+  // log itself.
   virtual void write(std::string_view message) = 0;
 };
 
