@@ -166,6 +166,14 @@ VersionQuery versionQuery(Cookie (*request)(xcb_connection_t*, Args...),
   };
 }
 
+// The same, for the usual reply fields `major_version` and `minor_version`.
+template <class Cookie, class Reply, class... Args>
+VersionQuery versionQuery(Cookie (*request)(xcb_connection_t*, Args...),
+                          Reply* (*reply)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                          std::type_identity_t<Args>... wanted) {
+  return versionQuery(request, reply, &Reply::major_version, &Reply::minor_version, wanted...);
+}
+
 }  // namespace
 
 void X11Connection::queryExtensions() {
@@ -177,41 +185,25 @@ void X11Connection::queryExtensions() {
   auto& x = extensions_;
   const std::array rows = {
       Row{&xcb_randr_id, &x.randr,
-          versionQuery(xcb_randr_query_version, xcb_randr_query_version_reply,
-                       &xcb_randr_query_version_reply_t::major_version,
-                       &xcb_randr_query_version_reply_t::minor_version, 1, 5)},
+          versionQuery(xcb_randr_query_version, xcb_randr_query_version_reply, 1, 5)},
       Row{&xcb_render_id, &x.render,
-          versionQuery(xcb_render_query_version, xcb_render_query_version_reply,
-                       &xcb_render_query_version_reply_t::major_version,
-                       &xcb_render_query_version_reply_t::minor_version, 0, 11)},
+          versionQuery(xcb_render_query_version, xcb_render_query_version_reply, 0, 11)},
       Row{&xcb_composite_id, &x.composite,
-          versionQuery(xcb_composite_query_version, xcb_composite_query_version_reply,
-                       &xcb_composite_query_version_reply_t::major_version,
-                       &xcb_composite_query_version_reply_t::minor_version, 0, 4)},
+          versionQuery(xcb_composite_query_version, xcb_composite_query_version_reply, 0, 4)},
       Row{&xcb_xfixes_id, &x.xfixes,
-          versionQuery(xcb_xfixes_query_version, xcb_xfixes_query_version_reply,
-                       &xcb_xfixes_query_version_reply_t::major_version,
-                       &xcb_xfixes_query_version_reply_t::minor_version, 5, 0)},
+          versionQuery(xcb_xfixes_query_version, xcb_xfixes_query_version_reply, 5, 0)},
       Row{&xcb_damage_id, &x.damage,
-          versionQuery(xcb_damage_query_version, xcb_damage_query_version_reply,
-                       &xcb_damage_query_version_reply_t::major_version,
-                       &xcb_damage_query_version_reply_t::minor_version, 1, 1)},
+          versionQuery(xcb_damage_query_version, xcb_damage_query_version_reply, 1, 1)},
       Row{&xcb_res_id, &x.res,
           versionQuery(xcb_res_query_version, xcb_res_query_version_reply,
                        &xcb_res_query_version_reply_t::server_major,
                        &xcb_res_query_version_reply_t::server_minor, 1, 2)},
       Row{&xcb_shape_id, &x.shape,
-          versionQuery(xcb_shape_query_version, xcb_shape_query_version_reply,
-                       &xcb_shape_query_version_reply_t::major_version,
-                       &xcb_shape_query_version_reply_t::minor_version)},
+          versionQuery(xcb_shape_query_version, xcb_shape_query_version_reply)},
       Row{&xcb_input_id, &x.xinput,
-          versionQuery(xcb_input_xi_query_version, xcb_input_xi_query_version_reply,
-                       &xcb_input_xi_query_version_reply_t::major_version,
-                       &xcb_input_xi_query_version_reply_t::minor_version, 2, 2)},
+          versionQuery(xcb_input_xi_query_version, xcb_input_xi_query_version_reply, 2, 2)},
       Row{&xcb_test_id, &x.xtest,
-          versionQuery(xcb_test_get_version, xcb_test_get_version_reply,
-                       &xcb_test_get_version_reply_t::major_version,
-                       &xcb_test_get_version_reply_t::minor_version, 2, 2)},
+          versionQuery(xcb_test_get_version, xcb_test_get_version_reply, 2, 2)},
   };
   for (const Row& row : rows) xcb_prefetch_extension_data(conn_, row.id);
   std::vector<std::function<std::optional<Version>()>> replies(rows.size());
