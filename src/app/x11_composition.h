@@ -40,7 +40,6 @@ class X11Composition {
 
   // The composition's own poll() loop; only when no scheduler was given.
   x11::EventLoop& loop() { return *ownLoop_; }
-  Scheduler& scheduler() { return platform_->scheduler; }
   x11::X11Connection& connection() { return *connection_; }
   x11::X11Desktop& desktop() { return *desktop_; }
   Platform& platform() { return *platform_; }
