@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/debug_log.h"
+#include "core/debug_log_file.h"
 #include "settings/json_file_defaults_store.h"
 #include "settings/settings_manager.h"
 
@@ -25,17 +25,22 @@ struct NoLoginItems : LoginItems {
   bool unregisterApp() override { return true; }
 };
 
+// A scratch directory that also receives the debug log while it exists.
 struct ScratchDir {
-  ScratchDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "dunelo-bench-XXXXXX").string();
-    if (::mkdtemp(templ.data())) path = templ;
-    setDebugLogPathForTesting(path + "/debug.log");
+  ScratchDir() : path(makeDir()), logFile({.paths = {path + "/debug.log"}}) {
+    logInstalled = installLogSink(logFile);
   }
   ~ScratchDir() {
-    setDebugLogPathForTesting("");
+    logInstalled.cancel();
     std::filesystem::remove_all(path);
   }
+  static std::string makeDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "dunelo-bench-XXXXXX").string();
+    return ::mkdtemp(templ.data()) ? templ : std::string();
+  }
   std::string path;
+  DebugLogFile logFile;
+  Cancellable logInstalled;
 };
 
 // Counts the files renamed onto defaults.json in `dir`.

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/x11/event_loop.h"
 #include "platform/x11/x11_desktop.h"
 #include "x11/x_server.h"
 

@@ -1,6 +1,6 @@
 # Fails when a file of the platform-free core reaches for a backend or a toolkit, or selects code
-# with the preprocessor. Only the entry point in src/app/ (files named main*.cpp or
-# *composition*) may name a backend.
+# with the preprocessor, or when anything outside src/app/ reaches up into it. Only the entry
+# point in src/app/ (files named main*.cpp or *composition*) may name a backend.
 file(GLOB_RECURSE core_files
   ${SOURCE_DIR}/src/core/*.[hc]pp ${SOURCE_DIR}/src/core/*.h
   ${SOURCE_DIR}/src/settings/*.[hc]pp ${SOURCE_DIR}/src/settings/*.h
@@ -28,7 +28,20 @@ foreach(f IN LISTS core_files)
     endif()
   endforeach()
 endforeach()
+# src/app/ is the top: the composition root and the coordinator. Nothing below includes it.
+file(GLOB_RECURSE all_files ${SOURCE_DIR}/src/*.[hc]pp ${SOURCE_DIR}/src/*.h)
+foreach(f IN LISTS all_files)
+  if(f MATCHES "/src/app/")
+    continue()
+  endif()
+  file(STRINGS ${f} lines REGEX "#[ \t]*include")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "#[ \t]*include [<\"]app/")
+      string(APPEND failures "${f}: ${line}\n")
+    endif()
+  endforeach()
+endforeach()
 if(failures)
-  message(FATAL_ERROR "The core reaches outside its layer:\n${failures}")
+  message(FATAL_ERROR "A file reaches outside its layer:\n${failures}")
 endif()
 message(STATUS "layering ok: ${CMAKE_CURRENT_LIST_FILE}")

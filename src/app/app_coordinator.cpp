@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "app/debug_log.h"
+#include "app/run_apple_script.h"
+#include "core/debug_log.h"
 
 namespace dunelo {
 

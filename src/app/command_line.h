@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/remote_control.h"
+#include "system/remote_control.h"
 
 namespace dunelo {
 

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/json_file_defaults_store.h"

@@ -2,19 +2,11 @@
 
 #include <unistd.h>
 
-#include <QApplication>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <string_view>
 
-#include "app/composition.h"
-#include "app/debug_log.h"
-#include "app/program_lifecycle.h"
-#include "app/remote_control.h"
+#include "core/debug_log.h"
 #include "platform/desktop/detached_process.h"
-#include "ui/dbus_service.h"
-#include "ui/dunelo_ui.h"
-#include "ui/single_instance.h"
 
 namespace dunelo {
 namespace {
@@ -28,37 +20,6 @@ bool listsGnome(std::string_view desktops) {
   }
   return false;
 }
-
-// Where the desktop has no tray: the extension's top-bar button, in the tray icon's two looks,
-// opens and closes the panel under itself.
-class ShellIndicator {
- public:
-  ShellIndicator(gnome::ShellConnection& shell, SettingsManager& settings, TrayPanel& tray)
-      : shell_(shell) {
-    tokens_.push_back(settings.isActive.subscribe([this](bool active) {
-      active_ = active;
-      update();
-    }));
-    tokens_.push_back(shell_.presence.subscribe([this](const bool& present) {
-      if (present) update();
-    }));
-    tokens_.push_back(shell_.indicatorActivated.subscribe([&tray](const Rect& r) {
-      tray.togglePanelAt(QRect(static_cast<int>(r.origin.x), static_cast<int>(r.origin.y),
-                               static_cast<int>(r.size.width), static_cast<int>(r.size.height)));
-    }));
-  }
-  ~ShellIndicator() { shell_.send("SetIndicator", {false, false}); }
-
- private:
-  void update() {
-    const bool visible = !QSystemTrayIcon::isSystemTrayAvailable();
-    shell_.send("SetIndicator", {visible, active_});
-  }
-
-  gnome::ShellConnection& shell_;
-  bool active_ = false;
-  CancellableBag tokens_;
-};
 
 }  // namespace
 
@@ -123,41 +84,29 @@ GnomeComposition::~GnomeComposition() {
   shell_.reset();
 }
 
-int runOnWayland(gnome::SessionKind session, Scheduler& scheduler, SingleInstance& instance) {
-  debugLog(session == gnome::SessionKind::gnomeWayland
-               ? "[Dunelo] GNOME on Wayland: following the desktop through the GNOME Shell "
-                 "extension"
-               : "[Dunelo] a Wayland session that is not GNOME: Dunelo cannot follow it");
-  GnomeComposition composition(session, scheduler, {});
+ShellIndicator::ShellIndicator(gnome::ShellConnection& shell, SettingsManager& settings,
+                               TrayPanel& tray)
+    : shell_(shell) {
+  tokens_.push_back(settings.isActive.subscribe([this](bool active) {
+    active_ = active;
+    update();
+  }));
+  tokens_.push_back(shell_.presence.subscribe([this](const bool& present) {
+    if (present) update();
+  }));
+  tokens_.push_back(shell_.indicatorActivated.subscribe([&tray](const Rect& r) {
+    tray.togglePanelAt(QRect(static_cast<int>(r.origin.x), static_cast<int>(r.origin.y),
+                             static_cast<int>(r.size.width), static_cast<int>(r.size.height)));
+  }));
+}
 
-  std::unique_ptr<QSocketNotifier> signalWatch;
-  if (const int quitFd = installQuitSignalPipe(); quitFd >= 0) {
-    signalWatch = std::make_unique<QSocketNotifier>(quitFd, QSocketNotifier::Read);
-    QObject::connect(signalWatch.get(), &QSocketNotifier::activated, qApp, [quitFd] {
-      drainQuitSignalPipe(quitFd);
-      QApplication::quit();
-    });
-  }
+ShellIndicator::~ShellIndicator() {
+  shell_.send("SetIndicator", {false, false});
+}
 
-  auto coordinator = makeAppCoordinator(composition.platform());
-  AppCoordinator* c = coordinator.get();
-  auto ui =
-      std::make_unique<DuneloUi>(c->settings, c->permissions, composition.platform().workspace,
-                                 [c] { c->updater.checkForUpdates(); });
-  RemoteControl control(
-      c->settings, [&ui] { ui->tray().showPanel(); }, [] { QApplication::quit(); });
-  instance.serve(&control);
-  auto bus = std::make_unique<DBusService>(control);
-  auto indicator = std::make_unique<ShellIndicator>(composition.shell(), c->settings, ui->tray());
-  QApplication::exec();
-
-  indicator.reset();
-  bus.reset();
-  instance.serve(nullptr);
-  ui.reset();
-  coordinator.reset();
-  signalWatch.reset();
-  return exitStatus(false);
+void ShellIndicator::update() {
+  const bool visible = !QSystemTrayIcon::isSystemTrayAvailable();
+  shell_.send("SetIndicator", {visible, active_});
 }
 
 }  // namespace dunelo

@@ -11,14 +11,15 @@
 
 #include "app/composition_services.h"
 #include "app/platform.h"
+#include "core/cancellable.h"
 #include "platform/gnome/gnome_desktop.h"
 #include "platform/gnome/gnome_input.h"
 #include "platform/gnome/gnome_overlay_surface.h"
 #include "platform/gnome/shell_connection.h"
+#include "settings/settings_manager.h"
+#include "ui/tray_panel.h"
 
 namespace dunelo {
-
-class SingleInstance;
 
 // The Wayland session Dunelo runs in, from the session's environment; none for an X11 session
 // (or none that says it is Wayland), where the X11 backend runs. A Wayland session is named by
@@ -59,8 +60,21 @@ class GnomeComposition {
   std::unique_ptr<Platform> platform_;
 };
 
-// The program under the Qt loop on Wayland, from the point where the application object exists
-// and this process holds the single instance; returns the exit status.
-int runOnWayland(gnome::SessionKind session, Scheduler& scheduler, SingleInstance& instance);
+// Where the desktop has no tray: the extension's top-bar button, in the tray icon's two looks,
+// opens and closes the panel under itself, for as long as this object lives.
+class ShellIndicator {
+ public:
+  ShellIndicator(gnome::ShellConnection& shell, SettingsManager& settings, TrayPanel& tray);
+  ~ShellIndicator();
+  ShellIndicator(const ShellIndicator&) = delete;
+  ShellIndicator& operator=(const ShellIndicator&) = delete;
+
+ private:
+  void update();
+
+  gnome::ShellConnection& shell_;
+  bool active_ = false;
+  CancellableBag tokens_;
+};
 
 }  // namespace dunelo

@@ -9,12 +9,14 @@
 
 #include "app/command_line.h"
 #include "app/composition.h"
-#include "app/debug_log.h"
 #include "app/program_lifecycle.h"
 #include "app/x11_composition.h"
+#include "core/debug_log_file.h"
 
 int main(int argc, char** argv) {
   using namespace dunelo;
+  DebugLogFile logFile;
+  const Cancellable logInstalled = installLogSink(logFile);
 
   const CommandLine commandLine =
       parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));

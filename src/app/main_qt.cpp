@@ -1,8 +1,8 @@
-// The dunelo program with its tray item: Dunelo on the X11 desktop it is started in, run by the
-// Qt event loop.
+// The dunelo program with its tray item: Dunelo on the desktop it is started in (an X11 session,
+// or GNOME on Wayland through its Shell extension), run by the Qt event loop.
 //
 // Qt owns the thread: the coordinator's timers and delayed work are Qt timers, the backend's own X
-// connection (not Qt's) is read through a socket notifier, and the tray and its panel are Qt
+// connections (not Qt's) are read through socket notifiers, and the tray and its panel are Qt
 // Quick. A second start opens the running instance's panel and exits; with a command (see
 // --help) it only talks to the running instance. It runs until "Quit Dunelo" (or --quit, or Quit
 // on the session bus), SIGINT or SIGTERM, or until the X server goes away.
@@ -12,16 +12,15 @@
 #include <string>
 
 #include "app/composition.h"
-#include "app/debug_log.h"
 #include "app/gnome_composition.h"
+#include "app/main_commands.h"
 #include "app/program_lifecycle.h"
-#include "app/remote_control.h"
 #include "app/x11_composition.h"
+#include "core/debug_log_file.h"
 #include "platform/desktop/xdg_autostart.h"
-#include "ui/command_line_client.h"
+#include "system/remote_control.h"
 #include "ui/dbus_service.h"
 #include "ui/dunelo_ui.h"
-#include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
 #include "ui/single_instance.h"
 
@@ -45,6 +44,8 @@ void routeQtMessage(QtMsgType, const QMessageLogContext&, const QString& message
 
 int main(int argc, char** argv) {
   using namespace dunelo;
+  DebugLogFile logFile;
+  const Cancellable logInstalled = installLogSink(logFile);
 
   // Help, the version and the commands for a running Dunelo need no display.
   if (const auto status = runCommandLine(argc, argv)) return *status;
@@ -79,22 +80,28 @@ int main(int argc, char** argv) {
   }
 
   QtScheduler scheduler;
-  if (wayland) return runOnWayland(*wayland, scheduler, instance);
-  X11Composition::Options options;
-  options.scheduler = &scheduler;
-  std::string failure;
-  auto composition = X11Composition::open(options, &failure);
-  if (!composition) {
-    reportNoDisplay(failure);
-    return 1;
+  std::unique_ptr<GnomeComposition> gnomeDesktop;
+  std::unique_ptr<X11Composition> x11Desktop;
+  Platform* platform = nullptr;
+  if (wayland) {
+    debugLog(*wayland == gnome::SessionKind::gnomeWayland
+                 ? "[Dunelo] GNOME on Wayland: following the desktop through the GNOME Shell "
+                   "extension"
+                 : "[Dunelo] a Wayland session that is not GNOME: Dunelo cannot follow it");
+    gnomeDesktop =
+        std::make_unique<GnomeComposition>(*wayland, scheduler, GnomeComposition::Options{});
+    platform = &gnomeDesktop->platform();
+  } else {
+    X11Composition::Options options;
+    options.scheduler = &scheduler;
+    std::string failure;
+    x11Desktop = X11Composition::open(options, &failure);
+    if (!x11Desktop) {
+      reportNoDisplay(failure);
+      return 1;
+    }
+    platform = &x11Desktop->platform();
   }
-  auto& connection = composition->connection();
-  auto& backendLoop = composition->loop();
-  auto pump = std::make_unique<FdEventPump>(connection.fd(), [&connection, &backendLoop] {
-    connection.dispatchPendingEvents();
-    backendLoop.runOnce(0);  // the overlays' render connection
-    connection.flush();
-  });
 
   std::unique_ptr<QSocketNotifier> signalWatch;
   if (const int quitFd = installQuitSignalPipe(); quitFd >= 0) {
@@ -106,33 +113,39 @@ int main(int argc, char** argv) {
   }
 
   bool serverGone = false;
-  Cancellable lostWatch = connection.addConnectionLostHandler([&] {
-    serverGone = true;
-    debugLog("[Dunelo] the X server went away; quitting");
-    QApplication::quit();
-  });
+  Cancellable lostWatch;
+  if (x11Desktop) {
+    lostWatch = x11Desktop->connection().addConnectionLostHandler([&] {
+      serverGone = true;
+      debugLog("[Dunelo] the X server went away; quitting");
+      QApplication::quit();
+    });
+  }
 
-  auto coordinator = makeAppCoordinator(composition->platform());
+  auto coordinator = makeAppCoordinator(*platform);
   AppCoordinator* c = coordinator.get();
   runningCoordinator = c;
-  auto ui =
-      std::make_unique<DuneloUi>(c->settings, c->permissions, composition->platform().workspace,
-                                 [c] { c->updater.checkForUpdates(); });
+  auto ui = std::make_unique<DuneloUi>(c->settings, c->permissions, platform->workspace,
+                                       [c] { c->updater.checkForUpdates(); });
   RemoteControl control(
       c->settings, [&ui] { ui->tray().showPanel(); }, [] { QApplication::quit(); });
   instance.serve(&control);
   auto bus = std::make_unique<DBusService>(control);
-  connection.flush();
+  std::unique_ptr<ShellIndicator> indicator;
+  if (gnomeDesktop)
+    indicator = std::make_unique<ShellIndicator>(gnomeDesktop->shell(), c->settings, ui->tray());
+  if (x11Desktop) x11Desktop->connection().flush();
   if (!serverGone) app.exec();
 
+  indicator.reset();
   bus.reset();
   instance.serve(nullptr);
   ui.reset();
   runningCoordinator = nullptr;
   coordinator.reset();  // every way out of the loop ends here; this puts a hidden dock back
   lostWatch.cancel();
-  pump.reset();
   signalWatch.reset();
-  composition.reset();
+  gnomeDesktop.reset();
+  x11Desktop.reset();
   return exitStatus(serverGone);
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo {
 namespace {

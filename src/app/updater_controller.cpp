@@ -2,12 +2,12 @@
 
 namespace dunelo {
 
-UpdaterController::UpdaterController(Updater& updater) : updaterController_(updater) {
-  updaterController_.start();
+UpdaterController::UpdaterController(Updater& updater) : updater_(updater) {
+  updater_.start();
 }
 
 void UpdaterController::checkForUpdates() {
-  updaterController_.checkForUpdates();
+  updater_.checkForUpdates();
 }
 
 }  // namespace dunelo

@@ -17,7 +17,7 @@ class UpdaterController {
   void checkForUpdates();
 
  private:
-  Updater& updaterController_;
+  Updater& updater_;
 };
 
 }  // namespace dunelo

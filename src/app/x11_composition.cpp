@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "app/composition_services.h"
+#include "core/debug_log.h"
 #include "platform/x11/render/render_painter.h"
 
 namespace dunelo {
@@ -12,20 +13,21 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   if (!connection) return nullptr;
   std::unique_ptr<X11Composition> c(new X11Composition());
   c->connection_ = std::move(connection);
-  Scheduler& scheduler = options.scheduler ? *options.scheduler : c->loop_;
-  if (!options.scheduler) c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, c->loop_);
-  // The overlays blur what lies behind them (a flat veil where the display cannot). The blur's
-  // own render connection is served by the composition's loop, also under a toolkit loop.
+  if (!options.scheduler) c->ownLoop_ = std::make_unique<x11::EventLoop>();
+  Scheduler& scheduler = options.scheduler ? *options.scheduler : *c->ownLoop_;
+  c->loopAttachment_ = x11::attachToEventLoop(*c->connection_, scheduler);
+  // The overlays blur what lies behind them (a flat veil where the display cannot).
   c->desktop_ = std::make_unique<x11::X11Desktop>(
       *c->connection_, scheduler,
       std::make_unique<x11::BlurPainterFactory>(
-          c->loop_, options.displayName ? options.displayName : std::string()),
-      c->watchedDesktopFiles());
+          scheduler, options.displayName ? options.displayName : std::string()),
+      c->watchedDesktopFiles(scheduler));
   c->mouseMonitors_ = std::make_unique<x11::X11MouseMonitors>(
       *c->connection_, scheduler,
       x11::X11MouseMonitors::Options{.coordinates = &c->desktop_->displays().coordinates()});
   c->hotKeys_ = std::make_unique<x11::X11HotKeys>(*c->connection_);
-  DesktopServices services = makeDesktopServices(scheduler, options.defaultsPath, options.autostartDir);
+  DesktopServices services =
+      makeDesktopServices(scheduler, options.defaultsPath, options.autostartDir);
   c->dock_ = std::move(services.dock);
   c->updater_ = std::move(services.updater);
   c->defaults_ = std::move(services.defaults);
@@ -50,15 +52,14 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   return c;
 }
 
-std::unique_ptr<x11::DesktopFileIndex> X11Composition::watchedDesktopFiles() {
+std::unique_ptr<x11::DesktopFileIndex> X11Composition::watchedDesktopFiles(Scheduler& loop) {
   auto index = std::make_unique<x11::DesktopFileIndex>(x11::DesktopFileIndex::defaultDataDirs());
   desktopFilesWatcher_ = std::make_unique<DirectoryWatcher>(index->applicationDirs());
   DirectoryWatcher* watcher = desktopFilesWatcher_.get();
   if (!watcher->isWatching()) return index;  // the index then looks again on missed lookups
   index->setRescanTrigger([watcher] { return watcher->takeChanged(); });
-  // Served by the composition's loop (also under a toolkit loop, between X events); the
-  // trigger reads whatever is still queued when it is asked.
-  desktopFilesWatch_ = loop_.watchFd(watcher->fd(), [watcher] { watcher->readEvents(); });
+  // The trigger also reads whatever is still queued when it is asked.
+  desktopFilesWatch_ = loop.watchFd(watcher->fd(), [watcher] { watcher->readEvents(); });
   return index;
 }
 

@@ -1,4 +1,4 @@
-// Dunelo on an X11 desktop: the X11 backend over one connection and the poll() main loop, the
+// Dunelo on an X11 desktop: the X11 backend over one connection and one main loop, the
 // settings file, the XDG autostart entry, the desktop's dock and the package-manager updater,
 // assembled into the `Platform` the coordinator is built over.
 #pragma once
@@ -26,10 +26,9 @@ class X11Composition {
     const char* displayName = nullptr;        // null: $DISPLAY
     std::optional<std::string> defaultsPath;  // none: $XDG_CONFIG_HOME/dunelo/defaults.json
     std::optional<std::string> autostartDir;  // none: $XDG_CONFIG_HOME/autostart
-    // The main loop when a toolkit runs the thread; null: the composition's own poll() loop. With
-    // a scheduler given, the caller drives the connection and the composition's loop (which still
-    // serves the overlays' render connection): when `fd()` is readable and before its own loop
-    // sleeps it calls `dispatchPendingEvents()`, `loop().runOnce(0)`, then `flush()`.
+    // The main loop when a toolkit runs the thread; null: the composition's own poll() loop.
+    // Either way that one loop serves both X connections (the main one and the overlays' render
+    // connection), the timers and everything else.
     Scheduler* scheduler = nullptr;
   };
 
@@ -40,17 +39,19 @@ class X11Composition {
   X11Composition(const X11Composition&) = delete;
   X11Composition& operator=(const X11Composition&) = delete;
 
-  x11::EventLoop& loop() { return loop_; }
+  // The composition's own poll() loop; only when no scheduler was given.
+  x11::EventLoop& loop() { return *ownLoop_; }
   x11::X11Connection& connection() { return *connection_; }
   x11::X11Desktop& desktop() { return *desktop_; }
   Platform& platform() { return *platform_; }
 
  private:
   X11Composition() = default;
-  // The index of installed applications, read again when a watched data directory changes.
-  std::unique_ptr<x11::DesktopFileIndex> watchedDesktopFiles();
+  // The index of installed applications, read again when a watched data directory changes; the
+  // changes are read on `loop`.
+  std::unique_ptr<x11::DesktopFileIndex> watchedDesktopFiles(Scheduler& loop);
 
-  x11::EventLoop loop_;
+  std::unique_ptr<x11::EventLoop> ownLoop_;
   std::unique_ptr<x11::X11Connection> connection_;
   CancellableBag loopAttachment_;
   std::unique_ptr<DirectoryWatcher> desktopFilesWatcher_;  // outlives the index in desktop_

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/format.h"
 #include "overlay/focused_window_locator.h"
 #include "settings/settings_manager.h"

@@ -48,7 +48,9 @@ class Accessibility {
   virtual std::unique_ptr<WindowChangeObserver> createObserver(
       ProcessID pid, std::function<void(std::string_view notification)> callback) = 0;
 
-  // Reads the focused application through the system-wide element; false when the read fails.
+  // Whether the desktop tells which application has the focus, and who it is (the X11 backend
+  // needs a window manager that publishes the active window and the window's owning process);
+  // false when it cannot.
   virtual bool canReadFocusedApplication() = 0;
   // Whether this process may use these reads. With `prompt`, the desktop also asks the user to
   // grant it when it is not granted.

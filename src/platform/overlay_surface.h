@@ -58,7 +58,8 @@ class OverlaySurface {
   // Destroying the surface removes its window.
   virtual ~OverlaySurface() = default;
 
-  // Stacking within the normal window level.
+  // Shows the window above every other window (until `orderBelow` places it), or hides it; the
+  // window keeps its look and frame while hidden.
   virtual void orderFront() = 0;
   virtual void orderOut() = 0;
   // Places the window directly below `window`, another process's window. A window that no

@@ -1,4 +1,4 @@
-// The window server's list of on-screen windows, front to back, and its screen-capture check.
+// The display server's list of on-screen windows, front to back, and its screen-capture check.
 //
 // Each field of an entry may be missing or unreadable; the consumers decide what that means, so
 // entries carry optional fields rather than being dropped.

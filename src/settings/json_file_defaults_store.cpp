@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +16,7 @@
 #include <limits>
 #include <utility>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/file_io.h"
 
 namespace dunelo {
@@ -125,41 +124,12 @@ std::string errnoText(int err) {
 }
 
 std::string utcStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  const size_t n = std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
-  return std::string(text, n);
+  return formatUtc(std::time(nullptr), "%Y%m%dT%H%M%SZ");
 }
 
 bool pathExists(const std::string& p) {
   struct stat st {};
   return ::lstat(p.c_str(), &st) == 0;
-}
-
-std::string parentOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// mkdir -p with mode 0700 for the components it creates.
-bool makeDirectories(const std::string& dir, std::string* error) {
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return true;
-    *error = dir + " is not a directory";
-    return false;
-  }
-  const std::string parent = parentOf(dir);
-  if (parent != dir && !makeDirectories(parent, error)) return false;
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    *error = "cannot create " + dir + ": " + errnoText(errno);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -233,20 +203,8 @@ std::optional<DefaultsValue> defaultsValueFromJson(const json& j) {
 }
 
 std::optional<std::string> JsonFileDefaultsStore::defaultPath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string homeDir = home && home[0] == '/' ? home : "";
-    if (homeDir.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-        homeDir = pw->pw_dir;
-    }
-    if (homeDir.empty()) return std::nullopt;
-    base = homeDir + "/.config";
-  }
+  const std::string base = xdgBaseDirectory("XDG_CONFIG_HOME", ".config");
+  if (base.empty()) return std::nullopt;
   return base + "/dunelo/defaults.json";
 }
 
@@ -359,7 +317,7 @@ void JsonFileDefaultsStore::setAside(const std::string& reason) {
 }
 
 void JsonFileDefaultsStore::removeStaleTempFiles() {
-  const std::string dir = parentOf(path_);
+  const std::string dir = parentDirectory(path_);
   const std::string prefix = path_.substr(path_.find_last_of('/') + 1) + ".tmp-";
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
@@ -451,32 +409,8 @@ void JsonFileDefaultsStore::write() {
               std::to_string(kMaxWrittenSize) + ")";
       return false;
     }
-    const std::string dir = parentOf(path_);
-    if (!makeDirectories(dir, &error)) return false;
-    std::string temp = path_ + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-      error = "cannot create a file in " + dir + ": " + errnoText(errno);
-      return false;
-    }
-    const bool written = ::fchmod(fd, 0600) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    const int writeErr = errno;
-    if (::close(fd) != 0 || !written) {
-      error = "cannot write " + temp + ": " + errnoText(written ? errno : writeErr);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-      error = "cannot replace " + path_ + ": " + errnoText(errno);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    // Make the rename itself durable.
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
-    return true;
+    return makeDirectories(parentDirectory(path_), 0700, &error) &&
+           replaceFile(path_, text, 0600, &error);
   }();
   if (ok) ++writeCount_;
   reportWrite(ok, key, error);

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/format.h"
 #include "settings/color_archive.h"
 

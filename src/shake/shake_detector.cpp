@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/format.h"
 
 namespace dunelo {

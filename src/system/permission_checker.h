@@ -37,7 +37,7 @@ class PermissionChecker {
   // Yes when the desktop's preflight says so, or when the window list shows another process's
   // window with a readable width.
   bool probeScreenRecording();
-  // Yes when the system-wide focused application can be read, or the process is trusted.
+  // Yes when the desktop tells which application has the focus, or the process is trusted.
   bool probeAccessibility();
   // Asks the desktop to prompt the user for Accessibility trust; the answer shows in a later
   // refresh.

@@ -5,7 +5,7 @@
 #include <QVariantMap>
 #include <utility>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo {
 

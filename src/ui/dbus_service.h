@@ -13,7 +13,7 @@
 #include <QObject>
 #include <QString>
 
-#include "app/remote_control.h"
+#include "system/remote_control.h"
 #include "core/cancellable.h"
 
 namespace dunelo {

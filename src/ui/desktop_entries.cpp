@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/regular_file.h"
 
 namespace dunelo {

@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "core/regular_file.h"
 
 namespace dunelo {

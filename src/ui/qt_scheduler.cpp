@@ -1,7 +1,9 @@
 #include "ui/qt_scheduler.h"
 
+#include <QAbstractEventDispatcher>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cassert>
@@ -74,6 +76,33 @@ Cancellable QtScheduler::scheduleRepeating(double firstDelay, double interval, d
     handle->stop();
     handle->deleteLater();
   });
+}
+
+Cancellable QtScheduler::watchFd(int fd, Task onReadable) {
+  auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &context_);
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                   [task = std::make_shared<Task>(std::move(onReadable))] {
+                     Task copy = *task;  // the task may cancel its own watch
+                     copy();
+                   });
+  QPointer<QSocketNotifier> handle(notifier);
+  return Cancellable([handle] {
+    if (!handle) return;
+    handle->setEnabled(false);
+    handle->deleteLater();
+  });
+}
+
+Cancellable QtScheduler::beforeWait(Task task) {
+  auto* dispatcher = QAbstractEventDispatcher::instance(context_.thread());
+  if (!dispatcher) return {};
+  const QMetaObject::Connection connection =
+      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &context_,
+                       [task = std::make_shared<Task>(std::move(task))] {
+                         Task copy = *task;  // the task may cancel its own hook
+                         copy();
+                       });
+  return Cancellable([connection] { QObject::disconnect(connection); });
 }
 
 }  // namespace dunelo

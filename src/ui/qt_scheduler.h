@@ -1,8 +1,8 @@
 // The main thread's scheduler when the Qt event loop runs the process.
 //
-// Everything Dunelo schedules (posted work, delayed tasks, repeating timers) becomes a Qt timer or
-// a queued call on the thread that owns `context`, so the coordinator, the X connection and the
-// views share one loop and never need locks.
+// Everything Dunelo schedules (posted work, delayed tasks, repeating timers, descriptor watches)
+// becomes a Qt timer, a queued call or a socket notifier on the thread that made the scheduler,
+// so the coordinator, the X connections and the views share one loop and never need locks.
 #pragma once
 
 #include <QObject>
@@ -24,6 +24,9 @@ class QtScheduler final : public Scheduler {
   void postDelayed(double delay, Task task) override;
   [[nodiscard]] Cancellable scheduleRepeating(double firstDelay, double interval, double leeway,
                                               Task task) override;
+  [[nodiscard]] Cancellable watchFd(int fd, Task onReadable) override;
+  // Runs on the event dispatcher's aboutToBlock.
+  [[nodiscard]] Cancellable beforeWait(Task task) override;
 
  private:
   // Parent of every timer, so that pending work dies with the scheduler instead of running

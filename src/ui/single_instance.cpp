@@ -7,7 +7,7 @@
 #include <QLocalSocket>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "platform/desktop/private_directory.h"
 
 namespace dunelo {

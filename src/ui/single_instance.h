@@ -13,7 +13,7 @@
 #include <map>
 #include <memory>
 
-#include "app/remote_control.h"
+#include "system/remote_control.h"
 #include "core/cancellable.h"
 
 class QLocalServer;

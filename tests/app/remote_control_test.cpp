@@ -1,4 +1,4 @@
-#include "app/remote_control.h"
+#include "system/remote_control.h"
 
 #include <gtest/gtest.h>
 

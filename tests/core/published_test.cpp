@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/subject.h"
 #include "core/weak_ptr.h"
 #include "platform/sim/virtual_scheduler.h"
 
@@ -82,6 +83,29 @@ TEST(Published, OwnerDestroyedByHandlerIsSafe) {
   });
   p->set(1);
   EXPECT_EQ(p, nullptr);
+}
+
+// The observer lists of the X11 backend rely on these: a handler cancelled during a pass is
+// skipped, a subject torn down by its own handler finishes the pass, and a token that outlives
+// its subject cancels harmlessly.
+TEST(Subject, SkipsCancelledHandlersAndOutlivesItsOwnTeardown) {
+  auto subject = std::make_unique<Subject<int>>();
+  std::vector<std::string> log;
+  Cancellable victim;
+  Cancellable killer = subject->subscribe([&](int v) {
+    log.push_back("killer " + std::to_string(v));
+    victim.cancel();
+  });
+  victim = subject->subscribe([&](int) { log.push_back("victim"); });
+  Cancellable destroyer = subject->subscribe([&](int v) {
+    log.push_back("destroyer " + std::to_string(v));
+    subject.reset();
+  });
+  Cancellable last = subject->subscribe([&](int v) { log.push_back("last " + std::to_string(v)); });
+  subject->send(1);
+  EXPECT_THAT(log, ElementsAre("killer 1", "destroyer 1", "last 1"));
+  EXPECT_EQ(subject, nullptr);
+  killer.cancel();  // after the subject is gone
 }
 
 TEST(Publisher, DropFirstSkipsTheInitialValue) {

@@ -1,7 +1,9 @@
 #include "platform/sim/virtual_scheduler.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -66,6 +68,32 @@ TEST(VirtualScheduler, RepeatingTimerFirstDeadlineThenIntervalUntilCancelled) {
   });
   s.advance(1);
   EXPECT_EQ(count, 3);
+}
+
+TEST(VirtualScheduler, LooksAtDescriptorsAfterTheHooksOncePerPointInTime) {
+  VirtualScheduler s;
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  std::vector<std::string> log;
+  Cancellable hook = s.beforeWait([&] { log.push_back("hook"); });
+  Cancellable watch = s.watchFd(fds[0], [&] {
+    log.push_back("readable");  // never drained: a real loop would spin, the clock must not
+    s.post([&] { log.push_back("posted"); });
+  });
+  s.postDelayed(0.5, [&] {
+    log.push_back("task");
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+  });
+  s.advance(1);
+  EXPECT_THAT(log, ElementsAre("hook", "task", "hook", "readable", "posted"));
+  watch.cancel();
+  hook.cancel();
+  log.clear();
+  s.post([&] { log.push_back("task"); });
+  s.advance(1);
+  EXPECT_THAT(log, ElementsAre("task"));
+  close(fds[0]);
+  close(fds[1]);
 }
 
 }  // namespace

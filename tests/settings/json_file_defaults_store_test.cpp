@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "core/debug_log_file.h"
 #include "settings/settings_manager.h"
 #include "support/log_capture.h"
 #include "support/scratch_dir.h"
@@ -153,7 +154,8 @@ TEST(JsonStoreReadOnly, AFailedWriteKeepsTheValueInMemoryAndIsLoggedOnce) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-    setDebugLogPathForTesting(logPath);
+    DebugLogFile logFile({.paths = {logPath}});
+    const Cancellable logInstalled = installLogSink(logFile);
     JsonFileDefaultsStore store(path);
     SettingsManager s(store, noLogin);
     s.isActive = true;

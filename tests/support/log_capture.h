@@ -1,41 +1,41 @@
-// Points the debug log at a private file for the lifetime of a test and reads back its messages.
+// Collects the debug log's messages in memory for the lifetime of a test.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "support/scratch_dir.h"
+#include "core/debug_log.h"
 
 namespace dunelo::testing {
 
-class LogCapture {
+class LogCapture final : public LogSink {
  public:
-  LogCapture() { setDebugLogPathForTesting(path()); }
-  ~LogCapture() { setDebugLogPathForTesting(""); }
+  LogCapture() : installed_(installLogSink(*this)) {}
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  std::string path() const { return dir_.file("debug.log"); }
-  // The messages logged so far, without their timestamps.
-  std::vector<std::string> messages() const {
+  void write(std::string_view message) override { messages_.emplace_back(message); }
+
+  // The messages logged so far, as given.
+  const std::vector<std::string>& messages() const { return messages_; }
+  // Messages that start with `prefix`.
+  std::vector<std::string> messagesStartingWith(std::string_view prefix) const {
     std::vector<std::string> out;
-    for (const auto& line : readLines(path())) {
-      const auto sep = line.find(" +0000: ");
-      out.push_back(sep == std::string::npos ? line : line.substr(sep + 8));
-    }
+    for (const auto& m : messages_)
+      if (m.starts_with(prefix)) out.push_back(m);
     return out;
   }
-  // Messages that start with `prefix`.
-  std::vector<std::string> messagesStartingWith(const std::string& prefix) const {
-    std::vector<std::string> out;
-    for (auto& m : messages())
-      if (m.rfind(prefix, 0) == 0) out.push_back(m);
-    return out;
+  // Whether any message contains `text`.
+  bool contains(std::string_view text) const {
+    for (const auto& m : messages_)
+      if (m.find(text) != std::string::npos) return true;
+    return false;
   }
 
  private:
-  ScratchDir dir_;
+  std::vector<std::string> messages_;
+  Cancellable installed_;
 };
 
 }  // namespace dunelo::testing

@@ -6,8 +6,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
-#include "ui/fd_event_pump.h"
 #include "ui/qt_scheduler.h"
 #include "ui/tray_panel.h"
 
@@ -60,19 +61,44 @@ TEST(QtScheduler, RunsWorkInOrderStopsRepeatingWorkFromInsideAndDropsPendingWork
   orphan.cancel();  // the timer is already gone: a no-op
 }
 
-TEST(FdEventPump, DispatchesWhenReadableAndBeforeTheLoopSleeps) {
+// The loop must wake for a watched descriptor by itself: nothing else here wakes it before the
+// five-second guard.
+TEST(QtScheduler, WakesForAWatchedDescriptorAndRunsHooksBeforeSleeping) {
+  QtScheduler scheduler;
   int fds[2];
   ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
-  int drained = 0;
-  FdEventPump pump(fds[0], [&] {
+  QEventLoop loop;
+  int hookRuns = 0;
+  int reads = 0;
+  Cancellable hook = scheduler.beforeWait([&] { ++hookRuns; });
+  Cancellable watch;
+  watch = scheduler.watchFd(fds[0], [&] {
     char buf[16];
-    if (read(fds[0], buf, sizeof buf) > 0) ++drained;
+    while (read(fds[0], buf, sizeof buf) > 0) {
+    }
+    if (++reads == 2) watch.cancel();  // from inside its own handler
+    loop.quit();
   });
-  const int idleDispatches = pump.dispatchCount();
-  spinUntil([&] { return pump.dispatchCount() > idleDispatches; }, 200);
-  EXPECT_GT(pump.dispatchCount(), idleDispatches) << "dispatches before the loop blocks";
-  ASSERT_EQ(write(fds[1], "x", 1), 1);
-  EXPECT_TRUE(spinUntil([&] { return drained == 1; }));
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+  for (int round = 0; round < 2; ++round) {
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ASSERT_EQ(write(fds[1], "x", 1), 1);
+    });
+    guard.start(5000);
+    EXPECT_EQ(loop.exec(), 0) << "the watch never fired";
+    writer.join();
+  }
+  EXPECT_EQ(reads, 2);
+  EXPECT_GT(hookRuns, 0);
+  ASSERT_EQ(write(fds[1], "x", 1), 1);  // cancelled: no third call
+  hook.cancel();
+  const int hooksBefore = hookRuns;
+  spinUntil([] { return false; }, 30);
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(hookRuns, hooksBefore);
   close(fds[0]);
   close(fds[1]);
 }

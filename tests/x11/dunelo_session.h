@@ -37,6 +37,10 @@ class TickObservingScheduler final : public Scheduler {
       if (afterOrderingTick) afterOrderingTick();
     });
   }
+  Cancellable watchFd(int fd, Task onReadable) override {
+    return inner_.watchFd(fd, std::move(onReadable));
+  }
+  Cancellable beforeWait(Task task) override { return inner_.beforeWait(std::move(task)); }
   std::function<void()> afterOrderingTick;
 
  private:

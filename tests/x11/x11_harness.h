@@ -17,11 +17,7 @@ struct X11Harness {
     if (!server.ok()) return;
     connection = x11::X11Connection::open(server.display().c_str());
     if (!connection) return;
-    watch = loop.watchFd(connection->fd(), [this] { connection->dispatchPendingEvents(); });
-    prepare = loop.addPrepareHook([this] {
-      connection->dispatchPendingEvents();
-      connection->flush();
-    });
+    attached = x11::attachToEventLoop(*connection, loop);
   }
   bool isReady() const { return connection != nullptr; }
   // Runs the loop until `done` or two seconds pass.
@@ -30,8 +26,7 @@ struct X11Harness {
   x11::testing::XServer server;
   x11::EventLoop loop;
   std::unique_ptr<x11::X11Connection> connection;
-  Cancellable watch;
-  Cancellable prepare;
+  CancellableBag attached;
 };
 
 }  // namespace dunelo::testing

@@ -116,8 +116,8 @@ std::optional<CommandResult> CommandRunner::run(const std::vector<std::string>& 
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  // The main thread blocks SIGINT and SIGTERM to read them through its loop; a tool must not
-  // inherit that, or it could not be stopped.
+  // A tool starts with no signal blocked, whatever the mask of the thread that starts it: a
+  // blocked SIGTERM would make it unstoppable.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo {
 

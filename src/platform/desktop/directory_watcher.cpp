@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo {
 namespace {

@@ -1,7 +1,6 @@
 #include "platform/desktop/xdg_autostart.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,15 +48,6 @@ bool isValidUtf8(std::string_view s) {
     i += static_cast<size_t>(extra) + 1;
   }
   return true;
-}
-
-bool makeDirectories(const std::string& dir) {
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  const auto slash = dir.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash)))
-    return false;
-  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 }  // namespace
@@ -109,19 +99,8 @@ XdgAutostart::XdgAutostart(std::string autostartDir, std::string desktopId, std:
       programPath_(std::move(programPath)) {}
 
 std::optional<XdgAutostart> XdgAutostart::forThisProgram() {
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] == '/') home = h;
-    if (home.empty()) {
-      if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
-        home = pw->pw_dir;
-    }
-    if (home.empty()) return std::nullopt;
-    base = home + "/.config";
-  }
+  const std::string base = xdgBaseDirectory("XDG_CONFIG_HOME", ".config");
+  if (base.empty()) return std::nullopt;
   char exe[PATH_MAX + 1];
   const ssize_t n = ::readlink("/proc/self/exe", exe, PATH_MAX);
   if (n <= 0) return std::nullopt;
@@ -146,17 +125,7 @@ std::optional<std::string> XdgAutostart::entryText() const {
 
 bool XdgAutostart::registerApp() {
   const auto text = entryText();
-  if (!text || !makeDirectories(autostartDir_)) return false;
-  const std::string path = entryPath();
-  std::string temp = path + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  const bool written = ::fchmod(fd, 0644) == 0 && writeAll(fd, *text) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return text && makeDirectories(autostartDir_) && replaceFile(entryPath(), *text, 0644);
 }
 
 bool XdgAutostart::unregisterApp() {

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::gnome {
 namespace {

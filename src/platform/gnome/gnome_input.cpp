@@ -1,6 +1,6 @@
 #include "platform/gnome/gnome_input.h"
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::gnome {
 

@@ -6,7 +6,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::gnome {
 namespace {

@@ -418,7 +418,7 @@ void SimDesktop::init() {
   updater_ = std::make_unique<SimUpdater>(*this);
   loginItems_ = std::make_unique<SimLoginItems>(*this);
   mouseMonitors_ = std::make_unique<SimMouseMonitors>();
-  // Dunelo itself runs on the desktop: an accessory application (no Dock icon).
+  // Dunelo itself runs on the desktop: an accessory application (no taskbar entry).
   apps_.push_back(
       App{RunningApplication{selfPID_, kSelfBundleID, "Dunelo", ActivationPolicy::accessory},
           std::nullopt,

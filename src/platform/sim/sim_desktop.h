@@ -229,7 +229,7 @@ class SimDesktop {
   void failAllObserverCreation(bool fail = true) { failAllObservers_ = fail; }
   // The application does not support this notification: adding it answers false.
   void failNotification(ProcessID pid, std::string name, bool fail = true);
-  // The system-wide focused-application read fails even when it would work.
+  // Reading the focused application fails even when it would work.
   void failSystemWideFocusRead(bool fail = true) { failSystemWideRead_ = fail; }
   void setWindowListAvailable(bool available) { windowListAvailable_ = available; }
   // Makes the given fields of the window's list entry missing; an empty list clears them.

@@ -2,13 +2,16 @@
 //
 // Nothing runs until the test advances the clock. `advance(dt)` runs every task that falls due up
 // to now + dt in time order (FIFO among equal times), including tasks that are scheduled while
-// advancing, and leaves the clock at now + dt.
+// advancing, and leaves the clock at now + dt. Watched descriptors are looked at (without
+// waiting), after the before-wait hooks, once at each point in time where work ran: where a real
+// loop would go to sleep.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "core/scheduler.h"
 
@@ -24,6 +27,8 @@ class VirtualScheduler final : public Scheduler {
   void postDelayed(double delay, Task task) override;
   Cancellable scheduleRepeating(double firstDelay, double interval, double leeway,
                                 Task task) override;
+  Cancellable watchFd(int fd, Task onReadable) override;
+  Cancellable beforeWait(Task task) override;
 
   // Runs everything that falls due within `seconds` from now, then sets the clock to that time.
   void advance(double seconds);
@@ -45,12 +50,23 @@ class VirtualScheduler final : public Scheduler {
     std::shared_ptr<Timer> timer;  // a repeating timer's next tick
   };
   using Key = std::pair<double, uint64_t>;  // due time, sequence number
+  struct Watch {
+    int fd;  // -1 for a before-wait hook
+    Task task;
+    bool active;
+  };
+  using WatchList = std::vector<std::shared_ptr<Watch>>;
 
+  void runDue();
+  void waitPoint();
+  static Cancellable addWatch(const std::shared_ptr<WatchList>& list, int fd, Task task);
   void enqueue(double due, Item item) { queue_.emplace(Key{due, nextSeq_++}, std::move(item)); }
 
   double now_;
   uint64_t nextSeq_ = 0;
   std::map<Key, Item> queue_;
+  std::shared_ptr<WatchList> watches_ = std::make_shared<WatchList>();
+  std::shared_ptr<WatchList> hooks_ = std::make_shared<WatchList>();
 };
 
 }  // namespace dunelo::sim

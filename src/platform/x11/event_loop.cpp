@@ -39,29 +39,24 @@ Cancellable EventLoop::scheduleRepeating(double firstDelay, double interval, dou
   });
 }
 
-Cancellable EventLoop::watchFd(int fd, std::function<void()> onReady) {
-  auto watch = std::make_shared<Watch>(Watch{fd, std::move(onReady), true});
-  watches_.push_back(watch);
-  return Cancellable(
-      [this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(watch)] {
-        auto w = weak.lock();
-        auto a = alive.lock();
-        if (!w || !a || !*a) return;
-        w->active = false;
-        std::erase(watches_, w);
-      });
+Cancellable EventLoop::watchFd(int fd, Task onReadable) {
+  return addWatch(watches_, fd, std::move(onReadable));
 }
 
-Cancellable EventLoop::addPrepareHook(std::function<void()> hook) {
-  auto entry = std::make_shared<Watch>(Watch{-1, std::move(hook), true});
-  hooks_.push_back(entry);
+Cancellable EventLoop::beforeWait(Task task) {
+  return addWatch(hooks_, -1, std::move(task));
+}
+
+Cancellable EventLoop::addWatch(std::vector<std::shared_ptr<Watch>>& list, int fd, Task task) {
+  auto watch = std::make_shared<Watch>(Watch{fd, std::move(task), true});
+  list.push_back(watch);
   return Cancellable(
-      [this, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(entry)] {
+      [&list, alive = std::weak_ptr<bool>(alive_), weak = std::weak_ptr<Watch>(watch)] {
         auto w = weak.lock();
         auto a = alive.lock();
         if (!w || !a || !*a) return;
         w->active = false;
-        std::erase(hooks_, w);
+        std::erase(list, w);
       });
 }
 

@@ -1,7 +1,8 @@
 // The main thread's loop on a desktop without a UI toolkit: waits in poll() on the watched file
-// descriptors (the X connection, and whatever else a component needs) until the next timer is
-// due, and runs posted tasks, delayed tasks and repeating timers as the `Scheduler` the rest of
-// Dunelo uses. Time is the steady clock (CLOCK_MONOTONIC, time since boot).
+// descriptors (the X connections, and whatever else a component needs) until the next timer is
+// due, and runs posted tasks, delayed tasks, repeating timers and descriptor watches as the
+// `Scheduler` the rest of Dunelo uses. Time is the steady clock (CLOCK_MONOTONIC, time since
+// boot).
 #pragma once
 
 #include <chrono>
@@ -30,12 +31,8 @@ class EventLoop final : public Scheduler {
   [[nodiscard]] Cancellable scheduleRepeating(double firstDelay, double interval, double leeway,
                                               Task task) override;
 
-  // Calls `onReady` whenever `fd` is readable (or reports an error or hang-up) while the loop
-  // waits. Destroying the token stops watching.
-  [[nodiscard]] Cancellable watchFd(int fd, std::function<void()> onReady);
-  // Runs `hook` each time before the loop goes to sleep (to flush output buffers and to handle
-  // input that was already read into user-space queues).
-  [[nodiscard]] Cancellable addPrepareHook(std::function<void()> hook);
+  [[nodiscard]] Cancellable watchFd(int fd, Task onReadable) override;
+  [[nodiscard]] Cancellable beforeWait(Task task) override;
 
   // File descriptors watched now.
   size_t watchedFdCount() const { return watches_.size(); }
@@ -66,11 +63,12 @@ class EventLoop final : public Scheduler {
   };
   struct Watch {
     int fd;
-    std::function<void()> onReady;
+    Task onReady;
     bool active = true;
   };
   using Key = std::pair<double, uint64_t>;
 
+  Cancellable addWatch(std::vector<std::shared_ptr<Watch>>& list, int fd, Task task);
   void runDue();
   void wait(double maxWait);
 

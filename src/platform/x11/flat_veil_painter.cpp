@@ -119,8 +119,7 @@ class StippleVeilPainter final : public OverlayPainter {
 };
 
 bool compositorRunning(X11Connection& connection) {
-  const xcb_atom_t selection =
-      connection.atom("_NET_WM_CM_S" + std::to_string(connection.screenNumber()));
+  const xcb_atom_t selection = connection.atoms().NET_WM_CM_S;
   if (selection == XCB_NONE) return false;
   auto reply = replyOf(connection.xcb(), xcb_get_selection_owner_reply,
                        xcb_get_selection_owner(connection.xcb(), selection));

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "platform/x11/x11_window_list.h"
 
 namespace dunelo::x11 {

@@ -13,9 +13,12 @@
 #include <array>
 #include <cassert>
 #include <cstdio>
-#include <cstring>
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <vector>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::x11 {
 namespace {
@@ -88,13 +91,13 @@ X11Connection::X11Connection(xcb_connection_t* conn, int screenNumber)
 }
 
 X11Connection::~X11Connection() {
-  handlers_->clear();
+  handlers_.clear();
   xcb_disconnect(conn_);
 }
 
 void X11Connection::internAtoms() {
   struct Entry {
-    const char* name;
+    std::string name;
     xcb_atom_t* slot;
   };
   const std::array entries = {
@@ -127,11 +130,12 @@ void X11Connection::internAtoms() {
       Entry{"UTF8_STRING", &atoms_.UTF8_STRING},
       Entry{"_GTK_APPLICATION_ID", &atoms_.GTK_APPLICATION_ID},
       Entry{"_DUNELO_OVERLAY", &atoms_.DUNELO_OVERLAY},
+      Entry{"_NET_WM_CM_S" + std::to_string(screenNumber_), &atoms_.NET_WM_CM_S},
   };
   std::array<xcb_intern_atom_cookie_t, entries.size()> cookies{};
   for (size_t i = 0; i < entries.size(); ++i) {
-    cookies[i] = xcb_intern_atom(conn_, 0, static_cast<uint16_t>(std::strlen(entries[i].name)),
-                                 entries[i].name);
+    cookies[i] = xcb_intern_atom(conn_, 0, static_cast<uint16_t>(entries[i].name.size()),
+                                 entries[i].name.c_str());
   }
   for (size_t i = 0; i < entries.size(); ++i) {
     if (auto reply = replyOf(conn_, xcb_intern_atom_reply, cookies[i])) {
@@ -141,91 +145,93 @@ void X11Connection::internAtoms() {
   }
 }
 
+namespace {
+
+struct Version {
+  uint32_t major;
+  uint32_t minor;
+};
+// Sends an extension's version request and returns what waits for its reply (none on error).
+using VersionQuery =
+    std::function<std::function<std::optional<Version>()>(xcb_connection_t* connection)>;
+
+// The handshake of one extension: its `request` with the version this backend speaks, and the
+// reply's fields that hold the version the server agreed to.
+template <class Cookie, class Reply, class MajorField, class MinorField, class... Args>
+VersionQuery versionQuery(Cookie (*request)(xcb_connection_t*, Args...),
+                          Reply* (*reply)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                          MajorField Reply::*major, MinorField Reply::*minor,
+                          std::type_identity_t<Args>... wanted) {
+  return [=](xcb_connection_t* c) {
+    const Cookie cookie = request(c, wanted...);
+    return std::function<std::optional<Version>()>([=]() -> std::optional<Version> {
+      auto r = replyOf(c, reply, cookie);
+      if (!r) return std::nullopt;
+      return Version{static_cast<uint32_t>((*r).*major), static_cast<uint32_t>((*r).*minor)};
+    });
+  };
+}
+
+// The same, for the usual reply fields `major_version` and `minor_version`.
+template <class Cookie, class Reply, class... Args>
+VersionQuery versionQuery(Cookie (*request)(xcb_connection_t*, Args...),
+                          Reply* (*reply)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                          std::type_identity_t<Args>... wanted) {
+  return versionQuery(request, reply, &Reply::major_version, &Reply::minor_version, wanted...);
+}
+
+}  // namespace
+
 void X11Connection::queryExtensions() {
-  struct Ext {
+  struct Row {
     xcb_extension_t* id;
     Extensions::Info* info;
+    VersionQuery query;  // XFixes and Damage refuse requests from clients that skip it
   };
-  const std::array exts = {
-      Ext{&xcb_randr_id, &extensions_.randr},         Ext{&xcb_render_id, &extensions_.render},
-      Ext{&xcb_composite_id, &extensions_.composite}, Ext{&xcb_xfixes_id, &extensions_.xfixes},
-      Ext{&xcb_damage_id, &extensions_.damage},       Ext{&xcb_res_id, &extensions_.res},
-      Ext{&xcb_shape_id, &extensions_.shape},         Ext{&xcb_input_id, &extensions_.xinput},
-      Ext{&xcb_test_id, &extensions_.xtest},
-  };
-  for (const Ext& e : exts) xcb_prefetch_extension_data(conn_, e.id);
-  for (const Ext& e : exts) {
-    const xcb_query_extension_reply_t* data = xcb_get_extension_data(conn_, e.id);
-    if (!data || !data->present) continue;
-    e.info->present = true;
-    e.info->majorOpcode = data->major_opcode;
-    e.info->firstEvent = data->first_event;
-    e.info->firstError = data->first_error;
-  }
-  // Version negotiation; XFixes and Damage refuse requests from clients that skip it.
   auto& x = extensions_;
-  auto randrC =
-      x.randr.present ? xcb_randr_query_version(conn_, 1, 5) : xcb_randr_query_version_cookie_t{};
-  auto renderC = x.render.present ? xcb_render_query_version(conn_, 0, 11)
-                                  : xcb_render_query_version_cookie_t{};
-  auto compositeC = x.composite.present ? xcb_composite_query_version(conn_, 0, 4)
-                                        : xcb_composite_query_version_cookie_t{};
-  auto xfixesC = x.xfixes.present ? xcb_xfixes_query_version(conn_, 5, 0)
-                                  : xcb_xfixes_query_version_cookie_t{};
-  auto damageC = x.damage.present ? xcb_damage_query_version(conn_, 1, 1)
-                                  : xcb_damage_query_version_cookie_t{};
-  auto resC = x.res.present ? xcb_res_query_version(conn_, 1, 2) : xcb_res_query_version_cookie_t{};
-  auto shapeC =
-      x.shape.present ? xcb_shape_query_version(conn_) : xcb_shape_query_version_cookie_t{};
-  auto inputC = x.xinput.present ? xcb_input_xi_query_version(conn_, 2, 2)
-                                 : xcb_input_xi_query_version_cookie_t{};
-  auto xtestC =
-      x.xtest.present ? xcb_test_get_version(conn_, 2, 2) : xcb_test_get_version_cookie_t{};
-
-  auto take = [](Extensions::Info& info, auto&& reply, auto major, auto minor) {
-    if (!reply) {
-      info.present = false;
-      return;
-    }
-    info.major = static_cast<uint32_t>(major(*reply));
-    info.minor = static_cast<uint32_t>(minor(*reply));
+  const std::array rows = {
+      Row{&xcb_randr_id, &x.randr,
+          versionQuery(xcb_randr_query_version, xcb_randr_query_version_reply, 1, 5)},
+      Row{&xcb_render_id, &x.render,
+          versionQuery(xcb_render_query_version, xcb_render_query_version_reply, 0, 11)},
+      Row{&xcb_composite_id, &x.composite,
+          versionQuery(xcb_composite_query_version, xcb_composite_query_version_reply, 0, 4)},
+      Row{&xcb_xfixes_id, &x.xfixes,
+          versionQuery(xcb_xfixes_query_version, xcb_xfixes_query_version_reply, 5, 0)},
+      Row{&xcb_damage_id, &x.damage,
+          versionQuery(xcb_damage_query_version, xcb_damage_query_version_reply, 1, 1)},
+      Row{&xcb_res_id, &x.res,
+          versionQuery(xcb_res_query_version, xcb_res_query_version_reply,
+                       &xcb_res_query_version_reply_t::server_major,
+                       &xcb_res_query_version_reply_t::server_minor, 1, 2)},
+      Row{&xcb_shape_id, &x.shape,
+          versionQuery(xcb_shape_query_version, xcb_shape_query_version_reply)},
+      Row{&xcb_input_id, &x.xinput,
+          versionQuery(xcb_input_xi_query_version, xcb_input_xi_query_version_reply, 2, 2)},
+      Row{&xcb_test_id, &x.xtest,
+          versionQuery(xcb_test_get_version, xcb_test_get_version_reply, 2, 2)},
   };
-  if (x.randr.present)
-    take(
-        x.randr, replyOf(conn_, xcb_randr_query_version_reply, randrC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.render.present)
-    take(
-        x.render, replyOf(conn_, xcb_render_query_version_reply, renderC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.composite.present)
-    take(
-        x.composite, replyOf(conn_, xcb_composite_query_version_reply, compositeC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.xfixes.present)
-    take(
-        x.xfixes, replyOf(conn_, xcb_xfixes_query_version_reply, xfixesC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.damage.present)
-    take(
-        x.damage, replyOf(conn_, xcb_damage_query_version_reply, damageC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.res.present)
-    take(
-        x.res, replyOf(conn_, xcb_res_query_version_reply, resC),
-        [](auto& r) { return r.server_major; }, [](auto& r) { return r.server_minor; });
-  if (x.shape.present)
-    take(
-        x.shape, replyOf(conn_, xcb_shape_query_version_reply, shapeC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.xinput.present)
-    take(
-        x.xinput, replyOf(conn_, xcb_input_xi_query_version_reply, inputC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
-  if (x.xtest.present)
-    take(
-        x.xtest, replyOf(conn_, xcb_test_get_version_reply, xtestC),
-        [](auto& r) { return r.major_version; }, [](auto& r) { return r.minor_version; });
+  for (const Row& row : rows) xcb_prefetch_extension_data(conn_, row.id);
+  std::vector<std::function<std::optional<Version>()>> replies(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const xcb_query_extension_reply_t* data = xcb_get_extension_data(conn_, rows[i].id);
+    if (!data || !data->present) continue;
+    Extensions::Info& info = *rows[i].info;
+    info.present = true;
+    info.majorOpcode = data->major_opcode;
+    info.firstEvent = data->first_event;
+    info.firstError = data->first_error;
+    replies[i] = rows[i].query(conn_);  // all sent before the first reply is awaited
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (!replies[i]) continue;
+    const std::optional<Version> version = replies[i]();
+    rows[i].info->present = version.has_value();
+    if (version) {
+      rows[i].info->major = version->major;
+      rows[i].info->minor = version->minor;
+    }
+  }
 }
 
 xcb_atom_t X11Connection::atom(std::string_view name) {
@@ -266,41 +272,17 @@ void X11Connection::logError(const xcb_generic_error_t& error, std::string_view 
   debugLog(std::string("[X11] ") + line);
 }
 
-Cancellable X11Connection::addTo(uint32_t key, EventHandler handler) {
-  auto entry = std::make_shared<HandlerEntry>(HandlerEntry{std::move(handler), true});
-  (*handlers_)[key].push_back(entry);
-  return Cancellable([weakMap = std::weak_ptr<std::map<uint32_t, HandlerList>>(handlers_), key,
-                      weakEntry = std::weak_ptr<HandlerEntry>(entry)] {
-    auto e = weakEntry.lock();
-    if (!e) return;
-    e->active = false;
-    auto map = weakMap.lock();
-    if (!map) return;
-    auto it = map->find(key);
-    if (it == map->end()) return;
-    std::erase(it->second, e);
-    if (it->second.empty()) map->erase(it);
-  });
-}
-
 Cancellable X11Connection::addEventHandler(uint8_t responseType, EventHandler handler) {
-  return addTo(responseType & 0x7f, std::move(handler));
+  return handlers_[responseType & 0x7f].subscribe(std::move(handler));
 }
 
 Cancellable X11Connection::addGenericEventHandler(uint8_t majorOpcode, uint16_t eventType,
                                                   EventHandler handler) {
-  return addTo(genericKey(majorOpcode, eventType), std::move(handler));
+  return handlers_[genericKey(majorOpcode, eventType)].subscribe(std::move(handler));
 }
 
 Cancellable X11Connection::addConnectionLostHandler(std::function<void()> handler) {
-  auto entry = std::make_shared<std::function<void()>>(std::move(handler));
-  lostHandlers_->push_back(entry);
-  return Cancellable([list = std::weak_ptr<LostList>(lostHandlers_),
-                      weak = std::weak_ptr<std::function<void()>>(entry)] {
-    auto e = weak.lock();
-    auto l = list.lock();
-    if (e && l) std::erase(*l, e);
-  });
+  return lostHandlers_.subscribe([handler = std::move(handler)](std::monostate) { handler(); });
 }
 
 int X11Connection::fd() const {
@@ -318,9 +300,17 @@ void X11Connection::sync() {
 }
 
 int X11Connection::dispatchPendingEvents() {
+  return drain(&xcb_poll_for_event);
+}
+
+int X11Connection::dispatchQueuedEvents() {
+  return drain(&xcb_poll_for_queued_event);
+}
+
+int X11Connection::drain(xcb_generic_event_t* (*next)(xcb_connection_t*)) {
   if (lost_) return 0;
   int count = 0;
-  while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
+  while (xcb_generic_event_t* raw = next(conn_)) {
     auto event = makeReply(raw);
     ++count;
     dispatch(*event);
@@ -342,21 +332,42 @@ void X11Connection::dispatch(const xcb_generic_event_t& event) {
     const auto& ge = reinterpret_cast<const xcb_ge_generic_event_t&>(event);
     key = genericKey(ge.extension, ge.event_type);
   }
-  auto map = handlers_;  // the connection may lose handlers (or be torn down) while dispatching
-  auto it = map->find(key);
-  if (it == map->end()) return;
-  const HandlerList snapshot = it->second;
-  for (const auto& entry : snapshot) {
-    if (entry->active) entry->handler(event);
-  }
+  // The subject's pass survives handlers that cancel others or tear the connection down.
+  if (auto it = handlers_.find(key); it != handlers_.end()) it->second.send(event);
 }
 
 void X11Connection::markLost() {
   if (lost_) return;
   lost_ = true;
   debugLog("[X11] connection to the X server lost");
-  const LostList snapshot = *lostHandlers_;
-  for (const auto& h : snapshot) (*h)();
+  lostHandlers_.send({});
+}
+
+CancellableBag attachToEventLoop(X11Connection& connection, Scheduler& loop) {
+  CancellableBag tokens;
+  // A handler that spins a nested loop must not re-enter the dispatch it runs in.
+  auto busy = std::make_shared<bool>(false);
+  auto dispatch = [&connection, busy](int (X11Connection::*drain)()) {
+    if (*busy) return 0;
+    *busy = true;
+    const int count = (connection.*drain)();
+    *busy = false;
+    return count;
+  };
+  auto watch = std::make_shared<Cancellable>(loop.watchFd(
+      connection.fd(), [dispatch] { dispatch(&X11Connection::dispatchPendingEvents); }));
+  // A closed socket stays readable forever: stop watching it once the connection is gone.
+  tokens.push_back(connection.addConnectionLostHandler(
+      [&loop, watch] { loop.post([watch] { watch->cancel(); }); }));
+  tokens.push_back(Cancellable([watch] { watch->cancel(); }));
+  // Sending may read too (xcb reads while a write would block), and handlers may send: repeat
+  // until the queue stays empty after a flush.
+  tokens.push_back(loop.beforeWait([dispatch, &connection] {
+    do {
+      connection.flush();
+    } while (dispatch(&X11Connection::dispatchQueuedEvents) > 0);
+  }));
+  return tokens;
 }
 
 std::string describeXError(const Extensions& extensions, uint8_t errorCode) {

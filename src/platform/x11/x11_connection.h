@@ -20,9 +20,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/cancellable.h"
+#include "core/scheduler.h"
+#include "core/subject.h"
 
 namespace dunelo::x11 {
 
@@ -77,6 +80,7 @@ struct Atoms {
   xcb_atom_t UTF8_STRING = XCB_NONE;
   xcb_atom_t GTK_APPLICATION_ID = XCB_NONE;
   xcb_atom_t DUNELO_OVERLAY = XCB_NONE;  // marks our own overlay windows
+  xcb_atom_t NET_WM_CM_S = XCB_NONE;     // _NET_WM_CM_S<screen>: owned by a compositing manager
 };
 
 // Extension presence and versions, queried once at connection time.
@@ -150,6 +154,10 @@ class X11Connection {
   // Reads and dispatches every event available now without blocking (also those xcb queued while
   // waiting for a reply). Returns the number of events dispatched. Detects a lost connection.
   int dispatchPendingEvents();
+  // Dispatches only the events xcb already read into its queue (while waiting for a reply, say),
+  // without touching the socket. Those leave the socket quiet, so a loop must ask for them
+  // before it sleeps.
+  int dispatchQueuedEvents();
   bool isConnectionLost() const { return lost_; }
 
   // Waits for a round trip: every event the server sent before it is queued afterwards.
@@ -159,16 +167,10 @@ class X11Connection {
   X11Connection(xcb_connection_t* conn, int screenNumber);
   void internAtoms();
   void queryExtensions();
+  int drain(xcb_generic_event_t* (*next)(xcb_connection_t*));
   void dispatch(const xcb_generic_event_t& event);
   void logError(const xcb_generic_error_t& error, std::string_view what);
   void markLost();
-
-  struct HandlerEntry {
-    EventHandler handler;
-    bool active = true;
-  };
-  using HandlerList = std::vector<std::shared_ptr<HandlerEntry>>;
-  Cancellable addTo(uint32_t key, EventHandler handler);
 
   xcb_connection_t* conn_;
   xcb_screen_t* screen_ = nullptr;
@@ -176,14 +178,17 @@ class X11Connection {
   Atoms atoms_;
   Extensions extensions_;
   std::map<std::string, xcb_atom_t, std::less<>> atomCache_;
-  // Keyed by the response type, or by 0x10000 | opcode << 8 | ... for generic events.
-  std::shared_ptr<std::map<uint32_t, HandlerList>> handlers_ =
-      std::make_shared<std::map<uint32_t, HandlerList>>();
-  using LostList = std::vector<std::shared_ptr<std::function<void()>>>;
-  std::shared_ptr<LostList> lostHandlers_ = std::make_shared<LostList>();
+  // Keyed by the response type, or by a flag | opcode << 16 | event type for generic events.
+  std::map<uint32_t, Subject<xcb_generic_event_t>> handlers_;
+  Subject<std::monostate> lostHandlers_;
   bool lost_ = false;
   uint64_t unexpectedErrors_ = 0;
 };
+
+// Makes `loop` read and dispatch the connection's events when its socket is readable, and before
+// every sleep dispatch what xcb queued meanwhile and send the buffered requests. A lost
+// connection's socket stops being watched. The tokens undo it.
+[[nodiscard]] CancellableBag attachToEventLoop(X11Connection& connection, Scheduler& loop);
 
 // A readable name for an X error code (core and the extensions this backend uses).
 std::string describeXError(const Extensions& extensions, uint8_t errorCode);

@@ -21,21 +21,4 @@ X11Desktop::X11Desktop(X11Connection& connection, Scheduler& scheduler,
 
 X11Desktop::~X11Desktop() = default;
 
-CancellableBag attachToEventLoop(X11Connection& connection, EventLoop& loop) {
-  CancellableBag tokens;
-  auto watch = std::make_shared<Cancellable>(
-      loop.watchFd(connection.fd(), [&connection] { connection.dispatchPendingEvents(); }));
-  // A closed socket stays readable forever: stop watching it once the connection is gone.
-  tokens.push_back(connection.addConnectionLostHandler(
-      [&loop, watch] { loop.post([watch] { watch->cancel(); }); }));
-  tokens.push_back(Cancellable([watch] { watch->cancel(); }));
-  // Replies waited for during a pass may have pulled events into xcb's queue, where poll() cannot
-  // see them: dispatch those, then send what the pass wrote.
-  tokens.push_back(loop.addPrepareHook([&connection] {
-    connection.dispatchPendingEvents();
-    connection.flush();
-  }));
-  return tokens;
-}
-
 }  // namespace dunelo::x11

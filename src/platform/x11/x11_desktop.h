@@ -2,14 +2,12 @@
 //
 // The composition code (and the tests) make one X11Desktop and hand its members to the
 // components as the platform interfaces. The window tree is built first: every other capability
-// reads it. `attachToEventLoop` lets a poll() EventLoop read the connection; a toolkit loop does
-// the same with `connection.fd()` and `dispatchPendingEvents()`.
+// reads it. `attachToEventLoop` (x11_connection.h) lets the program's loop read the connection.
 #pragma once
 
 #include <memory>
 
 #include "core/scheduler.h"
-#include "platform/x11/event_loop.h"
 #include "platform/x11/overlay_painter.h"
 #include "platform/x11/window_tree.h"
 #include "platform/x11/x11_accessibility.h"
@@ -47,9 +45,5 @@ class X11Desktop {
   std::unique_ptr<X11WindowList> windowList_;
   std::unique_ptr<X11OverlaySurfaceFactory> overlaySurfaces_;
 };
-
-// Makes `loop` read and dispatch the connection's events and flush its requests before every
-// wait. The tokens undo it.
-[[nodiscard]] CancellableBag attachToEventLoop(X11Connection& connection, EventLoop& loop);
 
 }  // namespace dunelo::x11

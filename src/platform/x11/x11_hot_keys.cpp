@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::x11 {
 namespace {

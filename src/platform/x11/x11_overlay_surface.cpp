@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 
 namespace dunelo::x11 {
 namespace {

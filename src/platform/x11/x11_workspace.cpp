@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/debug_log.h"
+#include "core/debug_log.h"
 #include "platform/desktop/detached_process.h"
 
 namespace dunelo::x11 {

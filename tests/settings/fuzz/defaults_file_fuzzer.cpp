@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/debug_log.h"
 #include "settings/json_file_defaults_store.h"
 #include "settings/settings_manager.h"
 
@@ -23,7 +22,6 @@ const std::string& scratchDir() {
   static const std::string dir = [] {
     char templ[] = "/tmp/dunelo-fuzz-XXXXXX";
     if (!::mkdtemp(templ)) std::abort();
-    dunelo::setDebugLogPathForTesting(std::string(templ) + "/debug.log");
     return std::string(templ);
   }();
   return dir;

@@ -13,8 +13,7 @@ RenderHarness::RenderHarness(const std::string& display) {
   factory_ = std::make_unique<BlurPainterFactory>(loop_, display);
   if (!conn_) return;
   X11Connection* c = conn_.get();
-  cancellables.push_back(loop_.watchFd(c->fd(), [c] { c->dispatchPendingEvents(); }));
-  cancellables.push_back(loop_.addPrepareHook([c] { c->flush(); }));
+  cancellables = attachToEventLoop(*c, loop_);
   if (!factory_->canBlur()) return;
 
   const OverlayWindowFormat format = factory_->windowFormat(*conn_);

@@ -78,14 +78,11 @@ void Backdrop::setRedirected(bool redirected) {
 }
 
 Cancellable Backdrop::observe(std::function<void(const Change&)> handler) {
-  int id = nextObserver_++;
-  observers_[id] = std::move(handler);
-  return Cancellable([this, id] { observers_.erase(id); });
+  return changes_.subscribe(std::move(handler));
 }
 
 void Backdrop::notify(const Change& change) {
-  auto snapshot = observers_;
-  for (auto& [id, handler] : snapshot) handler(change);
+  changes_.send(change);
 }
 
 void Backdrop::loadTree() {

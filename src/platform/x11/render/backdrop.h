@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/cancellable.h"
+#include "core/subject.h"
 #include "platform/x11/render/box.h"
 #include "platform/x11/render/render_support.h"
 
@@ -132,8 +133,7 @@ class Backdrop {
   uint32_t backgroundDamage_ = XCB_NONE;
   xcb_pixmap_t backgroundPixmap_ = XCB_NONE;
   CancellableBag eventHandlers_;
-  std::map<int, std::function<void(const Change&)>> observers_;
-  int nextObserver_ = 0;
+  Subject<Change> changes_;
 };
 
 }  // namespace dunelo::x11

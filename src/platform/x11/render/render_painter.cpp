@@ -9,8 +9,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/debug_log.h"
-#include "platform/x11/event_loop.h"
+#include "core/debug_log.h"
+#include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/x11_connection.h"
 
 namespace dunelo::x11 {
@@ -60,7 +60,7 @@ bool grainShows(const OverlayVisualState& s) {
 
 // --- RenderContext ---
 
-std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
+std::unique_ptr<RenderContext> RenderContext::open(Scheduler& loop,
                                                    const std::string& displayName) {
   std::string failure;
   auto conn = X11Connection::open(displayName.empty() ? nullptr : displayName.c_str(), &failure);
@@ -84,17 +84,12 @@ std::unique_ptr<RenderContext> RenderContext::open(EventLoop& loop,
   return std::unique_ptr<RenderContext>(new RenderContext(loop, std::move(conn), *formats));
 }
 
-RenderContext::RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn,
+RenderContext::RenderContext(Scheduler& loop, std::unique_ptr<X11Connection> conn,
                              PictFormats formats)
     : loop_(loop), conn_(std::move(conn)), formats_(std::move(formats)) {
   appearance_ = std::make_unique<DesktopAppearanceWatcher>(*conn_);
   watchCompositor();
-  X11Connection* c = conn_.get();
-  cancellables.push_back(loop_.watchFd(c->fd(), [c] { c->dispatchPendingEvents(); }));
-  cancellables.push_back(loop_.addPrepareHook([c] {
-    c->dispatchPendingEvents();
-    c->flush();
-  }));
+  for (auto& token : attachToEventLoop(*conn_, loop_)) cancellables.push_back(std::move(token));
 }
 
 RenderContext::~RenderContext() {
@@ -104,7 +99,7 @@ RenderContext::~RenderContext() {
 
 void RenderContext::watchCompositor() {
   xcb_connection_t* c = conn_->xcb();
-  compositorSelection_ = conn_->atom("_NET_WM_CM_S" + std::to_string(conn_->screenNumber()));
+  compositorSelection_ = conn_->atoms().NET_WM_CM_S;
   if (compositorSelection_ == XCB_NONE) return;
   // Watched before asking, so that a change in between is not missed.
   xcb_xfixes_select_selection_input(c, conn_->root(), compositorSelection_,
@@ -128,15 +123,13 @@ void RenderContext::watchCompositor() {
     // A compositor that starts keeps the redirection it finds (ending it under the compositor
     // would give every window a new pixmap behind its back); one that stops takes its own along.
     if (backdrop_ && !running) backdrop_->setRedirected(true);
-    auto snapshot = compositorObservers_;
-    for (auto& [id, handler] : snapshot) handler();
+    compositorChanges_.send({});
   }));
 }
 
 Cancellable RenderContext::observeCompositor(std::function<void()> handler) {
-  const int id = nextObserver_++;
-  compositorObservers_[id] = std::move(handler);
-  return Cancellable([this, id] { compositorObservers_.erase(id); });
+  return compositorChanges_.subscribe(
+      [handler = std::move(handler)](std::monostate) { handler(); });
 }
 
 void RenderContext::addOverlay(xcb_window_t window) {
@@ -579,7 +572,7 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
 
 // --- BlurPainterFactory ---
 
-BlurPainterFactory::BlurPainterFactory(EventLoop& loop, std::string displayName)
+BlurPainterFactory::BlurPainterFactory(Scheduler& loop, std::string displayName)
     : loop_(loop), displayName_(std::move(displayName)) {}
 
 BlurPainterFactory::~BlurPainterFactory() = default;

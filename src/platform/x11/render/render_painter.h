@@ -4,7 +4,8 @@
 //
 // All overlays of the process share one render context: its own X connection (so that frames
 // queue neither in front of the ordering requests nor behind replies the rest of the backend
-// waits for), the RENDER formats and the backdrop. Each painter keeps its screen's blur chain
+// waits for), served by the program's one loop like the main connection, the RENDER formats and
+// the backdrop. Each painter keeps its screen's blur chain
 // and grain picture between frames and redraws only what changed: the damaged part of the
 // backdrop grown by the blur's reach, the whole window when an effect changed, and nothing at
 // all when nothing changed. Frames are paced to at most 60 a second, and a new frame is not
@@ -20,9 +21,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/cancellable.h"
+#include "core/scheduler.h"
+#include "core/subject.h"
 #include "core/weak_ptr.h"
 #include "platform/x11/overlay_painter.h"
 #include "platform/x11/render/backdrop.h"
@@ -34,7 +38,6 @@
 
 namespace dunelo::x11 {
 
-class EventLoop;
 class X11Connection;
 
 // Counters for tests and benchmarks.
@@ -48,11 +51,11 @@ class RenderContext {
  public:
   // None when the display lacks what the renderer needs (RENDER 0.11, Composite 0.2, Damage,
   // XFixes 2); the reason is logged.
-  static std::unique_ptr<RenderContext> open(EventLoop& loop, const std::string& displayName);
+  static std::unique_ptr<RenderContext> open(Scheduler& loop, const std::string& displayName);
   ~RenderContext();
 
   X11Connection& connection() { return *conn_; }
-  EventLoop& loop() { return loop_; }
+  Scheduler& loop() { return loop_; }
   const PictFormats& formats() const { return formats_; }
   // Only between `addOverlay` and the last `removeOverlay`.
   Backdrop& backdrop() { return *backdrop_; }
@@ -73,10 +76,10 @@ class RenderContext {
   [[nodiscard]] Cancellable observeCompositor(std::function<void()> handler);
 
  private:
-  RenderContext(EventLoop& loop, std::unique_ptr<X11Connection> conn, PictFormats formats);
+  RenderContext(Scheduler& loop, std::unique_ptr<X11Connection> conn, PictFormats formats);
   void watchCompositor();
 
-  EventLoop& loop_;
+  Scheduler& loop_;
   std::unique_ptr<X11Connection> conn_;
   PictFormats formats_;
   std::unique_ptr<Backdrop> backdrop_;
@@ -85,8 +88,7 @@ class RenderContext {
   RenderStats stats_;
   xcb_atom_t compositorSelection_ = XCB_NONE;
   bool compositorRunning_ = false;
-  std::map<int, std::function<void()>> compositorObservers_;
-  int nextObserver_ = 0;
+  Subject<std::monostate> compositorChanges_;
   CancellableBag cancellables;
 };
 
@@ -176,7 +178,7 @@ class BlurPainter final : public OverlayPainter {
 class BlurPainterFactory final : public OverlayPainterFactory {
  public:
   // `displayName` empty: $DISPLAY. The render connection is opened on first use.
-  BlurPainterFactory(EventLoop& loop, std::string displayName = {});
+  BlurPainterFactory(Scheduler& loop, std::string displayName = {});
   ~BlurPainterFactory() override;
 
   OverlayWindowFormat windowFormat(X11Connection& connection) override;
@@ -190,7 +192,7 @@ class BlurPainterFactory final : public OverlayPainterFactory {
   RenderContext* context() { return context_.get(); }
 
  private:
-  EventLoop& loop_;
+  Scheduler& loop_;
   std::string displayName_;
   bool triedOpen_ = false;
   std::unique_ptr<RenderContext> context_;

@@ -1,4 +1,4 @@
-#include "ui/command_line_client.h"
+#include "app/main_commands.h"
 
 #include <QCoreApplication>
 #include <algorithm>
