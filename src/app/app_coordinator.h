@@ -86,6 +86,7 @@ class AppCoordinator {
 
   Scheduler& scheduler_;
   Workspace& workspace_;
+  ApplicationAliases* aliases_;
   ScriptRunner& scriptRunner_;
 
   CancellableBag cancellables;

@@ -6,6 +6,7 @@
 
 #include "core/scheduler.h"
 #include "platform/accessibility.h"
+#include "platform/application_aliases.h"
 #include "platform/displays.h"
 #include "platform/hot_keys.h"
 #include "platform/login_items.h"
@@ -33,6 +34,8 @@ struct Platform {
   LoginItems& loginItems;
   DefaultsStore& defaults;  // the user's persistent settings domain
   ProcessID selfPID;        // this process
+  // Stored identities that mean another application here; null: each means itself.
+  ApplicationAliases* applicationAliases = nullptr;
 };
 
 }  // namespace dunelo

@@ -4,6 +4,7 @@
 
 #include "app/debug_log.h"
 #include "platform/desktop/xdg_autostart.h"
+#include "platform/x11/desktop_file_index.h"
 #include "platform/x11/render/render_painter.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/json_file_defaults_store.h"
@@ -71,6 +72,9 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
     c->loginItems_ = std::make_unique<UnavailableLoginItems>();
   }
 
+  c->aliases_ = std::make_unique<FileManagerAlias>(
+      CommandRunner::forThisProcess(), x11::DesktopFileIndex::defaultDataDirs(), configHome());
+
   c->platform_ = std::make_unique<Platform>(Platform{
       .scheduler = scheduler,
       .workspace = c->desktop_->workspace(),
@@ -85,6 +89,7 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
       .loginItems = *c->loginItems_,
       .defaults = *c->defaults_,
       .selfPID = static_cast<ProcessID>(getpid()),
+      .applicationAliases = c->aliases_.get(),
   });
   c->connection_->flush();
   return c;

@@ -10,6 +10,7 @@
 #include "app/platform.h"
 #include "core/cancellable.h"
 #include "platform/desktop/dock_script_runner.h"
+#include "platform/desktop/file_manager_alias.h"
 #include "platform/desktop/package_manager_updater.h"
 #include "platform/x11/event_loop.h"
 #include "platform/x11/x11_connection.h"
@@ -57,6 +58,7 @@ class X11Composition {
   std::unique_ptr<PackageManagerUpdater> updater_;
   std::unique_ptr<DefaultsStore> defaults_;
   std::unique_ptr<LoginItems> loginItems_;
+  std::unique_ptr<FileManagerAlias> aliases_;
   std::unique_ptr<Platform> platform_;
 };
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/geometry.h"
+#include "platform/permission_help.h"
 #include "platform/workspace.h"
 
 namespace dunelo {
@@ -52,6 +53,10 @@ class Accessibility {
   // Whether this process may use these reads. With `prompt`, the desktop also asks the user to
   // grant it when it is not granted.
   virtual bool isProcessTrusted(bool prompt) = 0;
+  // What keeps this process from being trusted now, and what the user can do about it.
+  virtual PermissionHelp trustHelp() {
+    return {"This desktop does not let Dunelo follow the focused window.", "", ""};
+  }
 };
 
 }  // namespace dunelo

@@ -249,6 +249,17 @@ TEST_F(CoordinatorTest,
   d.resizeWindow(editorWindow, Size{800, 600});
   d.runUntilIdle();
   EXPECT_TRUE(shown());
+
+  // The stored "com.apple.finder" stands for the desktop's file manager, as long as it is stored.
+  const ProcessID files = d.launchApp(std::string("org.gnome.Nautilus"), "Files");
+  d.openWindow(files, Rect(300, 300, 500, 400));
+  d.setApplicationAlias("com.apple.finder", "org.gnome.Nautilus");
+  switchTo(files);
+  EXPECT_FALSE(shown());
+  switchTo(editor);
+  coordinator->settings.excludedAppBundleIDs = {"org.other"};
+  switchTo(files);
+  EXPECT_TRUE(shown());
 }
 
 TEST_F(CoordinatorTest, TintHandlersReadBothStoredValuesAfterTheHop) {
