@@ -5,7 +5,9 @@
 namespace dunelo {
 
 DuneloUi::DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-                   std::function<void()> onCheckForUpdates, SingleInstance* instance) {
+                   std::function<void()> onCheckForUpdates, SingleInstance* instance,
+                   ApplicationAliases* aliases)
+    : entries_(aliases) {
   model_ = std::make_unique<PopoverModel>(settings, permissions, entries_, workspace,
                                           std::move(onCheckForUpdates));
   tray_ = std::make_unique<TrayPanel>(settings, *model_);

@@ -18,9 +18,10 @@ namespace dunelo {
 class DuneloUi {
  public:
   // `onCheckForUpdates` may be empty. Needs a QApplication; `instance` is the claimed
-  // single-instance guard (it opens the panel on a second start).
+  // single-instance guard (it opens the panel on a second start); `aliases` may be null.
   DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-           std::function<void()> onCheckForUpdates, SingleInstance* instance);
+           std::function<void()> onCheckForUpdates, SingleInstance* instance,
+           ApplicationAliases* aliases = nullptr);
   ~DuneloUi();
 
   TrayPanel& tray() { return *tray_; }

@@ -65,7 +65,8 @@ PopoverModel::PopoverModel(SettingsManager& settings, PermissionChecker& permiss
       apps_(apps),
       onCheckForUpdates_(std::move(onCheckForUpdates)),
       onQuit_(std::move(onQuit)) {
-  picker_ = new AppPickerModel(settings_, workspace, apps_, [this] { closeAppPicker(); }, this);
+  picker_ = new AppPickerModel(
+      settings_, workspace, apps_, [this] { closeAppPicker(); }, this);
   cancellables.push_back(settings_.objectWillChange.subscribe([this] { scheduleChanged(); }));
   cancellables.push_back(permissions_.objectWillChange.subscribe([this] { scheduleChanged(); }));
 }
@@ -89,9 +90,15 @@ void PopoverModel::scheduleChanged() {
 bool PopoverModel::showsMainScreen() const {
   return permissions_.hasScreenRecording.get() && permissions_.hasAccessibility.get();
 }
-bool PopoverModel::hasScreenRecording() const { return permissions_.hasScreenRecording.get(); }
-bool PopoverModel::hasAccessibility() const { return permissions_.hasAccessibility.get(); }
-bool PopoverModel::isActive() const { return settings_.isActive.get(); }
+bool PopoverModel::hasScreenRecording() const {
+  return permissions_.hasScreenRecording.get();
+}
+bool PopoverModel::hasAccessibility() const {
+  return permissions_.hasAccessibility.get();
+}
+bool PopoverModel::isActive() const {
+  return settings_.isActive.get();
+}
 
 QString PopoverModel::sensitivityLabel() const {
   return capitalized(rawValue(settings_.shakeSensitivity.get()));
@@ -103,22 +110,41 @@ QStringList PopoverModel::sensitivityOptions() const {
   return out;
 }
 
-QString PopoverModel::modeName() const { return capitalized(rawValue(settings_.blurMode.get())); }
-bool PopoverModel::isDeep() const { return settings_.blurMode.get() == BlurMode::deep; }
-bool PopoverModel::isGrayscale() const { return settings_.isGrayscale.get(); }
-bool PopoverModel::autoHide() const { return settings_.autoHideDockAndMenuBar.get(); }
-bool PopoverModel::launchAtLogin() const { return settings_.launchAtLogin.get(); }
-double PopoverModel::blurRadius() const { return settings_.blurRadius.get(); }
-double PopoverModel::tintOpacity() const { return settings_.tintOpacity.get(); }
-double PopoverModel::grainIntensity() const { return settings_.grainIntensity.get(); }
-QColor PopoverModel::tintColor() const { return toQColor(settings_.tintColor.get()); }
+QString PopoverModel::modeName() const {
+  return capitalized(rawValue(settings_.blurMode.get()));
+}
+bool PopoverModel::isDeep() const {
+  return settings_.blurMode.get() == BlurMode::deep;
+}
+bool PopoverModel::isGrayscale() const {
+  return settings_.isGrayscale.get();
+}
+bool PopoverModel::autoHide() const {
+  return settings_.autoHideDockAndMenuBar.get();
+}
+bool PopoverModel::launchAtLogin() const {
+  return settings_.launchAtLogin.get();
+}
+double PopoverModel::blurRadius() const {
+  return settings_.blurRadius.get();
+}
+double PopoverModel::tintOpacity() const {
+  return settings_.tintOpacity.get();
+}
+double PopoverModel::grainIntensity() const {
+  return settings_.grainIntensity.get();
+}
+QColor PopoverModel::tintColor() const {
+  return toQColor(settings_.tintColor.get());
+}
 
 QVariantList PopoverModel::swatches() const {
   QVariantList out;
   const Color stored = settings_.tintColor.get();
   for (const TintPreset& preset : tintPresets()) {
     QVariantMap m;
-    m[QStringLiteral("name")] = QString::fromLatin1(preset.name.data(), qsizetype(preset.name.size()));
+    m[QStringLiteral("name")] =
+        QString::fromLatin1(preset.name.data(), qsizetype(preset.name.size()));
     m[QStringLiteral("color")] = toQColor(preset.color);
     m[QStringLiteral("selected")] = colorsMatch(preset.color, stored);
     out.push_back(m);
@@ -126,7 +152,9 @@ QVariantList PopoverModel::swatches() const {
   return out;
 }
 
-bool PopoverModel::pillShowsApp() const { return summaryOf(settings_, apps_).pill.has_value(); }
+bool PopoverModel::pillShowsApp() const {
+  return summaryOf(settings_, apps_).pill.has_value();
+}
 
 QString PopoverModel::pillName() const {
   const auto pill = summaryOf(settings_, apps_).pill;
@@ -145,15 +173,18 @@ QVariantList PopoverModel::furtherExclusions() const {
     m[QStringLiteral("bundleID")] = QString::fromStdString(row.bundleID);
     m[QStringLiteral("name")] = QString::fromStdString(row.name);
     m[QStringLiteral("icon")] = row.installed ? iconUrl(row.iconName) : QString();
-    m[QStringLiteral("removable")] = row.removable;
     out.push_back(m);
   }
   return out;
 }
 
-QObject* PopoverModel::picker() const { return picker_; }
+QObject* PopoverModel::picker() const {
+  return picker_;
+}
 
-void PopoverModel::togglePower() { settings_.isActive = !settings_.isActive.get(); }
+void PopoverModel::togglePower() {
+  settings_.isActive = !settings_.isActive.get();
+}
 
 void PopoverModel::selectSensitivity(int index) {
   if (index < 0 || index >= int(kAllShakeSensitivities.size())) return;
@@ -161,17 +192,28 @@ void PopoverModel::selectSensitivity(int index) {
 }
 
 void PopoverModel::toggleMode() {
-  settings_.blurMode = settings_.blurMode.get() == BlurMode::deep ? BlurMode::ambient : BlurMode::deep;
+  settings_.blurMode =
+      settings_.blurMode.get() == BlurMode::deep ? BlurMode::ambient : BlurMode::deep;
 }
 
-void PopoverModel::toggleGrayscale() { settings_.isGrayscale = !settings_.isGrayscale.get(); }
+void PopoverModel::toggleGrayscale() {
+  settings_.isGrayscale = !settings_.isGrayscale.get();
+}
 void PopoverModel::toggleAutoHide() {
   settings_.autoHideDockAndMenuBar = !settings_.autoHideDockAndMenuBar.get();
 }
-void PopoverModel::setLaunchAtLogin(bool on) { settings_.launchAtLogin = on; }
-void PopoverModel::setBlurRadius(double v) { settings_.blurRadius = clampTo(v, kBlurMax); }
-void PopoverModel::setTintOpacity(double v) { settings_.tintOpacity = clampTo(v, kTintOpacityMax); }
-void PopoverModel::setGrainIntensity(double v) { settings_.grainIntensity = clampTo(v, kGrainMax); }
+void PopoverModel::setLaunchAtLogin(bool on) {
+  settings_.launchAtLogin = on;
+}
+void PopoverModel::setBlurRadius(double v) {
+  settings_.blurRadius = clampTo(v, kBlurMax);
+}
+void PopoverModel::setTintOpacity(double v) {
+  settings_.tintOpacity = clampTo(v, kTintOpacityMax);
+}
+void PopoverModel::setGrainIntensity(double v) {
+  settings_.grainIntensity = clampTo(v, kGrainMax);
+}
 
 void PopoverModel::pickSwatch(int index) {
   const auto& presets = tintPresets();
@@ -183,7 +225,6 @@ void PopoverModel::pickSwatch(int index) {
 
 void PopoverModel::removeExclusion(const QString& bundleID) {
   const std::string id = bundleID.toStdString();
-  if (id == kProtectedBundleID) return;
   auto ids = settings_.excludedAppBundleIDs.get();
   if (ids.erase(id) == 0) return;
   settings_.excludedAppBundleIDs = std::move(ids);
@@ -214,8 +255,14 @@ void PopoverModel::quit() {
   QCoreApplication::quit();
 }
 
-void PopoverModel::grantScreenRecording() { permissions_.openScreenRecordingSettings(); }
-void PopoverModel::grantAccessibility() { permissions_.requestAccessibility(); }
-void PopoverModel::checkAgain() { permissions_.refresh(); }
+void PopoverModel::grantScreenRecording() {
+  permissions_.openScreenRecordingSettings();
+}
+void PopoverModel::grantAccessibility() {
+  permissions_.requestAccessibility();
+}
+void PopoverModel::checkAgain() {
+  permissions_.refresh();
+}
 
 }  // namespace dunelo

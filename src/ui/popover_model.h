@@ -76,8 +76,8 @@ class PopoverModel final : public QObject {
   QVariantList swatches() const;  // {name, color, selected} per preset, in row order
   bool pillShowsApp() const;
   QString pillName() const;
-  QString pillIcon() const;             // image URL, empty when the entry has no icon
-  QVariantList furtherExclusions() const;  // {bundleID, name, icon, removable}
+  QString pillIcon() const;                // image URL, empty when the entry has no icon
+  QVariantList furtherExclusions() const;  // {bundleID, name, icon}
   bool hasCheckForUpdates() const { return static_cast<bool>(onCheckForUpdates_); }
   bool showingAppPicker() const { return showingAppPicker_; }
   QObject* picker() const;

@@ -30,10 +30,12 @@ int main(int argc, char** argv) {
   test::Desk desk(false);
   desk.grant(true, false);
   desk.permissions->refresh();
-  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "org.gimp.GIMP", "org.mozilla.firefox"};
+  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "org.gimp.GIMP",
+                                         "org.mozilla.firefox"};
   desk.lookup.installed["org.gimp.GIMP"] = {"GNU Image Manipulation Program", "gimp"};
   desk.launch({test::app("Firefox", "org.mozilla.firefox"), test::app("GIMP", "org.gimp.GIMP"),
-               test::app("Terminal", "org.gnome.Terminal"), test::app("Text Editor", "org.gnome.TextEditor")});
+               test::app("Terminal", "org.gnome.Terminal"),
+               test::app("Text Editor", "org.gnome.TextEditor")});
   desk.makeModel();
   auto view = createPanelView(*desk.model);
   shoot(*view, out + "/panel-permissions.png");

@@ -30,7 +30,6 @@ bool waitFor(Pred done, int ms = 5000) {
   return done();
 }
 
-
 TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
   x11::testing::XServer server(/*withWindowManager=*/true);
   ASSERT_TRUE(server.ok());
@@ -38,9 +37,10 @@ TEST(Tray, ClickingTheIconOpensThePanelNextToIt) {
   setenv("QT_QPA_PLATFORM", "xcb", 1);
 
   pid_t trayer = -1;
-  const char* argv[] = {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                        "--height", "24", "--SetDockType", "true", nullptr};
-  ASSERT_EQ(posix_spawnp(&trayer, "trayer", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  const char* argv[] = {"trayer",  "--edge",   "top", "--align",       "right", "--widthtype",
+                        "request", "--height", "24",  "--SetDockType", "true",  nullptr};
+  ASSERT_EQ(posix_spawnp(&trayer, "trayer", nullptr, nullptr, const_cast<char**>(argv), environ),
+            0);
   struct Reaper {
     pid_t pid;
     ~Reaper() {

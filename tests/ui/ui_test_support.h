@@ -17,13 +17,19 @@
 
 namespace dunelo::test {
 
-// Installed applications by identifier.
+// Installed applications by identifier, and identifiers that stand for another one.
 class FakeLookup final : public ApplicationLookup {
  public:
   std::map<std::string, InstalledApp> installed;
+  std::map<std::string, std::string> aliases;
   std::optional<InstalledApp> find(const std::string& id) const override {
-    auto it = installed.find(id);
+    auto it = installed.find(aliasOf(id).value_or(id));
     if (it == installed.end()) return std::nullopt;
+    return it->second;
+  }
+  std::optional<std::string> aliasOf(const std::string& id) const override {
+    auto it = aliases.find(id);
+    if (it == aliases.end()) return std::nullopt;
     return it->second;
   }
 };
@@ -52,7 +58,8 @@ struct Desk {
     settings.emplace(defaults, sim.loginItems());
     permissions.emplace(defaults, sim.windowList(), sim.accessibility(), sim.workspace(),
                         sim.selfPID());
-    lookup.installed["com.apple.finder"] = {"Files", "system-file-manager"};
+    lookup.aliases["com.apple.finder"] = "org.gnome.Nautilus";
+    lookup.installed["org.gnome.Nautilus"] = {"Files", "system-file-manager"};
     setPermissions(granted, granted);
   }
   // What the desktop would answer; the flags change on the next refresh.

@@ -71,6 +71,15 @@ TEST_F(DesktopFileIndexTest, EarlierDirectoriesShadowLaterOnesAndHiddenEntriesHi
   EXPECT_FALSE(index.lookup(std::nullopt, "x", "Og"));
 }
 
+TEST_F(DesktopFileIndexTest, NamesAreInTheUsersLanguage) {
+  write("sys", "org.gnome.Nautilus.desktop",
+        "[Desktop Entry]\nName=Files\nName[de]=Dateien\nName[fr]=Fichiers\n");
+  DesktopFileIndex index({dir("sys")}, DesktopEntryLocale([](const char* name) {
+                           return std::string_view(name) == "LANGUAGE" ? "de_CH:fr" : nullptr;
+                         }));
+  EXPECT_EQ(index.lookup(std::nullopt, "org.gnome.Nautilus", "")->name, "Dateien");
+}
+
 TEST_F(DesktopFileIndexTest, FindsApplicationsInstalledAfterTheScanOnRescan) {
   DesktopFileIndex index({dir("sys")});
   EXPECT_FALSE(index.lookup(std::nullopt, "newapp", "NewApp"));

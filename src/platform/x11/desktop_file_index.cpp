@@ -35,10 +35,11 @@ struct Parsed {
 
 // Reads the keys of the [Desktop Entry] group that identity needs. Files that cannot be read or
 // have no such group are skipped.
-std::optional<Parsed> parseDesktopFile(const fs::path& path) {
+std::optional<Parsed> parseDesktopFile(const fs::path& path, const DesktopEntryLocale& locale) {
   std::ifstream in(path);
   if (!in) return std::nullopt;
   Parsed p;
+  LocalizedValue name(locale, "Name");
   bool inGroup = false;
   bool sawGroup = false;
   std::string line;
@@ -57,18 +58,19 @@ std::optional<Parsed> parseDesktopFile(const fs::path& path) {
     std::string value = line.substr(eq + 1);
     while (!key.empty() && key.back() == ' ') key.pop_back();
     while (!value.empty() && value.front() == ' ') value.erase(value.begin());
-    if (key == "Name") p.name = value;
+    name.offer(key, value);
     if (key == "StartupWMClass") p.startupWMClass = value;
     if (key == "Hidden") p.hidden = value == "true";
   }
   if (!sawGroup) return std::nullopt;
+  p.name = name.value();
   return p;
 }
 
 }  // namespace
 
-DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs)
-    : dataDirs_(std::move(dataDirs)) {
+DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs, DesktopEntryLocale locale)
+    : dataDirs_(std::move(dataDirs)), locale_(std::move(locale)) {
   rescan();
 }
 
@@ -106,7 +108,7 @@ void DesktopFileIndex::rescan() {
       const std::string id = rel.substr(0, rel.size() - std::string(".desktop").size());
       // An id found in an earlier directory (also a hidden one) shadows later ones.
       if (byID_.count(id) || std::count(hiddenIDs.begin(), hiddenIDs.end(), id)) continue;
-      auto parsed = parseDesktopFile(it->path());
+      auto parsed = parseDesktopFile(it->path(), locale_);
       if (!parsed) continue;
       if (parsed->hidden) {
         hiddenIDs.push_back(id);

@@ -15,19 +15,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop/desktop_entry_locale.h"
+
 namespace dunelo::x11 {
 
 struct DesktopEntry {
   std::string id;    // desktop-file id without ".desktop"
-  std::string name;  // Name=, for display
+  std::string name;  // Name=, in the user's language where the entry has it, for display
   std::string startupWMClass;
 };
 
 class DesktopFileIndex {
  public:
   // `dataDirs` in precedence order (the first holding an id wins); each is searched under
-  // "applications/".
-  explicit DesktopFileIndex(std::vector<std::string> dataDirs);
+  // "applications/". Names are read in `locale`'s language.
+  explicit DesktopFileIndex(std::vector<std::string> dataDirs,
+                            DesktopEntryLocale locale = DesktopEntryLocale::fromEnvironment());
   // $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
   static std::vector<std::string> defaultDataDirs();
 
@@ -43,6 +46,7 @@ class DesktopFileIndex {
                                    const std::string& wmInstance, const std::string& wmClass) const;
 
   std::vector<std::string> dataDirs_;
+  DesktopEntryLocale locale_;
   std::map<std::string, DesktopEntry> byID_;      // exact ids
   std::map<std::string, std::string> lowerID_;    // lower-cased id -> id
   std::map<std::string, std::string> byWMClass_;  // StartupWMClass -> id

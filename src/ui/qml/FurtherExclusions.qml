@@ -1,6 +1,6 @@
 import QtQuick
 
-// The excluded applications the header pill does not show, each removable but the file browser.
+// The excluded applications the header pill does not show, each with its remove button.
 Rectangle {
     id: card
     required property QtObject popover
@@ -47,7 +47,6 @@ Rectangle {
                     }
                     Item {
                         objectName: "remove_" + modelData.bundleID
-                        visible: modelData.removable
                         anchors.right: parent.right
                         anchors.rightMargin: 10
                         anchors.verticalCenter: parent.verticalCenter
