@@ -1,8 +1,9 @@
 #include "ui/single_instance.h"
 
+#include <unistd.h>
+
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <unistd.h>
 
 namespace dunelo {
 

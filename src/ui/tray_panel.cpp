@@ -43,7 +43,9 @@ QPoint panelPosition(const QRect& anchor, const QSize& panel, const QRect& avail
   return {x, y};
 }
 
-void useSoftwareRendering() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+void useSoftwareRendering() {
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
 
 void addImageProviders(QQmlEngine& engine) {
   engine.addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
@@ -84,6 +86,7 @@ QQuickView& TrayPanel::ensurePanel() {
   // Built on first use: the tray icon appears sooner and a panel never opened costs nothing.
   if (panel_) return *panel_;
   panel_ = createPanelView(model_);
+  connect(&model_, &PopoverModel::closeRequested, this, &TrayPanel::hidePanel);
   connect(panel_.get(), &QWindow::activeChanged, this, [this] {
     if (!panel_->isActive() && panel_->isVisible()) hidePanel();
   });
@@ -101,8 +104,12 @@ void TrayPanel::updateIcon(bool active) {
   tray_->setIcon(symbolIcon(name));
 }
 
-bool TrayPanel::hasTray() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
-bool TrayPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
+bool TrayPanel::hasTray() const {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+bool TrayPanel::isPanelVisible() const {
+  return panel_ && panel_->isVisible();
+}
 
 void TrayPanel::place() {
   QRect anchor = tray_->geometry();

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,13 @@
 #include "system/permission_checker.h"
 #include "ui/desktop_entries.h"
 #include "ui/popover_model.h"
+
+// Readable QStrings in test failures.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace dunelo::test {
 
