@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
   AppCoordinator* c = coordinator.get();
   auto ui = std::make_unique<DuneloUi>(
       c->settings, c->permissions, composition->platform().workspace,
-      [c] { c->updater.checkForUpdates(); }, &instance, composition->platform().applicationAliases);
+      [c] { c->updater.checkForUpdates(); }, &instance, composition->platform().applicationAliases,
+      composition->platform().trayColors);
   connection.flush();
   if (!serverGone) app.exec();
 

@@ -13,6 +13,7 @@
 #include "platform/mouse_monitors.h"
 #include "platform/overlay_surface.h"
 #include "platform/script_runner.h"
+#include "platform/tray_colors.h"
 #include "platform/updater.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -36,6 +37,8 @@ struct Platform {
   ProcessID selfPID;        // this process
   // Stored identities that mean another application here; null: each means itself.
   ApplicationAliases* applicationAliases = nullptr;
+  // The tray's icon colour where the desktop publishes one; null: none is published.
+  TrayColors* trayColors = nullptr;
 };
 
 }  // namespace dunelo

@@ -75,6 +75,8 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   c->aliases_ = std::make_unique<FileManagerAlias>(
       CommandRunner::forThisProcess(), x11::DesktopFileIndex::defaultDataDirs(), configHome());
 
+  c->trayColors_ = std::make_unique<x11::X11TrayColors>(*c->connection_);
+
   c->platform_ = std::make_unique<Platform>(Platform{
       .scheduler = scheduler,
       .workspace = c->desktop_->workspace(),
@@ -90,6 +92,7 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
       .defaults = *c->defaults_,
       .selfPID = static_cast<ProcessID>(getpid()),
       .applicationAliases = c->aliases_.get(),
+      .trayColors = c->trayColors_.get(),
   });
   c->connection_->flush();
   return c;
@@ -99,6 +102,7 @@ X11Composition::~X11Composition() {
   // Components built over the connection go first; the loop outlives everything that posted to
   // it.
   platform_.reset();
+  trayColors_.reset();
   loginItems_.reset();
   hotKeys_.reset();
   mouseMonitors_.reset();

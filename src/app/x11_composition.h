@@ -17,6 +17,7 @@
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_mouse_monitors.h"
+#include "platform/x11/x11_tray_colors.h"
 
 namespace dunelo {
 
@@ -59,6 +60,7 @@ class X11Composition {
   std::unique_ptr<DefaultsStore> defaults_;
   std::unique_ptr<LoginItems> loginItems_;
   std::unique_ptr<FileManagerAlias> aliases_;
+  std::unique_ptr<x11::X11TrayColors> trayColors_;
   std::unique_ptr<Platform> platform_;
 };
 

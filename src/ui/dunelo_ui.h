@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/tray_colors.h"
 #include "platform/workspace.h"
 #include "settings/settings_manager.h"
 #include "system/permission_checker.h"
@@ -18,10 +19,11 @@ namespace dunelo {
 class DuneloUi {
  public:
   // `onCheckForUpdates` may be empty. Needs a QApplication; `instance` is the claimed
-  // single-instance guard (it opens the panel on a second start); `aliases` may be null.
+  // single-instance guard (it opens the panel on a second start); `aliases` and `trayColors` may
+  // be null.
   DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
            std::function<void()> onCheckForUpdates, SingleInstance* instance,
-           ApplicationAliases* aliases = nullptr);
+           ApplicationAliases* aliases = nullptr, TrayColors* trayColors = nullptr);
   ~DuneloUi();
 
   TrayPanel& tray() { return *tray_; }

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -45,6 +46,20 @@ class FakeLookup final : public ApplicationLookup {
 inline RunningApplication app(std::string name, std::optional<std::string> id,
                               ActivationPolicy policy = ActivationPolicy::regular) {
   return RunningApplication{0, std::move(id), std::move(name), policy};
+}
+
+// How many runs of consecutive values lie above (below) `threshold` in a closed ring of samples.
+inline int runsWhere(const std::vector<double>& ring, const std::function<bool(double)>& in) {
+  int runs = 0;
+  for (size_t i = 0; i < ring.size(); ++i)
+    if (in(ring[i]) && !in(ring[(i + ring.size() - 1) % ring.size()])) ++runs;
+  return runs;
+}
+inline int runsAbove(const std::vector<double>& ring, double threshold) {
+  return runsWhere(ring, [threshold](double v) { return v > threshold; });
+}
+inline int runsBelow(const std::vector<double>& ring, double threshold) {
+  return runsWhere(ring, [threshold](double v) { return v < threshold; });
 }
 
 // Lets queued notifications (the coalesced `changed`) reach the views.
