@@ -37,12 +37,13 @@ TEST(Symbols, TheOffSymbolShowsSixClearDashesAtEveryTraySize) {
 }
 
 TEST(Symbols, ThePlusIsCutOutOfTheBadgeWhateverItsColour) {
-  for (int px : {24, 48}) {
+  for (int px : {12, 24, 48}) {
+    SCOPED_TRACE(px);
     const QImage badge = renderSymbol("app-badge-plus", QColor(235, 235, 245), QSize(px, px));
     const double s = px / 24.0;
-    EXPECT_LT(alphaAt(badge, 17.5 * s, 6.5 * s), 0.2) << "the plus shows what is behind";
-    EXPECT_LT(alphaAt(badge, 17.5 * s, 4.0 * s), 0.2) << "its upper arm";
-    EXPECT_GT(alphaAt(badge, 21.5 * s, 6.5 * s), 0.8) << "the badge around it";
+    EXPECT_LT(alphaAt(badge, 17 * s, 7 * s), 0.2) << "the plus shows what is behind";
+    EXPECT_LT(alphaAt(badge, 17 * s, 4 * s), 0.2) << "its upper arm";
+    EXPECT_GT(alphaAt(badge, 19.5 * s, 4.5 * s), 0.8) << "the badge between its arms";
   }
 }
 
