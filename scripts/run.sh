@@ -44,6 +44,18 @@ cat >"$XDG_CONFIG_HOME/dunelo/defaults.json" <<'JSON'
 JSON
 say "settings: hot key Ctrl+Alt+D, isActive=false ($XDG_CONFIG_HOME/dunelo/defaults.json)"
 
+# The desktop's file manager, as its package would install it: the stored "com.apple.finder"
+# exclusion stands for it.
+export XDG_DATA_HOME="$work/data"
+mkdir -p "$XDG_DATA_HOME/applications"
+cat >"$XDG_DATA_HOME/applications/org.gnome.Nautilus.desktop" <<'ENTRY'
+[Desktop Entry]
+Type=Application
+Name=Files
+Name[de]=Dateien
+Icon=/usr/share/icons/Adwaita/48x48/legacy/system-file-manager.png
+Exec=true
+ENTRY
 # The single-instance socket of this session.
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
