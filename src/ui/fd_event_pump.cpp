@@ -15,14 +15,12 @@ FdEventPump::FdEventPump(int fd, std::function<void()> dispatch, QObject* parent
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { this->dispatch(); });
   }
   if (auto* loop = QAbstractEventDispatcher::instance(thread())) {
-    aboutToBlock_ =
-        connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] { this->dispatch(); });
+    aboutToBlock_ = connect(loop, &QAbstractEventDispatcher::aboutToBlock, this,
+                            [this] { this->dispatch(); });
   }
 }
 
-FdEventPump::~FdEventPump() {
-  disconnect(aboutToBlock_);
-}
+FdEventPump::~FdEventPump() { disconnect(aboutToBlock_); }
 
 void FdEventPump::dispatch() {
   // A handler that spins a nested loop must not re-enter the backend's dispatch.

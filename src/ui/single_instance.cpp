@@ -1,9 +1,8 @@
 #include "ui/single_instance.h"
 
-#include <unistd.h>
-
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <unistd.h>
 
 namespace dunelo {
 

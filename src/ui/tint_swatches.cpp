@@ -5,9 +5,7 @@
 namespace dunelo {
 
 namespace {
-constexpr Color rgb255(int r, int g, int b) {
-  return Color::srgb(r / 255.0, g / 255.0, b / 255.0);
-}
+constexpr Color rgb255(int r, int g, int b) { return Color::srgb(r / 255.0, g / 255.0, b / 255.0); }
 }  // namespace
 
 const std::array<TintPreset, 9>& tintPresets() {
