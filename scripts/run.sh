@@ -45,6 +45,18 @@ cat >"$XDG_CONFIG_HOME/dunelo/defaults.json" <<'JSON'
 JSON
 say "settings: hot key Ctrl+Alt+D, isActive=false ($XDG_CONFIG_HOME/dunelo/defaults.json)"
 
+# The desktop's file manager, as its package would install it: the stored "com.apple.finder"
+# exclusion stands for it.
+export XDG_DATA_HOME="$work/data"
+mkdir -p "$XDG_DATA_HOME/applications"
+cat >"$XDG_DATA_HOME/applications/org.gnome.Nautilus.desktop" <<'ENTRY'
+[Desktop Entry]
+Type=Application
+Name=Files
+Name[de]=Dateien
+Icon=/usr/share/icons/Adwaita/48x48/legacy/system-file-manager.png
+Exec=true
+ENTRY
 # The single-instance socket of this session.
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
@@ -72,7 +84,11 @@ iconY=$(( $(echo "$icon" | cut -d+ -f3) + 11 ))
 xdotool mousemove "$iconX" "$iconY" click 1
 sleep 1.5
 say "clicked the tray icon"
-shot 00-panel-permissions "the panel: no window manager publishes the active window, so Accessibility is missing"
+# The keyboard reaches every control: the exclusion pill, the power button, then the one Grant.
+xdotool key Tab Tab Tab space
+sleep 0.5
+say "pressed Tab three times and Space: Accessibility's Grant"
+shot 00-panel-permissions "the panel: no window manager publishes the active window, so Accessibility is missing; Grant says what to do"
 
 openbox >"$work/openbox.log" 2>&1 &
 openbox_pid=$!
@@ -84,6 +100,12 @@ xdotool mousemove "$iconX" "$iconY" click 1
 sleep 1.5
 say "clicked the tray icon again (the window manager took the focus, which closed the panel)"
 shot 00-panel-main "the panel's main screen: the permission poll found both permissions granted"
+xdotool key Tab Tab Tab space
+sleep 0.5
+say "pressed Tab three times and Space: the shake sensitivity menu"
+shot 00-panel-sensitivity-menu "the sensitivity menu, opened from the keyboard"
+xdotool key Escape
+sleep 0.3
 xdotool mousemove 640 700 click 1
 sleep 0.5
 say "clicked the desktop: the panel closes as it loses the focus"

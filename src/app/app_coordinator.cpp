@@ -20,6 +20,7 @@ AppCoordinator::AppCoordinator(Platform& platform)
       shakeDetector(platform.mouseMonitors, platform.scheduler, settings.shakeSensitivity.get()),
       scheduler_(platform.scheduler),
       workspace_(platform.workspace),
+      aliases_(platform.applicationAliases),
       dock_(platform.scriptRunner, platform.defaults) {
   const WeakPtr<AppCoordinator> weak = weakFactory_.getWeakPtr();
 
@@ -110,7 +111,9 @@ void AppCoordinator::toggleActive() {
 }
 
 bool AppCoordinator::isExcluded(const std::optional<std::string>& bundleID) const {
-  return bundleID && settings.excludedAppBundleIDs->contains(*bundleID);
+  // A stored identity may stand for another application here ("com.apple.finder" for the
+  // desktop's file manager).
+  return bundleID && namesApplication(settings.excludedAppBundleIDs.get(), *bundleID, aliases_);
 }
 
 void AppCoordinator::setOverlaysShown(bool shown) {

@@ -91,6 +91,7 @@ class AppCoordinator {
 
   Scheduler& scheduler_;
   Workspace& workspace_;
+  ApplicationAliases* aliases_;
   DockControl dock_;
 
   CancellableBag cancellables;

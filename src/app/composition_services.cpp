@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "core/debug_log.h"
+#include "core/file_io.h"
 #include "platform/desktop/xdg_autostart.h"
 #include "settings/in_memory_defaults_store.h"
 #include "settings/json_file_defaults_store.h"
@@ -18,14 +17,6 @@ class UnavailableLoginItems final : public LoginItems {
   bool registerApp() override { return false; }
   bool unregisterApp() override { return false; }
 };
-
-std::string configHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return xdg;
-  if (const char* home = std::getenv("HOME"); home && home[0] == '/') {
-    return std::string(home) + "/.config";
-  }
-  return {};
-}
 
 std::string programPath() {
   char buffer[4096];
@@ -50,14 +41,17 @@ DesktopServices makeDesktopServices(Scheduler& mainThread,
     s.defaults = std::make_unique<InMemoryDefaultsStore>();
   }
 
+  const std::string configHome = xdgBaseDirectory("XDG_CONFIG_HOME", ".config");
   const std::string dir =
-      autostartDir ? *autostartDir : (configHome().empty() ? "" : configHome() + "/autostart");
+      autostartDir ? *autostartDir : (configHome.empty() ? "" : configHome + "/autostart");
   const std::string program = programPath();
   if (!dir.empty() && !program.empty()) {
     s.loginItems = std::make_unique<XdgAutostart>(dir, kDesktopId, program);
   } else {
     s.loginItems = std::make_unique<UnavailableLoginItems>();
   }
+  s.aliases = std::make_unique<FileManagerAlias>(CommandRunner::forThisProcess(),
+                                                 xdgDataDirectories(), configHome);
   return s;
 }
 

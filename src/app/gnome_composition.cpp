@@ -45,7 +45,8 @@ GnomeComposition::GnomeComposition(gnome::SessionKind session, Scheduler& schedu
   });
   accessibility_ =
       std::make_unique<gnome::GnomeAccessibility>(*shell_, session, gnome::extensionSearchDirs());
-  windowList_ = std::make_unique<gnome::GnomeWindowList>(*shell_);
+  windowList_ = std::make_unique<gnome::GnomeWindowList>(
+      *shell_, [a = accessibility_.get()] { return a->trustHelp(); });
   displays_ = std::make_unique<gnome::GnomeDisplays>(*shell_);
   overlays_ = std::make_unique<gnome::GnomeOverlaySurfaceFactory>(*shell_);
   hotKeys_ = std::make_unique<gnome::GnomeHotKeys>(*shell_);
@@ -65,10 +66,11 @@ GnomeComposition::GnomeComposition(gnome::SessionKind session, Scheduler& schedu
       .loginItems = *services_.loginItems,
       .defaults = *services_.defaults,
       .selfPID = static_cast<ProcessID>(getpid()),
+      .applicationAliases = services_.aliases.get(),
   });
   if (!shell_->isReady())
     debugLog("[GnomeShell] waiting for the Dunelo extension: " +
-             gnome::oneLine(accessibility_->trustAdvice()));
+             gnome::oneLine(accessibility_->trustHelp()));
 }
 
 GnomeComposition::~GnomeComposition() {

@@ -125,8 +125,9 @@ int main(int argc, char** argv) {
   auto coordinator = makeAppCoordinator(*platform);
   AppCoordinator* c = coordinator.get();
   runningCoordinator = c;
-  auto ui = std::make_unique<DuneloUi>(c->settings, c->permissions, platform->workspace,
-                                       [c] { c->updater.checkForUpdates(); });
+  auto ui = std::make_unique<DuneloUi>(
+      c->settings, c->permissions, platform->workspace, [c] { c->updater.checkForUpdates(); },
+      platform->applicationAliases, platform->trayColors);
   RemoteControl control(
       c->settings, [&ui] { ui->tray().showPanel(); }, [] { QApplication::quit(); });
   instance.serve(&control);

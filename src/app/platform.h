@@ -6,12 +6,14 @@
 
 #include "core/scheduler.h"
 #include "platform/accessibility.h"
+#include "platform/application_aliases.h"
 #include "platform/displays.h"
 #include "platform/hot_keys.h"
 #include "platform/login_items.h"
 #include "platform/mouse_monitors.h"
 #include "platform/overlay_surface.h"
 #include "platform/script_runner.h"
+#include "platform/tray_colors.h"
 #include "platform/updater.h"
 #include "platform/window_list.h"
 #include "platform/workspace.h"
@@ -33,6 +35,10 @@ struct Platform {
   LoginItems& loginItems;
   DefaultsStore& defaults;  // the user's persistent settings domain
   ProcessID selfPID;        // this process
+  // Stored identities that mean another application here; null: each means itself.
+  ApplicationAliases* applicationAliases = nullptr;
+  // The tray's icon colour where the desktop publishes one; null: none is published.
+  TrayColors* trayColors = nullptr;
 };
 
 }  // namespace dunelo

@@ -17,6 +17,7 @@ Platform simPlatform(sim::SimDesktop& desktop, DefaultsStore& defaults) {
       .loginItems = desktop.loginItems(),
       .defaults = defaults,
       .selfPID = desktop.selfPID(),
+      .applicationAliases = &desktop.applicationAliases(),
   };
 }
 

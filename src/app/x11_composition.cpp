@@ -32,6 +32,8 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
   c->updater_ = std::move(services.updater);
   c->defaults_ = std::move(services.defaults);
   c->loginItems_ = std::move(services.loginItems);
+  c->aliases_ = std::move(services.aliases);
+  c->trayColors_ = std::make_unique<x11::X11TrayColors>(*c->connection_);
 
   c->platform_ = std::make_unique<Platform>(Platform{
       .scheduler = scheduler,
@@ -47,6 +49,8 @@ std::unique_ptr<X11Composition> X11Composition::open(const Options& options, std
       .loginItems = *c->loginItems_,
       .defaults = *c->defaults_,
       .selfPID = static_cast<ProcessID>(getpid()),
+      .applicationAliases = c->aliases_.get(),
+      .trayColors = c->trayColors_.get(),
   });
   c->connection_->flush();
   return c;
@@ -67,6 +71,7 @@ X11Composition::~X11Composition() {
   // Components built over the connection go first; the loop outlives everything that posted to
   // it.
   platform_.reset();
+  trayColors_.reset();
   loginItems_.reset();
   hotKeys_.reset();
   mouseMonitors_.reset();

@@ -11,12 +11,14 @@
 #include "core/cancellable.h"
 #include "platform/desktop/directory_watcher.h"
 #include "platform/desktop/dock_script_runner.h"
+#include "platform/desktop/file_manager_alias.h"
 #include "platform/desktop/package_manager_updater.h"
 #include "platform/x11/event_loop.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_mouse_monitors.h"
+#include "platform/x11/x11_tray_colors.h"
 
 namespace dunelo {
 
@@ -63,6 +65,8 @@ class X11Composition {
   std::unique_ptr<PackageManagerUpdater> updater_;
   std::unique_ptr<DefaultsStore> defaults_;
   std::unique_ptr<LoginItems> loginItems_;
+  std::unique_ptr<FileManagerAlias> aliases_;
+  std::unique_ptr<x11::X11TrayColors> trayColors_;
   std::unique_ptr<Platform> platform_;
 };
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -89,6 +90,22 @@ std::string xdgBaseDirectory(const char* variable, const char* homeRelative) {
     home = pw->pw_dir;
   }
   return home.empty() ? home : home + "/" + homeRelative;
+}
+
+std::vector<std::string> xdgDataDirectories() {
+  std::vector<std::string> dirs;
+  if (std::string home = xdgBaseDirectory("XDG_DATA_HOME", ".local/share"); !home.empty())
+    dirs.push_back(std::move(home));
+  const char* system = std::getenv("XDG_DATA_DIRS");
+  const std::string list = system && *system ? system : "/usr/local/share:/usr/share";
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t end = std::min(list.find(':', start), list.size());
+    // Relative entries are not valid in the list and are skipped.
+    if (end > start && list[start] == '/') dirs.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return dirs;
 }
 
 std::string formatUtc(std::time_t when, const char* format) {

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dunelo {
 
@@ -34,6 +35,10 @@ bool replaceFile(const std::string& path, std::string_view data, mode_t mode,
 // `homeRelative` under the home directory ($HOME, or the password database's entry). Empty when
 // no home directory is known. xdgBaseDirectory("XDG_CONFIG_HOME", ".config"), say.
 std::string xdgBaseDirectory(const char* variable, const char* homeRelative);
+
+// The XDG data directories, most important first: the user's ($XDG_DATA_HOME, else
+// ~/.local/share), then each of $XDG_DATA_DIRS (else /usr/local/share and /usr/share).
+std::vector<std::string> xdgDataDirectories();
 
 // `when` in UTC, formatted by strftime's `format` ("%Y-%m-%d %H:%M:%S +0000", say).
 std::string formatUtc(std::time_t when, const char* format);

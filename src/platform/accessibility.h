@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/geometry.h"
+#include "platform/permission_help.h"
 #include "platform/workspace.h"
 
 namespace dunelo {
@@ -55,9 +56,10 @@ class Accessibility {
   // Whether this process may use these reads. With `prompt`, the desktop also asks the user to
   // grant it when it is not granted.
   virtual bool isProcessTrusted(bool prompt) = 0;
-  // What the user has to do so that the process is trusted, in a sentence or two; empty when
-  // nothing is known to be missing.
-  virtual std::string trustAdvice() const { return {}; }
+  // What keeps this process from being trusted now, and what the user can do about it.
+  virtual PermissionHelp trustHelp() {
+    return {"This desktop does not let Dunelo follow the focused window.", "", ""};
+  }
 };
 
 }  // namespace dunelo

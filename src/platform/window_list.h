@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/permission_help.h"
 #include "platform/workspace.h"
 
 namespace dunelo {
@@ -40,6 +41,10 @@ class WindowList {
 
   // The desktop's own answer to "may this process capture the screen", without asking the user.
   virtual bool screenCapturePreflight() = 0;
+  // What keeps the preflight from saying yes now, and what the user can do about it.
+  virtual PermissionHelp screenCaptureHelp() {
+    return {"This desktop does not let Dunelo see where the other windows are.", "", ""};
+  }
 };
 
 }  // namespace dunelo

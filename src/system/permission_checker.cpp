@@ -41,10 +41,20 @@ bool PermissionChecker::probeAccessibility() {
   return accessibility_.isProcessTrusted(false);
 }
 
-void PermissionChecker::requestAccessibility() { accessibility_.isProcessTrusted(true); }
+void PermissionChecker::requestAccessibility() {
+  accessibility_.isProcessTrusted(true);
+}
 
 void PermissionChecker::openScreenRecordingSettings() {
-  workspace_.openURL(kScreenRecordingSettingsURL);
+  if (const std::string url = windowList_.screenCaptureHelp().url; !url.empty())
+    workspace_.openURL(url);
+}
+
+PermissionHelp PermissionChecker::screenRecordingHelp() {
+  return windowList_.screenCaptureHelp();
+}
+PermissionHelp PermissionChecker::accessibilityHelp() {
+  return accessibility_.trustHelp();
 }
 
 }  // namespace dunelo

@@ -6,6 +6,10 @@
 // answers in the defaults domain so that the next launch starts from them, and offers the two
 // actions with which the user grants them. The coordinator refreshes it until both are granted
 // and gates the overlay on both flags. Every probe failure is an answer of false.
+//
+// What each permission stands for is the desktop's affair: on X11 the window manager that
+// publishes the active window (Accessibility) and the X extensions the overlay draws with (screen
+// capture). The desktop also says what is missing and what the user can do about it.
 #pragma once
 
 #include "core/published.h"
@@ -15,10 +19,6 @@
 #include "settings/defaults_store.h"
 
 namespace dunelo {
-
-// Where the user grants screen capture.
-inline constexpr const char* kScreenRecordingSettingsURL =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
 
 class PermissionChecker {
  public:
@@ -42,10 +42,11 @@ class PermissionChecker {
   // Asks the desktop to prompt the user for Accessibility trust; the answer shows in a later
   // refresh.
   void requestAccessibility();
-  // Opens the desktop's screen-capture settings.
+  // Opens the desktop's screen-capture settings, where it has a page for them.
   void openScreenRecordingSettings();
-  // What the desktop says is still missing, for the permission screen; empty when nothing.
-  std::string advice() const { return accessibility_.trustAdvice(); }
+  // What is missing for each now, and what the user can do about it.
+  PermissionHelp screenRecordingHelp();
+  PermissionHelp accessibilityHelp();
 
  private:
   DefaultsStore& defaults_;

@@ -8,10 +8,14 @@
 namespace dunelo {
 
 std::vector<RunningApplication> availableApps(std::vector<RunningApplication> running,
-                                              const std::set<std::string>& excluded) {
+                                              const std::set<std::string>& excluded,
+                                              const ApplicationLookup& lookup) {
+  std::set<std::string> ids = excluded;
+  for (const std::string& stored : excluded)
+    if (auto alias = lookup.aliasOf(stored)) ids.insert(*alias);
   std::erase_if(running, [&](const RunningApplication& app) {
     return app.activationPolicy != ActivationPolicy::regular || !app.bundleID ||
-           excluded.count(*app.bundleID) > 0;
+           ids.count(*app.bundleID) > 0;
   });
   std::stable_sort(running.begin(), running.end(),
                    [](const RunningApplication& a, const RunningApplication& b) {
@@ -54,9 +58,9 @@ void AppPickerModel::setSearchText(const QString& text) {
 
 QVariantList AppPickerModel::apps() const {
   QVariantList rows;
-  const auto list = filteredApps(
-      availableApps(workspace_.runningApplications(), settings_.excludedAppBundleIDs.get()),
-      searchText_);
+  const auto list = filteredApps(availableApps(workspace_.runningApplications(),
+                                               settings_.excludedAppBundleIDs.get(), lookup_),
+                                 searchText_);
   for (const auto& app : list) {
     QVariantMap row;
     row[QStringLiteral("bundleID")] = QString::fromStdString(app.bundleID.value_or(""));

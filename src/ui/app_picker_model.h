@@ -19,10 +19,11 @@
 
 namespace dunelo {
 
-// Regular applications with an identifier that is not in `excluded`, sorted by name by character
-// code (a missing name counts as empty).
+// Regular applications with an identifier that is not in `excluded` (itself or through an alias
+// `lookup` knows), sorted by name by character code (a missing name counts as empty).
 std::vector<RunningApplication> availableApps(std::vector<RunningApplication> running,
-                                              const std::set<std::string>& excluded);
+                                              const std::set<std::string>& excluded,
+                                              const ApplicationLookup& lookup);
 // `apps` narrowed to those whose name contains `search` ignoring case; all when it is empty.
 std::vector<RunningApplication> filteredApps(const std::vector<RunningApplication>& apps,
                                              const QString& search);

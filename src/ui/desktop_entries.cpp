@@ -13,7 +13,9 @@ namespace dunelo {
 
 namespace {
 
-std::string lower(const std::string& s) { return QString::fromStdString(s).toLower().toStdString(); }
+std::string lower(const std::string& s) {
+  return QString::fromStdString(s).toLower().toStdString();
+}
 
 QString stampOf(const QString& dir) {
   const QFileInfo info(dir);
@@ -24,11 +26,13 @@ QString stampOf(const QString& dir) {
 }  // namespace
 
 std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString& desktopId,
+                                              const DesktopEntryLocale& locale,
                                               std::string* wmClass) {
   bool inMain = false;
   bool isApplication = false;
   bool hidden = false;
-  QString name, icon, cls;
+  LocalizedValue name(locale, "Name");
+  QString icon, cls;
   for (const QString& raw : text.split(u'\n')) {
     const QString line = raw.trimmed();
     if (line.isEmpty() || line.startsWith(u'#')) continue;
@@ -41,21 +45,30 @@ std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString
     if (eq <= 0) continue;
     const QString key = line.left(eq).trimmed();
     const QString value = line.mid(eq + 1).trimmed();
-    if (key == QLatin1String("Type")) isApplication = value == QLatin1String("Application");
-    else if (key == QLatin1String("Name")) name = value;
-    else if (key == QLatin1String("Icon")) icon = value;
-    else if (key == QLatin1String("StartupWMClass")) cls = value;
-    else if (key == QLatin1String("Hidden")) hidden = value == QLatin1String("true");
+    if (key == QLatin1String("Type"))
+      isApplication = value == QLatin1String("Application");
+    else if (key.startsWith(QLatin1String("Name")))
+      name.offer(key.toStdString(), value.toStdString());
+    else if (key == QLatin1String("Icon"))
+      icon = value;
+    else if (key == QLatin1String("StartupWMClass"))
+      cls = value;
+    else if (key == QLatin1String("Hidden"))
+      hidden = value == QLatin1String("true");
   }
   if (!isApplication || hidden) return std::nullopt;
   if (wmClass) *wmClass = cls.toStdString();
-  return InstalledApp{(name.isEmpty() ? desktopId : name).toStdString(), icon.toStdString()};
+  return InstalledApp{name.value().empty() ? desktopId.toStdString() : name.value(),
+                      icon.toStdString()};
 }
 
-DesktopEntries::DesktopEntries()
-    : DesktopEntries(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {}
+DesktopEntries::DesktopEntries(ApplicationAliases* aliases)
+    : DesktopEntries(QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation),
+                     aliases) {}
 
-DesktopEntries::DesktopEntries(QStringList applicationDirs) : dirs_(std::move(applicationDirs)) {}
+DesktopEntries::DesktopEntries(QStringList applicationDirs, ApplicationAliases* aliases,
+                               DesktopEntryLocale locale)
+    : dirs_(std::move(applicationDirs)), aliases_(aliases), locale_(std::move(locale)) {}
 
 void DesktopEntries::refreshIfStale() const {
   QStringList stamps;
@@ -88,7 +101,7 @@ void DesktopEntries::scan() const {
         continue;
       }
       std::string cls;
-      auto app = parseDesktopEntry(QString::fromUtf8(file.data), id, &cls);
+      auto app = parseDesktopEntry(QString::fromUtf8(file.data), id, locale_, &cls);
       if (!app) continue;
       const std::string key = id.toStdString();
       byId_.emplace(key, Entry{std::move(*app)});
@@ -98,7 +111,17 @@ void DesktopEntries::scan() const {
   }
 }
 
+std::optional<std::string> DesktopEntries::aliasOf(const std::string& bundleID) const {
+  return aliases_ ? aliases_->resolve(bundleID) : std::nullopt;
+}
+
 std::optional<InstalledApp> DesktopEntries::find(const std::string& bundleID) const {
+  if (auto alias = aliasOf(bundleID))
+    if (auto app = findInstalled(*alias)) return app;
+  return findInstalled(bundleID);
+}
+
+std::optional<InstalledApp> DesktopEntries::findInstalled(const std::string& bundleID) const {
   if (bundleID.empty()) return std::nullopt;
   refreshIfStale();
   if (auto it = byId_.find(bundleID); it != byId_.end()) return it->second.app;

@@ -4,6 +4,8 @@
 // An identifier is matched, in this order, against the entry's desktop id (the file name without
 // ".desktop"), the same ignoring case, and the entry's StartupWMClass ignoring case, because X11
 // applications identify themselves by their window class while the desktop names them by file.
+// An identifier that stands for another application here ("com.apple.finder" for the desktop's
+// file manager) is that application. Names are in the user's language where the entry has it.
 #pragma once
 
 #include <QString>
@@ -14,10 +16,13 @@
 #include <set>
 #include <string>
 
+#include "platform/application_aliases.h"
+#include "platform/desktop/desktop_entry_locale.h"
+
 namespace dunelo {
 
 struct InstalledApp {
-  std::string name;      // the entry's Name; falls back to the desktop id when it has none
+  std::string name;      // the entry's Name, translated; falls back to the desktop id
   std::string iconName;  // the entry's Icon: a theme name or an absolute path; may be empty
 };
 
@@ -27,6 +32,8 @@ class ApplicationLookup {
   virtual ~ApplicationLookup() = default;
   // The installed application with this identifier, or none when nothing is installed for it.
   virtual std::optional<InstalledApp> find(const std::string& bundleID) const = 0;
+  // The identity of the application `bundleID` stands for here; none when it stands for itself.
+  virtual std::optional<std::string> aliasOf(const std::string&) const { return std::nullopt; }
 };
 
 class DesktopEntries final : public ApplicationLookup {
@@ -34,12 +41,14 @@ class DesktopEntries final : public ApplicationLookup {
   // Real desktop entries are a few kilobytes; larger files are skipped (and logged once).
   static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
 
-  // Reads the "applications" directories of the XDG data locations.
-  DesktopEntries();
+  // Reads the "applications" directories of the XDG data locations. `aliases` may be null.
+  explicit DesktopEntries(ApplicationAliases* aliases = nullptr);
   // Reads the given directories, earlier ones taking precedence (tests).
-  explicit DesktopEntries(QStringList applicationDirs);
+  explicit DesktopEntries(QStringList applicationDirs, ApplicationAliases* aliases = nullptr,
+                          DesktopEntryLocale locale = DesktopEntryLocale::fromEnvironment());
 
   std::optional<InstalledApp> find(const std::string& bundleID) const override;
+  std::optional<std::string> aliasOf(const std::string& bundleID) const override;
 
  private:
   struct Entry {
@@ -49,8 +58,11 @@ class DesktopEntries final : public ApplicationLookup {
   // applications while Dunelo runs, and the lists are rebuilt on every redraw anyway.
   void refreshIfStale() const;
   void scan() const;
+  std::optional<InstalledApp> findInstalled(const std::string& bundleID) const;
 
   QStringList dirs_;
+  ApplicationAliases* aliases_;
+  DesktopEntryLocale locale_;
   mutable QStringList stamps_;
   mutable std::map<std::string, Entry> byId_;             // desktop id -> entry
   mutable std::map<std::string, std::string> lowerId_;    // lower-cased id -> id
@@ -58,8 +70,10 @@ class DesktopEntries final : public ApplicationLookup {
   mutable std::set<QString> reported_;                    // unusable files already logged
 };
 
-// Parses one desktop entry file's text; none when it is not a visible application entry.
+// Parses one desktop entry file's text, its name in `locale`'s language; none when it is not a
+// visible application entry.
 std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString& desktopId,
+                                              const DesktopEntryLocale& locale,
                                               std::string* wmClass = nullptr);
 
 }  // namespace dunelo

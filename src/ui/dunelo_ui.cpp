@@ -5,10 +5,12 @@
 namespace dunelo {
 
 DuneloUi::DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-                   std::function<void()> onCheckForUpdates) {
+                   std::function<void()> onCheckForUpdates, ApplicationAliases* aliases,
+                   TrayColors* trayColors)
+    : entries_(aliases) {
   model_ = std::make_unique<PopoverModel>(settings, permissions, entries_, workspace,
                                           std::move(onCheckForUpdates));
-  tray_ = std::make_unique<TrayPanel>(settings, *model_);
+  tray_ = std::make_unique<TrayPanel>(settings, *model_, trayColors);
 }
 
 DuneloUi::~DuneloUi() = default;

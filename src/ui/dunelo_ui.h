@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/tray_colors.h"
 #include "platform/workspace.h"
 #include "settings/settings_manager.h"
 #include "system/permission_checker.h"
@@ -16,9 +17,10 @@ namespace dunelo {
 
 class DuneloUi {
  public:
-  // `onCheckForUpdates` may be empty. Needs a QApplication.
+  // `onCheckForUpdates` may be empty. Needs a QApplication; `aliases` and `trayColors` may be null.
   DuneloUi(SettingsManager& settings, PermissionChecker& permissions, Workspace& workspace,
-           std::function<void()> onCheckForUpdates);
+           std::function<void()> onCheckForUpdates, ApplicationAliases* aliases = nullptr,
+           TrayColors* trayColors = nullptr);
   ~DuneloUi();
 
   TrayPanel& tray() { return *tray_; }

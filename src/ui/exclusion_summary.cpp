@@ -7,7 +7,6 @@ namespace {
 ExclusionRow rowFor(const std::string& id, const ApplicationLookup& apps) {
   ExclusionRow row;
   row.bundleID = id;
-  row.removable = id != kProtectedBundleID;
   if (auto app = apps.find(id)) {
     row.installed = true;
     row.name = app->name;
@@ -30,7 +29,8 @@ ExclusionSummary summarizeExclusions(const std::vector<std::string>& sorted,
     summary.pill = std::move(first);
     firstInCard = 1;
   }
-  for (size_t i = firstInCard; i < sorted.size(); ++i) summary.card.push_back(rowFor(sorted[i], apps));
+  for (size_t i = firstInCard; i < sorted.size(); ++i)
+    summary.card.push_back(rowFor(sorted[i], apps));
   return summary;
 }
 

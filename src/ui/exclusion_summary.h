@@ -14,15 +14,11 @@
 
 namespace dunelo {
 
-// The file browser's identity; it can be excluded but never removed from the popover.
-inline constexpr std::string_view kProtectedBundleID = "com.apple.finder";
-
 struct ExclusionRow {
   std::string bundleID;
   std::string name;      // the installed application's name, or the bare identifier
   std::string iconName;  // empty when not installed or the entry names no icon
   bool installed = false;
-  bool removable = true;
 };
 
 struct ExclusionSummary {

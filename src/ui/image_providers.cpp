@@ -5,9 +5,11 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QPainter>
+#include <QPainterPath>
 #include <QSvgRenderer>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 
 #include "core/debug_log.h"
 #include "core/regular_file.h"
@@ -22,7 +24,8 @@ QImage renderSymbol(const QString& name, const QColor& color, QSize size) {
   svg.replace("currentColor", color.name(QColor::HexRgb).toLatin1());
   if (color.alphaF() < 1.0) {
     // Opacity goes on the whole drawing so that overlapping strokes do not darken.
-    svg.replace("<svg ", QByteArray("<svg opacity=\"") + QByteArray::number(color.alphaF()) + "\" ");
+    svg.replace("<svg ",
+                QByteArray("<svg opacity=\"") + QByteArray::number(color.alphaF()) + "\" ");
   }
   QSvgRenderer renderer(svg);
   if (!renderer.isValid()) return {};
@@ -39,7 +42,8 @@ QImage renderSymbol(const QString& name, const QColor& color, QSize size) {
   return image.copy();
 }
 
-QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {
+QImage SymbolImageProvider::requestImage(const QString& id, QSize* size,
+                                         const QSize& requestedSize) {
   const qsizetype q = id.indexOf(u'?');
   const QString name = q < 0 ? id : id.left(q);
   QColor color(Qt::black);
@@ -52,6 +56,27 @@ QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const Q
   if (size) *size = image.size();
   return image;
 }
+
+namespace {
+
+// The icon clipped to a rounded rectangle whose radius is `fraction` of its side.
+QPixmap rounded(const QPixmap& icon, double fraction) {
+  if (icon.isNull() || fraction <= 0) return icon;
+  QPixmap out(icon.size());
+  out.setDevicePixelRatio(icon.devicePixelRatio());
+  out.fill(Qt::transparent);
+  QPainter painter(&out);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF area(QPointF(0, 0), icon.deviceIndependentSize());
+  const double radius = std::min(fraction, 0.5) * std::min(area.width(), area.height());
+  QPainterPath clip;
+  clip.addRoundedRect(area, radius, radius);
+  painter.setClipPath(clip);
+  painter.drawPixmap(0, 0, icon);
+  return out;
+}
+
+}  // namespace
 
 QImage AppIconImageProvider::iconFile(const QString& path, QSize want) {
   // An entry's Icon= may name a FIFO, a device or a huge file; the panel must not hang on it.
@@ -74,9 +99,13 @@ QImage AppIconImageProvider::iconFile(const QString& path, QSize want) {
   return image;
 }
 
+// `id` is the percent-encoded icon name, optionally followed by "?radius=<fraction of the side>".
 QPixmap AppIconImageProvider::requestPixmap(const QString& id, QSize* size,
                                             const QSize& requestedSize) {
-  const QString name = QUrl::fromPercentEncoding(id.toLatin1());
+  const qsizetype q = id.indexOf(u'?');
+  const double radius =
+      q < 0 ? 0 : QUrlQuery(id.mid(q + 1)).queryItemValue(QStringLiteral("radius")).toDouble();
+  const QString name = QUrl::fromPercentEncoding((q < 0 ? id : id.left(q)).toLatin1());
   const QSize want =
       requestedSize.isValid() && !requestedSize.isEmpty() ? requestedSize : QSize(32, 32);
   QPixmap pixmap;
@@ -85,6 +114,7 @@ QPixmap AppIconImageProvider::requestPixmap(const QString& id, QSize* size,
   } else if (const QIcon icon = QIcon::fromTheme(name); !icon.isNull()) {
     pixmap = icon.pixmap(want);
   }
+  pixmap = rounded(pixmap, radius);
   if (size) *size = pixmap.size();
   return pixmap;
 }

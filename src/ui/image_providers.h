@@ -2,7 +2,8 @@
 // icons from the icon theme.
 //
 //   image://symbol/<name>?color=<#rrggbb or #aarrggbb>   a drawing from the icons directory
-//   image://appicon/<percent-encoded icon name or absolute path>
+//   image://appicon/<percent-encoded icon name or absolute path>[?radius=<fraction of the side>]
+//                                                       the icon, clipped to a rounded rectangle
 #pragma once
 
 #include <QImage>

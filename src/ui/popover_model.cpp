@@ -38,6 +38,16 @@ ExclusionSummary summaryOf(const SettingsManager& settings, const ApplicationLoo
   return summarizeExclusions(sortedExclusions(settings.excludedAppBundleIDs.get()), apps);
 }
 
+QVariantMap helpMap(const std::optional<PermissionHelp>& help) {
+  if (!help) return {};
+  // The desktop may find nothing missing by now (the permission came while the user looked).
+  const QString text = help->text.empty()
+                           ? QStringLiteral("Nothing seems to be missing now: choose Check Again.")
+                           : QString::fromStdString(help->text);
+  return {{QStringLiteral("text"), text},
+          {QStringLiteral("command"), QString::fromStdString(help->command)}};
+}
+
 }  // namespace
 
 QString capitalized(std::string_view raw) {
@@ -96,9 +106,14 @@ bool PopoverModel::hasScreenRecording() const {
 bool PopoverModel::hasAccessibility() const {
   return permissions_.hasAccessibility.get();
 }
-QString PopoverModel::permissionHint() const {
-  return QString::fromStdString(permissions_.advice());
+QVariantMap PopoverModel::screenRecordingHelp() const {
+  return permissions_.hasScreenRecording.get() ? QVariantMap() : helpMap(screenRecordingHelp_);
 }
+
+QVariantMap PopoverModel::accessibilityHelp() const {
+  return permissions_.hasAccessibility.get() ? QVariantMap() : helpMap(accessibilityHelp_);
+}
+
 bool PopoverModel::isActive() const {
   return settings_.isActive.get();
 }
@@ -176,7 +191,6 @@ QVariantList PopoverModel::furtherExclusions() const {
     m[QStringLiteral("bundleID")] = QString::fromStdString(row.bundleID);
     m[QStringLiteral("name")] = QString::fromStdString(row.name);
     m[QStringLiteral("icon")] = row.installed ? iconUrl(row.iconName) : QString();
-    m[QStringLiteral("removable")] = row.removable;
     out.push_back(m);
   }
   return out;
@@ -229,7 +243,6 @@ void PopoverModel::pickSwatch(int index) {
 
 void PopoverModel::removeExclusion(const QString& bundleID) {
   const std::string id = bundleID.toStdString();
-  if (id == kProtectedBundleID) return;
   auto ids = settings_.excludedAppBundleIDs.get();
   if (ids.erase(id) == 0) return;
   settings_.excludedAppBundleIDs = std::move(ids);
@@ -262,12 +275,21 @@ void PopoverModel::quit() {
 
 void PopoverModel::grantScreenRecording() {
   permissions_.openScreenRecordingSettings();
+  screenRecordingHelp_ = permissions_.screenRecordingHelp();
+  scheduleChanged();
 }
+
 void PopoverModel::grantAccessibility() {
   permissions_.requestAccessibility();
+  accessibilityHelp_ = permissions_.accessibilityHelp();
+  scheduleChanged();
 }
+
 void PopoverModel::checkAgain() {
   permissions_.refresh();
+  if (screenRecordingHelp_) screenRecordingHelp_ = permissions_.screenRecordingHelp();
+  if (accessibilityHelp_) accessibilityHelp_ = permissions_.accessibilityHelp();
+  scheduleChanged();
 }
 
 }  // namespace dunelo

@@ -13,7 +13,9 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <QVariantMap>
 #include <functional>
+#include <optional>
 
 #include "core/cancellable.h"
 #include "settings/settings_manager.h"
@@ -29,7 +31,8 @@ class PopoverModel final : public QObject {
   Q_PROPERTY(bool showsMainScreen READ showsMainScreen NOTIFY changed)
   Q_PROPERTY(bool hasScreenRecording READ hasScreenRecording NOTIFY changed)
   Q_PROPERTY(bool hasAccessibility READ hasAccessibility NOTIFY changed)
-  Q_PROPERTY(QString permissionHint READ permissionHint NOTIFY changed)
+  Q_PROPERTY(QVariantMap screenRecordingHelp READ screenRecordingHelp NOTIFY changed)
+  Q_PROPERTY(QVariantMap accessibilityHelp READ accessibilityHelp NOTIFY changed)
   Q_PROPERTY(bool isActive READ isActive NOTIFY changed)
   Q_PROPERTY(QString sensitivityLabel READ sensitivityLabel NOTIFY changed)
   Q_PROPERTY(QStringList sensitivityOptions READ sensitivityOptions CONSTANT)
@@ -62,8 +65,10 @@ class PopoverModel final : public QObject {
   bool showsMainScreen() const;
   bool hasScreenRecording() const;
   bool hasAccessibility() const;
-  // What the desktop says is missing, shown under the permission rows; empty when nothing.
-  QString permissionHint() const;
+  // What the desktop says is missing, {text, command}, once the row's Grant was clicked and while
+  // the permission is missing; empty otherwise.
+  QVariantMap screenRecordingHelp() const;
+  QVariantMap accessibilityHelp() const;
   bool isActive() const;
   QString sensitivityLabel() const;
   QStringList sensitivityOptions() const;
@@ -80,7 +85,7 @@ class PopoverModel final : public QObject {
   bool pillShowsApp() const;
   QString pillName() const;
   QString pillIcon() const;                // image URL, empty when the entry has no icon
-  QVariantList furtherExclusions() const;  // {bundleID, name, icon, removable}
+  QVariantList furtherExclusions() const;  // {bundleID, name, icon}
   bool hasCheckForUpdates() const { return static_cast<bool>(onCheckForUpdates_); }
   bool showingAppPicker() const { return showingAppPicker_; }
   QObject* picker() const;
@@ -102,7 +107,10 @@ class PopoverModel final : public QObject {
   Q_INVOKABLE void closeAppPicker();
   Q_INVOKABLE void checkForUpdates();
   Q_INVOKABLE void quit();
-  // Permission screen.
+  // Escape: asks whoever shows the panel to close it.
+  Q_INVOKABLE void closePanel() { Q_EMIT closeRequested(); }
+  // Permission screen. Grant asks the desktop and shows what it says is missing; Check Again
+  // probes both permissions and asks again what is missing.
   Q_INVOKABLE void grantScreenRecording();
   Q_INVOKABLE void grantAccessibility();
   Q_INVOKABLE void checkAgain();
@@ -113,6 +121,7 @@ class PopoverModel final : public QObject {
  Q_SIGNALS:
   void changed();
   void showingAppPickerChanged();
+  void closeRequested();
 
  private:
   void scheduleChanged();
@@ -122,6 +131,8 @@ class PopoverModel final : public QObject {
   const ApplicationLookup& apps_;
   std::function<void()> onCheckForUpdates_;
   std::function<void()> onQuit_;
+  std::optional<PermissionHelp> screenRecordingHelp_;  // none until its Grant was clicked
+  std::optional<PermissionHelp> accessibilityHelp_;
   bool showingAppPicker_ = false;
   bool changePending_ = false;
   AppPickerModel* picker_ = nullptr;

@@ -251,6 +251,18 @@ TEST_F(CoordinatorTest,
   d.runUntilIdle();
   EXPECT_TRUE(shown());
 
+  // The stored "com.apple.finder" stands for the desktop's file manager, as long as it is stored.
+  const ProcessID files = d.launchApp(std::string("org.gnome.Nautilus"), "Files");
+  d.openWindow(files, Rect(300, 300, 500, 400));
+  d.setApplicationAlias("com.apple.finder", "org.gnome.Nautilus");
+  switchTo(files);
+  EXPECT_FALSE(shown());
+  switchTo(editor);
+  coordinator->settings.excludedAppBundleIDs = {"org.other"};
+  switchTo(files);
+  EXPECT_TRUE(shown());
+
+  switchTo(editor);
   // A full-screen window that closes with nothing after it keeps nothing away.
   d.setWindowFrame(editorWindow, Rect(0, 0, 1440, 900));
   d.runUntilIdle();

@@ -1,9 +1,10 @@
-// Clicks through the real QML panel on the offscreen platform and checks what reaches the
-// settings store, the permission checker and the updater.
+// Clicks and types through the real QML panel on the offscreen platform and checks what reaches
+// the settings store, the permission checker and the updater, and how the panel lays itself out.
 #include <gtest/gtest.h>
 
 #include <QQuickItem>
 #include <QQuickView>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "ui/app_picker_model.h"
@@ -35,8 +36,31 @@ class Panel : public testing::Test {
     view = createPanelView(*desk.model);
     ASSERT_EQ(view->status(), QQuickView::Ready);
     view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    view->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
     test::settle();
+  }
+  void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(view.get(), k, modifiers);
+    test::settle();
+  }
+  // The named control that has the keyboard focus.
+  QString focused() {
+    for (QQuickItem* it = view->activeFocusItem(); it; it = it->parentItem())
+      if (!it->objectName().isEmpty()) return it->objectName();
+    return {};
+  }
+  // Whether the control shows its focus ring (a FocusRing among its descendants is visible).
+  bool ringShown(QQuickItem* control) {
+    for (QQuickItem* child : control->childItems()) {
+      if (QString(child->metaObject()->className()).startsWith("FocusRing") && child->isVisible())
+        return true;
+      if (ringShown(child)) return true;
+    }
+    return false;
+  }
+  QRectF sceneRect(QQuickItem* it) {
+    return QRectF(it->mapToScene(QPointF(0, 0)), QSizeF(it->width(), it->height()));
   }
   QQuickItem* item(const QString& name) {
     QQuickItem* found = nullptr;
@@ -137,7 +161,7 @@ TEST_F(Panel, TheCardRemovesAndTheSheetSearchesDismissesAndExcludes) {
   desk.settings->excludedAppBundleIDs = {"com.apple.finder", "a.gone", "org.b"};
   open();
   EXPECT_TRUE(item("exclusion_com.apple.finder"));
-  EXPECT_FALSE(findItem(view->contentItem(), "remove_com.apple.finder"));
+  EXPECT_TRUE(item("remove_com.apple.finder")) << "every row can be removed";
   click("remove_a.gone");
   EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(),
             (std::set<std::string>{"com.apple.finder", "org.b"}));
@@ -171,10 +195,27 @@ TEST_F(Panel, PermissionScreenPowerGrantAndCheckAgainReachTheirOwners) {
   EXPECT_TRUE(desk.defaults.boolForKey("isActive"));
   click("powerButton");
   EXPECT_FALSE(desk.defaults.boolForKey("isActive"));
+  EXPECT_FALSE(findItem(view->contentItem(), "accessibilityRow_help")) << "no help before Grant";
   click("screenRecordingRow_grant");
   click("accessibilityRow_grant");
-  EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
+  EXPECT_EQ(desk.sim.openedURLs(), std::vector<std::string>{sim::kScreenCaptureSettingsURL});
   EXPECT_EQ(desk.sim.trustPromptCount(), 1);
+  // Each row now says what the desktop lacks, in its words.
+  for (const auto& [row, help] :
+       {std::pair{"screenRecordingRow", desk.permissions->screenRecordingHelp()},
+        std::pair{"accessibilityRow", desk.permissions->accessibilityHelp()}}) {
+    QQuickItem* text = item(QString(row) + "_helpText");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->property("text").toString().toStdString(), help.text);
+  }
+  QStringList order;
+  for (int i = 0; i < 6; ++i) {
+    key(Qt::Key_Tab);
+    order << focused();
+  }
+  // On from the button just clicked, round the screen.
+  EXPECT_EQ(order, (QStringList{"checkAgain", "quitButton", "exclusionPill", "powerButton",
+                                "screenRecordingRow_grant", "accessibilityRow_grant"}));
 
   int screenAssignments = 0, accessibilityAssignments = 0;
   auto a = desk.permissions->hasScreenRecording.publisher().dropFirst().sink(
@@ -189,13 +230,160 @@ TEST_F(Panel, PermissionScreenPowerGrantAndCheckAgainReachTheirOwners) {
   desk.grant(true, false);
   click("checkAgain");
   EXPECT_FALSE(findItem(view->contentItem(), "screenRecordingRow_grant")) << "granted: no button";
+  EXPECT_FALSE(findItem(view->contentItem(), "screenRecordingRow_help")) << "nor any help";
   EXPECT_TRUE(item("accessibilityRow_grant"));
+  EXPECT_TRUE(item("accessibilityRow_help"));
 
   desk.grant(true, true);
   click("checkAgain");
   EXPECT_EQ(screenAssignments, 3);
   EXPECT_EQ(accessibilityAssignments, 3);
   EXPECT_TRUE(item("mainScreen"));
+}
+
+TEST_F(Panel, TabReachesEveryControlInOrderWithARingAndTheKeysOperateThem) {
+  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "org.b"};
+  open();
+  const QStringList order = {
+      "exclusionPill", "powerButton",   "sensitivityButton", "modeCard",       "blurSlider",
+      "swatchRow",     "tintSlider",    "grainSlider",       "monoPill",       "autoHidePill",
+      "remove_org.b",  "launchAtLogin", "quitButton",        "checkForUpdates"};
+  QStringList forward, backward;
+  for (int i = 0; i < order.size(); ++i) {
+    key(Qt::Key_Tab);
+    forward << focused();
+    EXPECT_TRUE(ringShown(item(focused()))) << focused().toStdString();
+  }
+  EXPECT_EQ(forward, order);
+  key(Qt::Key_Tab);
+  EXPECT_EQ(focused(), order.front()) << "the chain wraps";
+  for (int i = 0; i < order.size(); ++i) {
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    backward.prepend(focused());
+  }
+  EXPECT_EQ(backward, order);
+  click("powerButton");
+  EXPECT_FALSE(ringShown(item("powerButton"))) << "a click focuses without a ring";
+
+  // Space and Return press buttons; the arrows move a slider by a twentieth and pick swatches.
+  auto tabTo = [&](const QString& name) {
+    for (int i = 0; i <= order.size() && focused() != name; ++i) key(Qt::Key_Tab);
+    ASSERT_EQ(focused(), name);
+  };
+  const bool active = desk.settings->isActive.get();
+  tabTo("powerButton");
+  key(Qt::Key_Space);
+  EXPECT_NE(desk.settings->isActive.get(), active);
+  tabTo("modeCard");
+  key(Qt::Key_Return);
+  EXPECT_EQ(desk.settings->blurMode.get(), BlurMode::ambient);
+  tabTo("blurSlider");
+  key(Qt::Key_Right);
+  EXPECT_DOUBLE_EQ(desk.defaults.doubleForKey("blurIntensity"), 75.0);
+  key(Qt::Key_Left);
+  key(Qt::Key_Left);
+  EXPECT_DOUBLE_EQ(desk.settings->blurRadius.get(), 65.0);
+  desk.model->pickSwatch(0);
+  tabTo("swatchRow");
+  key(Qt::Key_Right);
+  EXPECT_TRUE(desk.model->swatches()[1].toMap()["selected"].toBool());
+  EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.2);
+  key(Qt::Key_End);
+  EXPECT_TRUE(desk.model->swatches()[8].toMap()["selected"].toBool());
+  key(Qt::Key_Right);
+  EXPECT_TRUE(desk.model->swatches()[8].toMap()["selected"].toBool()) << "stops at the end";
+  tabTo("launchAtLogin");
+  key(Qt::Key_Space);
+  key(Qt::Key_Return);
+  key(Qt::Key_Return);
+  EXPECT_TRUE(desk.settings->launchAtLogin.get());
+
+  // The menu: Space opens it on the stored value, Down and Return pick, Escape only closes it.
+  tabTo("sensitivityButton");
+  key(Qt::Key_Space);
+  ASSERT_TRUE(item("sensitivity_High"));
+  key(Qt::Key_Down);
+  key(Qt::Key_Return);
+  EXPECT_EQ(desk.settings->shakeSensitivity.get(), ShakeSensitivity::high);
+  EXPECT_EQ(focused(), "sensitivityButton") << "the focus comes back to the button";
+  QSignalSpy closes(desk.model.operator->(), &PopoverModel::closeRequested);
+  key(Qt::Key_Space);
+  ASSERT_TRUE(item("sensitivity_Low"));
+  key(Qt::Key_Escape);
+  EXPECT_FALSE(findItem(view->contentItem(), "sensitivity_Low"));
+  EXPECT_EQ(closes.count(), 0);
+  EXPECT_EQ(desk.settings->shakeSensitivity.get(), ShakeSensitivity::high);
+
+  // The sheet: typing goes to the search at once, Return picks the first match, Escape closes
+  // the sheet and then the panel.
+  desk.launch({test::app("GIMP", "org.gimp.GIMP"), test::app("Gnote", "org.gnome.Gnote"),
+               test::app("Firefox", "org.mozilla.firefox")});
+  tabTo("exclusionPill");
+  key(Qt::Key_Space);
+  ASSERT_TRUE(item("appPicker"));
+  EXPECT_EQ(focused(), "pickerSearch");
+  for (char c : std::string("gn")) QTest::keyClick(view.get(), c);
+  key(Qt::Key_Return);
+  EXPECT_TRUE(desk.settings->excludedAppBundleIDs->count("org.gnome.Gnote"));
+  EXPECT_FALSE(desk.model->showingAppPicker());
+  click("exclusionPill");
+  key(Qt::Key_Tab);
+  EXPECT_EQ(focused(), "pick_org.mozilla.firefox") << "Tab stays in the sheet: its first row";
+  key(Qt::Key_Down);
+  key(Qt::Key_Space);  // the second row: GIMP
+  EXPECT_TRUE(desk.settings->excludedAppBundleIDs->count("org.gimp.GIMP"));
+  click("exclusionPill");
+  key(Qt::Key_Escape);
+  EXPECT_FALSE(desk.model->showingAppPicker());
+  EXPECT_EQ(closes.count(), 0);
+  key(Qt::Key_Escape);
+  EXPECT_EQ(closes.count(), 1);
+}
+
+TEST_F(Panel, HintWrapsMenuOpensBelowItsButtonRowsElideAndDividersRunEdgeToEdge) {
+  desk.settings->shakeSensitivity = ShakeSensitivity::low;
+  open();
+  // The hint is never cut: it wraps beside the menu button inside its capsule.
+  QQuickItem* hint = item("shakeHint");
+  QQuickItem* button = item("sensitivityButton");
+  EXPECT_FALSE(hint->property("truncated").toBool());
+  EXPECT_EQ(hint->property("elide").toInt(), int(Qt::ElideNone));
+  EXPECT_LE(sceneRect(hint).right(), sceneRect(button).left());
+  EXPECT_LE(sceneRect(hint).bottom(), sceneRect(hint->parentItem()).bottom());
+
+  click("sensitivityButton");
+  QQuickItem* low = item("sensitivity_Low");
+  ASSERT_TRUE(low);
+  const QRectF menu = sceneRect(low->parentItem()->parentItem()->parentItem());
+  EXPECT_GE(menu.top(), sceneRect(button).bottom()) << "below its button";
+  EXPECT_GE(menu.left(), 0);
+  EXPECT_LE(menu.right(), view->width());
+  EXPECT_EQ(low->height(), 22);
+  EXPECT_TRUE(item("sensitivity_Low_check"));
+  EXPECT_FALSE(findItem(view->contentItem(), "sensitivity_High_check")) << "only the stored one";
+  key(Qt::Key_Escape);
+
+  // A long name is elided inside its row.
+  desk.launch({test::app(std::string(120, 'W'), "org.long")});
+  click("exclusionPill");
+  QQuickItem* row = item("pick_org.long");
+  ASSERT_TRUE(row);
+  QQuickItem* label = findItem(row, "pickLabel");
+  EXPECT_TRUE(label->property("truncated").toBool());
+  EXPECT_LE(sceneRect(label).right(), sceneRect(row).right());
+  key(Qt::Key_Escape);
+
+  desk.setPermissions(false, false);
+  ASSERT_TRUE(item("permissionScreen"));
+  int dividers = 0;
+  for (QQuickItem* it : item("permissionScreen")->childItems()) {
+    if (it->objectName() != "permissionDivider") continue;
+    ++dividers;
+    const QRectF line = sceneRect(it->childItems().front());
+    EXPECT_EQ(line.left(), 0);
+    EXPECT_EQ(line.right(), view->width());
+  }
+  EXPECT_EQ(dividers, 2);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,15 +17,28 @@
 #include "ui/desktop_entries.h"
 #include "ui/popover_model.h"
 
+// Readable QStrings in test failures.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 namespace dunelo::test {
 
-// Installed applications by identifier.
+// Installed applications by identifier, and identifiers that stand for another one.
 class FakeLookup final : public ApplicationLookup {
  public:
   std::map<std::string, InstalledApp> installed;
+  std::map<std::string, std::string> aliases;
   std::optional<InstalledApp> find(const std::string& id) const override {
-    auto it = installed.find(id);
+    auto it = installed.find(aliasOf(id).value_or(id));
     if (it == installed.end()) return std::nullopt;
+    return it->second;
+  }
+  std::optional<std::string> aliasOf(const std::string& id) const override {
+    auto it = aliases.find(id);
+    if (it == aliases.end()) return std::nullopt;
     return it->second;
   }
 };
@@ -31,6 +46,20 @@ class FakeLookup final : public ApplicationLookup {
 inline RunningApplication app(std::string name, std::optional<std::string> id,
                               ActivationPolicy policy = ActivationPolicy::regular) {
   return RunningApplication{0, std::move(id), std::move(name), policy};
+}
+
+// How many runs of consecutive values lie above (below) `threshold` in a closed ring of samples.
+inline int runsWhere(const std::vector<double>& ring, const std::function<bool(double)>& in) {
+  int runs = 0;
+  for (size_t i = 0; i < ring.size(); ++i)
+    if (in(ring[i]) && !in(ring[(i + ring.size() - 1) % ring.size()])) ++runs;
+  return runs;
+}
+inline int runsAbove(const std::vector<double>& ring, double threshold) {
+  return runsWhere(ring, [threshold](double v) { return v > threshold; });
+}
+inline int runsBelow(const std::vector<double>& ring, double threshold) {
+  return runsWhere(ring, [threshold](double v) { return v < threshold; });
 }
 
 // Lets queued notifications (the coalesced `changed`) reach the views.
@@ -52,7 +81,8 @@ struct Desk {
     settings.emplace(defaults, sim.loginItems());
     permissions.emplace(defaults, sim.windowList(), sim.accessibility(), sim.workspace(),
                         sim.selfPID());
-    lookup.installed["com.apple.finder"] = {"Files", "system-file-manager"};
+    lookup.aliases["com.apple.finder"] = "org.gnome.Nautilus";
+    lookup.installed["org.gnome.Nautilus"] = {"Files", "system-file-manager"};
     setPermissions(granted, granted);
   }
   // What the desktop would answer; the flags change on the next refresh.

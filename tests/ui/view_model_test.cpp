@@ -51,6 +51,7 @@ TEST(Exclusions, PillShowsTheFirstInstalledAndTheCardTheRestInCharacterCodeOrder
     SCOPED_TRACE(what);
     Desk desk;
     desk.lookup.installed.clear();
+    desk.lookup.aliases.clear();
     for (const QString& id : words(installed))
       desk.lookup.installed[id.toStdString()] = {"App " + id.toStdString(), ""};
     std::set<std::string> ids;
@@ -63,7 +64,6 @@ TEST(Exclusions, PillShowsTheFirstInstalledAndTheCardTheRestInCharacterCodeOrder
     for (const QVariant& row : card) {
       const QVariantMap m = row.toMap();
       const std::string id = m["bundleID"].toString().toStdString();
-      EXPECT_EQ(m["removable"].toBool(), id != "com.apple.finder") << "Finder can never be removed";
       // Not installed: the bare identifier and no icon.
       EXPECT_EQ(m["name"].toString().toStdString(),
                 desk.lookup.installed.count(id) ? "App " + id : id);
@@ -72,23 +72,24 @@ TEST(Exclusions, PillShowsTheFirstInstalledAndTheCardTheRestInCharacterCodeOrder
   }
 }
 
-TEST(Exclusions, RemovingWritesTheSetWithoutThatIdentifierAndFinderStays) {
-  Desk desk;
-  desk.settings->excludedAppBundleIDs = {"com.apple.finder", "d.two", "e.three"};
+TEST(Exclusions, FinderIsTheFileManagerAndEveryRowRemovesItsIdentifier) {
+  Desk desk;  // com.apple.finder stands for the installed org.gnome.Nautilus, "Files"
   PopoverModel& model = desk.makeModel();
+  EXPECT_EQ(model.pillName(), "Files") << "the default set shows the file manager";
+  EXPECT_EQ(model.pillIcon(), PopoverModel::iconUrl("system-file-manager"));
+
+  desk.settings->excludedAppBundleIDs = {"a.first", "com.apple.finder", "d.two"};
+  desk.lookup.installed["a.first"] = {"First", ""};
   int assignments = 0;
   auto token = desk.settings->excludedAppBundleIDs.publisher().dropFirst().sink(
       [&](const auto&) { ++assignments; });
-
-  model.removeExclusion("d.two");
-  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(),
-            (std::set<std::string>{"com.apple.finder", "e.three"}));
-  EXPECT_EQ(model.furtherExclusions().size(), 1);
-  model.removeExclusion("e.three");
-  EXPECT_TRUE(model.furtherExclusions().isEmpty()) << "one exclusion left: the pill alone shows it";
+  EXPECT_EQ(column(model.furtherExclusions(), "name"), (QStringList{"Files", "d.two"}));
   model.removeExclusion("com.apple.finder");
-  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(), std::set<std::string>{"com.apple.finder"});
-  EXPECT_EQ(assignments, 2);
+  model.removeExclusion("not.there");
+  EXPECT_EQ(desk.settings->excludedAppBundleIDs.get(), (std::set<std::string>{"a.first", "d.two"}));
+  model.removeExclusion("d.two");
+  EXPECT_TRUE(model.furtherExclusions().isEmpty()) << "one exclusion left: the pill alone shows it";
+  EXPECT_EQ(assignments, 2) << "a missing identifier is not a write";
   EXPECT_TRUE(desk.defaults.objectForKey("excludedAppBundleIDs").has_value()) << "persisted";
 }
 
@@ -99,7 +100,7 @@ TEST(Picker, OffersRegularAppsByNameAndPickingExcludesOnceAndCloses) {
   desk.launch({test::app("zsh helper", "org.helper", ActivationPolicy::accessory),
                test::app("Firefox", "org.mozilla.firefox"),
                test::app("daemon", "org.daemon", ActivationPolicy::prohibited),
-               test::app("no id", std::nullopt), test::app("Files", "com.apple.finder"),
+               test::app("no id", std::nullopt), test::app("Files", "org.gnome.Nautilus"),
                test::app("GIMP", "org.gimp.GIMP"), test::app("alacritty", "Alacritty"),
                test::app("My Editor", "org.editor")});
   PopoverModel& model = desk.makeModel();
@@ -112,7 +113,8 @@ TEST(Picker, OffersRegularAppsByNameAndPickingExcludesOnceAndCloses) {
     return labels().join(", ");
   };
   const QString all = "Firefox, GIMP, My Editor, alacritty";
-  EXPECT_EQ(search(""), all) << "regular, with an identifier, not excluded, by character code";
+  EXPECT_EQ(search(""), all) << "regular, with an identifier, not excluded (the file manager is, "
+                                "as com.apple.finder), by character code";
   EXPECT_EQ(search("fire"), "Firefox");
   EXPECT_EQ(search("FIRE"), "Firefox");
   EXPECT_EQ(search("ALAC"), "alacritty");
@@ -301,7 +303,7 @@ TEST(Controls, OpeningWritesNothingAndEachControlWritesThroughClampedAndAnnounce
 
 // ---- Desktop entries ----
 
-TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
+TEST(Entries, FindByIdCaseWindowClassOrAliasInTheUsersLanguageEarlierDirectoriesWinning) {
   QTemporaryDir user, system;
   auto write = [](const QTemporaryDir& dir, const QString& rel, const QByteArray& body) {
     const QString path = dir.filePath(rel);
@@ -311,7 +313,7 @@ TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
     f.write("[Desktop Entry]\n" + body);
   };
   write(system, "org.gnome.Nautilus.desktop",
-        "Type=Application\nName=Files\nIcon=org.gnome.Nautilus\n"
+        "Type=Application\nName=Files\nName[de]=Dateien\nIcon=org.gnome.Nautilus\n"
         "StartupWMClass=nautilus-wm\n[Desktop Action new]\nName=New Window\n");
   write(system, "kde/org.kde.kate.desktop", "Type=Application\nName=Kate\n");
   write(system, "hidden.desktop", "Type=Application\nName=H\nHidden=true\n");
@@ -319,7 +321,11 @@ TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
   write(system, "noname.desktop", "Type=Application\n");
   write(system, "a.desktop", "Type=Application\nName=System A\n");
   write(user, "a.desktop", "Type=Application\nName=User A\n");
-  DesktopEntries entries({user.path(), system.path()});
+  sim::SimDesktop sim;
+  sim.setApplicationAlias("com.apple.finder", "org.gnome.Nautilus");
+  sim.setApplicationAlias("org.gone", "not.installed");
+  DesktopEntries entries({user.path(), system.path()}, &sim.applicationAliases(),
+                         DesktopEntryLocale([](const char*) { return nullptr; }));
 
   auto nameOf = [&](const char* id) {
     return entries.find(id).value_or(InstalledApp{"-", ""}).name;
@@ -332,8 +338,14 @@ TEST(Entries, FindByIdThenCaseThenWindowClassWithEarlierDirectoriesWinning) {
   EXPECT_EQ(nameOf("kde-org.kde.kate"), "Kate");
   EXPECT_EQ(nameOf("noname"), "noname");
   EXPECT_EQ(nameOf("a"), "User A");
-  for (const char* id : {"hidden", "link", "", "com.apple.finder", "b"})
+  EXPECT_EQ(nameOf("com.apple.finder"), "Files") << "the file manager";
+  EXPECT_EQ(entries.aliasOf("com.apple.finder"), "org.gnome.Nautilus");
+  for (const char* id : {"hidden", "link", "", "org.gone", "b"})
     EXPECT_FALSE(entries.find(id)) << id;
+  DesktopEntries german({system.path()}, nullptr, DesktopEntryLocale([](const char* name) {
+                          return std::string_view(name) == "LANG" ? "de_DE.UTF-8" : nullptr;
+                        }));
+  EXPECT_EQ(german.find("org.gnome.Nautilus")->name, "Dateien");
 
   QThread::msleep(20);  // directory times have millisecond resolution
   write(user, "b.desktop", "Type=Application\nName=B\n");

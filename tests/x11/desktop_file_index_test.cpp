@@ -74,6 +74,15 @@ TEST_F(DesktopFileIndexTest, EarlierDirectoriesShadowLaterOnesAndHiddenEntriesHi
   EXPECT_FALSE(index.lookup(std::nullopt, "x", "Og"));
 }
 
+TEST_F(DesktopFileIndexTest, NamesAreInTheUsersLanguage) {
+  write("sys", "org.gnome.Nautilus.desktop",
+        "[Desktop Entry]\nName=Files\nName[de]=Dateien\nName[fr]=Fichiers\n");
+  DesktopFileIndex index({dir("sys")}, DesktopEntryLocale([](const char* name) {
+                           return std::string_view(name) == "LANGUAGE" ? "de_CH:fr" : nullptr;
+                         }));
+  EXPECT_EQ(index.lookup(std::nullopt, "org.gnome.Nautilus", "")->name, "Dateien");
+}
+
 // A FIFO, a link to /dev/zero and a 200 MB file among the entries neither hang nor bloat a scan:
 // each is skipped with one log line for the life of the index.
 TEST_F(DesktopFileIndexTest, SkipsFilesThatBlockOrNeverEndWithOneLineEach) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "platform/x11/event_loop.h"
 #include "support/log_capture.h"
@@ -595,6 +596,65 @@ TEST(X11WithoutReparentingTest, ActivationOfAWindowListedOnlyAfterwardsIsStillAn
   // No window manager check window: nothing vouches for _NET_ACTIVE_WINDOW.
   EXPECT_FALSE(desktop.accessibility().isProcessTrusted(false));
   EXPECT_FALSE(desktop.accessibility().canReadFocusedApplication());
+
+  // What the user is told: none runs; then one runs (it redirects the root) that names itself,
+  // with a control character, but does not publish the active window.
+  EXPECT_EQ(desktop.accessibility().trustHelp().text.rfind("No window manager is running", 0), 0u);
+  const uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
+  xcb_change_window_attributes(wm.xcb(), wm.root(), XCB_CW_EVENT_MASK, &redirect);
+  const xcb_window_t check = wm.createUnmanagedWindow(0, 0, 1, 1);
+  setWindows("_NET_SUPPORTING_WM_CHECK", {check});
+  xcb_change_property(wm.xcb(), XCB_PROP_MODE_REPLACE, check, wm.atom("_NET_WM_NAME"),
+                      wm.atom("UTF8_STRING"), 8, 7, "tw\x01m 2");
+  wm.flush();
+  const PermissionHelp help = desktop.accessibility().trustHelp();
+  EXPECT_EQ(help.text.rfind("The window manager twm 2 does not publish the active window", 0), 0u)
+      << help.text;
+  EXPECT_EQ(help.command, "openbox --replace &");
+}
+
+TEST(X11PermissionHelp, NamesEachMissingExtensionAndHowToEnableIt) {
+  Extensions all;
+  for (Extensions::Info* e : {&all.composite, &all.render, &all.damage, &all.xfixes, &all.res})
+    *e = {.present = true, .major = 0, .minor = 11};
+  EXPECT_EQ(extensionHelp(all), PermissionHelp{}) << "nothing missing, nothing to say";
+  EXPECT_TRUE(hasCaptureExtensions(all));
+
+  struct Case {
+    const char* what;
+    std::function<void(Extensions&)> remove;
+    std::string text, command;
+  };
+  const std::string lacks = "The X server lacks ";
+  const std::string enable =
+      ", which the overlay draws with: enable them in its configuration (xorg.conf) and restart "
+      "it.";
+  const Case cases[] = {
+      {"Composite", [](Extensions& x) { x.composite.present = false; },
+       lacks + "Composite" + enable,
+       "Section \"Extensions\"\n  Option \"Composite\" \"Enable\"\nEndSection"},
+      {"RENDER too old: nothing to enable", [](Extensions& x) { x.render.minor = 10; },
+       lacks + "RENDER 0.11 (it has 0.10), which the overlay draws with: update the X server.", ""},
+      {"three at once",
+       [](Extensions& x) { x.damage.present = x.xfixes.present = x.res.present = false; },
+       lacks + "Damage, XFixes and X-Resource" + enable,
+       "Section \"Extensions\"\n  Option \"DAMAGE\" \"Enable\"\n  Option \"XFIXES\" "
+       "\"Enable\"\n  Option \"X-Resource\" \"Enable\"\nEndSection"},
+      {"RENDER absent", [](Extensions& x) { x.render = {}; }, lacks + "RENDER" + enable,
+       "Section \"Extensions\"\n  Option \"RENDER\" \"Enable\"\nEndSection"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Extensions x = all;
+    c.remove(x);
+    EXPECT_FALSE(hasCaptureExtensions(x));
+    const PermissionHelp help = extensionHelp(x);
+    EXPECT_EQ(help.text, c.text);
+    EXPECT_EQ(help.command, c.command);
+  }
+  EXPECT_EQ(windowManagerHelp(true, "openbox").text,
+            "The connection to the X server is lost: start Dunelo again.");
+  EXPECT_EQ(windowManagerHelp(false, "").text.rfind("The window manager does not publish", 0), 0u);
 }
 
 // A window manager played by the test: no frames, its own root properties, its own compositor

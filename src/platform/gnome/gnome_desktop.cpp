@@ -66,13 +66,6 @@ Cancellable GnomeWorkspace::observeActivations(
 }
 
 bool GnomeWorkspace::openURL(const std::string& url) {
-  // The screen-capture settings page of other desktops: here what stands for that grant is the
-  // extension, so the request turns it on where it can.
-  if (url.starts_with("x-apple.systempreferences:")) {
-    if (shell_.isReady()) return true;
-    if (shell_.extensionStatus() == ExtensionStatus::disabled) return shell_.enableExtension();
-    return false;
-  }
   return openURL_ && openURL_(url);
 }
 
@@ -214,53 +207,63 @@ bool GnomeAccessibility::isProcessTrusted(bool prompt) {
     debugLog("[GnomeShell] turned the Dunelo extension on");
     return false;  // it reports itself on the bus shortly; the next refresh sees it
   }
-  debugLog("[GnomeShell] " + oneLine(trustAdvice()));
+  debugLog("[GnomeShell] " + oneLine(trustHelp()));
   return false;
 }
 
-std::string GnomeAccessibility::trustAdvice() const {
+PermissionHelp GnomeAccessibility::trustHelp() {
   if (shell_.isReady()) return {};
   const ExtensionStatus status =
       session_ == SessionKind::gnomeWayland ? shell_.extensionStatus() : ExtensionStatus::noShell;
-  return extensionAdvice(session_, status, isExtensionInstalled(extensionDirs_, kExtensionUUID),
-                         status == ExtensionStatus::failed ? shell_.extensionError() : "");
+  return extensionHelp(session_, status, isExtensionInstalled(extensionDirs_, kExtensionUUID),
+                       status == ExtensionStatus::failed ? shell_.extensionError() : "");
 }
 
-std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool installed,
-                            const std::string& error) {
+PermissionHelp extensionHelp(SessionKind session, ExtensionStatus status, bool installed,
+                             const std::string& error) {
   if (session == SessionKind::otherWayland || status == ExtensionStatus::noShell) {
-    return "Dunelo cannot see or arrange the windows of this Wayland desktop. Log in to a GNOME "
-           "session, or to an X11 session, to use it.";
+    return {
+        "Dunelo cannot see or arrange the windows of this Wayland desktop. Log in to a GNOME "
+        "session, or to an X11 session, to use it.",
+        "", ""};
   }
   switch (status) {
     case ExtensionStatus::unknown:
       if (installed) {
-        return "GNOME Shell loads the Dunelo extension at login. Log out and back in once, "
-               "then run:\n" +
-               kEnableCommand;
+        return {
+            "GNOME Shell loads the Dunelo extension at login. Log out and back in once, then "
+            "turn it on:",
+            kEnableCommand, ""};
       }
-      return "The Dunelo GNOME Shell extension is not installed. Reinstall Dunelo, log out and "
-             "back in, then run:\n" +
-             kEnableCommand;
+      return {
+          "The Dunelo GNOME Shell extension is not installed. Reinstall Dunelo, log out and "
+          "back in, then turn it on:",
+          kEnableCommand, ""};
     case ExtensionStatus::disabled:
-      return "The Dunelo GNOME Shell extension is turned off. Click Grant, or run:\n" +
-             kEnableCommand;
+      return {
+          "The Dunelo GNOME Shell extension is turned off. Click Grant next to Accessibility, "
+          "or run:",
+          kEnableCommand, ""};
     case ExtensionStatus::failed:
-      return "GNOME Shell could not start the Dunelo extension" +
-             (error.empty() ? std::string(".") : ": " + error + ".") +
-             " Reinstall Dunelo and log out and back in.";
+      return {"GNOME Shell could not start the Dunelo extension" +
+                  (error.empty() ? std::string(".") : ": " + error + ".") +
+                  " Reinstall Dunelo and log out and back in.",
+              "", ""};
     case ExtensionStatus::outOfDate:
-      return "The Dunelo extension does not support this GNOME Shell version.";
+      return {"The Dunelo extension does not support this GNOME Shell version.", "", ""};
     case ExtensionStatus::enabled:
-      return "The Dunelo extension is from another Dunelo version. Log out and back in to load "
-             "the installed one.";
+      return {
+          "The Dunelo extension is from another Dunelo version. Log out and back in to load "
+          "the installed one.",
+          "", ""};
     case ExtensionStatus::noShell:
       break;
   }
   return {};
 }
 
-std::string oneLine(std::string text) {
+std::string oneLine(const PermissionHelp& help) {
+  std::string text = help.text + (help.command.empty() ? "" : " " + help.command);
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
 }

@@ -12,7 +12,7 @@
 //   two match. Observers hear of focus changes within the application and of the focused
 //   window's moves and resizes.
 // - Trust means the extension runs and speaks this version of the interface. Without it, the
-//   window list is unavailable and nothing can be read; `trustAdvice` says what to do,
+//   window list is unavailable and nothing can be read; `trustHelp` says what to do,
 //   and asking with a prompt turns the extension on where GNOME Shell has it loaded but off.
 // - Screens are the shell's monitors, the primary first, numbered by their place in that list.
 #pragma once
@@ -73,7 +73,7 @@ class GnomeAccessibility final : public Accessibility {
   bool canReadFocusedApplication() override;
   bool isProcessTrusted(bool prompt) override;
   // What the user has to do before Dunelo can follow this desktop; empty when nothing.
-  std::string trustAdvice() const override;
+  PermissionHelp trustHelp() override;
 
  private:
   class Observer;
@@ -88,14 +88,21 @@ class GnomeAccessibility final : public Accessibility {
   Cancellable stateToken_;
 };
 
+// Both permissions stand for the extension here, so the window list's help is the accessibility
+// side's (`help`, which may be empty).
 class GnomeWindowList final : public WindowList {
  public:
-  explicit GnomeWindowList(ShellConnection& shell) : shell_(shell) {}
+  explicit GnomeWindowList(ShellConnection& shell, std::function<PermissionHelp()> help = {})
+      : shell_(shell), help_(std::move(help)) {}
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
   bool screenCapturePreflight() override { return shell_.isReady(); }
+  PermissionHelp screenCaptureHelp() override {
+    return help_ ? help_() : WindowList::screenCaptureHelp();
+  }
 
  private:
   ShellConnection& shell_;
+  std::function<PermissionHelp()> help_;
 };
 
 class GnomeDisplays final : public Displays {
@@ -111,12 +118,12 @@ class GnomeDisplays final : public Displays {
   Cancellable stateToken_;
 };
 
-// The text of `trustAdvice` for each case, exposed for tests. `installed` says whether
-// the extension's files are where GNOME Shell looks for them.
-std::string extensionAdvice(SessionKind session, ExtensionStatus status, bool installed,
-                            const std::string& error);
-// `text` with its line breaks turned into spaces, for the one-line debug log.
-std::string oneLine(std::string text);
+// What `trustHelp` says in each case, exposed for tests. `installed` says whether the
+// extension's files are where GNOME Shell looks for them.
+PermissionHelp extensionHelp(SessionKind session, ExtensionStatus status, bool installed,
+                             const std::string& error);
+// `help` on one line (its text, then its command), for the debug log.
+std::string oneLine(const PermissionHelp& help);
 // Whether `uuid` is installed in one of `dirs` (each a gnome-shell/extensions directory).
 bool isExtensionInstalled(const std::vector<std::string>& dirs, const std::string& uuid);
 // The directories GNOME Shell loads extensions from: $XDG_DATA_HOME then every $XDG_DATA_DIRS

@@ -109,6 +109,10 @@ class SimAccessibility final : public Accessibility {
     return d_.trusted_ && !d_.failSystemWideRead_ && d_.frontmost_.has_value();
   }
 
+  PermissionHelp trustHelp() override {
+    return {"Allow Dunelo under Privacy & Security, Accessibility.", "", ""};
+  }
+
   bool isProcessTrusted(bool prompt) override {
     if (prompt && !d_.trusted_) {
       ++d_.trustPrompts_;
@@ -167,6 +171,10 @@ class SimWindowList final : public WindowList {
   }
 
   bool screenCapturePreflight() override { return d_.screenCapturePreflight_; }
+  PermissionHelp screenCaptureHelp() override {
+    return {"Allow Dunelo under Privacy & Security, Screen Recording.", "",
+            kScreenCaptureSettingsURL};
+  }
 
  private:
   SimDesktop& d_;
@@ -391,6 +399,19 @@ class SimLoginItems final : public LoginItems {
   SimDesktop& d_;
 };
 
+class SimApplicationAliases final : public ApplicationAliases {
+ public:
+  explicit SimApplicationAliases(SimDesktop& d) : d_(d) {}
+  std::optional<std::string> resolve(const std::string& storedID) override {
+    auto it = d_.aliasMap_.find(storedID);
+    if (it == d_.aliasMap_.end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  SimDesktop& d_;
+};
+
 // ---- The model ---------------------------------------------------------------------------------
 
 SimDesktop::SimDesktop(ProcessID selfPID)
@@ -417,6 +438,7 @@ void SimDesktop::init() {
   scriptRunner_ = std::make_unique<SimScriptRunner>(*this);
   updater_ = std::make_unique<SimUpdater>(*this);
   loginItems_ = std::make_unique<SimLoginItems>(*this);
+  aliases_ = std::make_unique<SimApplicationAliases>(*this);
   mouseMonitors_ = std::make_unique<SimMouseMonitors>();
   // Dunelo itself runs on the desktop: an accessory application (no taskbar entry).
   apps_.push_back(
@@ -696,6 +718,14 @@ void SimDesktop::setAccessibilityTrusted(bool trusted) {
 }
 void SimDesktop::setScreenCapturePreflight(bool allowed) {
   screenCapturePreflight_ = allowed;
+}
+
+void SimDesktop::setApplicationAlias(const std::string& storedID, std::optional<std::string> id) {
+  if (id) {
+    aliasMap_[storedID] = std::move(*id);
+  } else {
+    aliasMap_.erase(storedID);
+  }
 }
 
 void SimDesktop::failFocusedWindowRead(ProcessID pid, bool fail) {

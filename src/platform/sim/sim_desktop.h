@@ -32,6 +32,7 @@
 #include "core/geometry.h"
 #include "core/weak_ptr.h"
 #include "platform/accessibility.h"
+#include "platform/application_aliases.h"
 #include "platform/displays.h"
 #include "platform/hot_keys.h"
 #include "platform/login_items.h"
@@ -49,6 +50,9 @@ namespace dunelo::sim {
 // Dunelo's own process on the simulated desktop unless a test picks another.
 inline constexpr ProcessID kDefaultSelfPID = 4242;
 inline constexpr const char* kSelfBundleID = "app.dunelo.Dunelo";
+// The settings page the simulated desktop offers for granting screen capture.
+inline constexpr const char* kScreenCaptureSettingsURL =
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture";
 
 // How a window opens.
 struct WindowOptions {
@@ -150,6 +154,7 @@ class SimDesktop {
   ScriptRunner& scriptRunner() { return *scriptRunner_; }
   Updater& updater() { return *updater_; }
   LoginItems& loginItems() { return *loginItems_; }
+  ApplicationAliases& applicationAliases() { return *aliases_; }
   // Also the driver of pointer movement (moveOverOtherApp, moveOverOwnWindow, ...).
   SimMouseMonitors& mouseMonitors() { return *mouseMonitors_; }
   ProcessID selfPID() const { return selfPID_; }
@@ -216,6 +221,10 @@ class SimDesktop {
   // With `grant`, a trust query with prompt grants the permission (the user clicked "allow").
   void setGrantOnTrustPrompt(bool grant) { grantOnPrompt_ = grant; }
   int trustPromptCount() const { return trustPrompts_; }
+
+  // ---- Application aliases ----
+  // The stored identity `storedID` stands for the application `id` here (none: for itself).
+  void setApplicationAlias(const std::string& storedID, std::optional<std::string> id);
 
   // ---- Failure injection ----
   void failFocusedWindowRead(ProcessID pid, bool fail = true);
@@ -304,6 +313,7 @@ class SimDesktop {
   friend class SimScriptRunner;
   friend class SimUpdater;
   friend class SimLoginItems;
+  friend class SimApplicationAliases;
 
   struct Window {
     WindowNumber number = 0;
@@ -378,6 +388,7 @@ class SimDesktop {
   std::unique_ptr<ScriptRunner> scriptRunner_;
   std::unique_ptr<Updater> updater_;
   std::unique_ptr<LoginItems> loginItems_;
+  std::unique_ptr<ApplicationAliases> aliases_;
   std::unique_ptr<SimMouseMonitors> mouseMonitors_;
 
   std::vector<ScreenInfo> screens_;
@@ -397,6 +408,7 @@ class SimDesktop {
   bool failAllObservers_ = false;
   bool failSystemWideRead_ = false;
   bool windowListAvailable_ = true;
+  std::map<std::string, std::string> aliasMap_;
 
   uint64_t nextRegistration_ = 1;
   std::map<uint64_t, std::function<void(const RunningApplication&)>> activationObservers_;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/debug_log.h"
+#include "core/file_io.h"
 #include "core/regular_file.h"
 
 namespace dunelo::x11 {
@@ -20,25 +21,18 @@ std::string lower(std::string s) {
   return s;
 }
 
-std::vector<std::string> splitPath(const std::string& value) {
-  std::vector<std::string> out;
-  std::stringstream in(value);
-  std::string part;
-  while (std::getline(in, part, ':'))
-    if (!part.empty()) out.push_back(part);
-  return out;
-}
-
 struct Parsed {
   std::string name;
   std::string startupWMClass;
   bool hidden = false;
 };
 
-// Reads the keys of the [Desktop Entry] group that identity needs; none without such a group.
-std::optional<Parsed> parseDesktopFile(const std::string& text) {
+// Reads the keys of the [Desktop Entry] group that identity needs, the name in `locale`'s
+// language; none without such a group.
+std::optional<Parsed> parseDesktopFile(const std::string& text, const DesktopEntryLocale& locale) {
   std::istringstream in(text);
   Parsed p;
+  LocalizedValue name(locale, "Name");
   bool inGroup = false;
   bool sawGroup = false;
   std::string line;
@@ -57,17 +51,19 @@ std::optional<Parsed> parseDesktopFile(const std::string& text) {
     std::string value = line.substr(eq + 1);
     while (!key.empty() && key.back() == ' ') key.pop_back();
     while (!value.empty() && value.front() == ' ') value.erase(value.begin());
-    if (key == "Name") p.name = value;
+    name.offer(key, value);
     if (key == "StartupWMClass") p.startupWMClass = value;
     if (key == "Hidden") p.hidden = value == "true";
   }
   if (!sawGroup) return std::nullopt;
+  p.name = name.value();
   return p;
 }
 
 }  // namespace
 
-DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs) {
+DesktopFileIndex::DesktopFileIndex(std::vector<std::string> dataDirs, DesktopEntryLocale locale)
+    : locale_(std::move(locale)) {
   for (const std::string& dir : dataDirs) appDirs_.push_back(dir + "/applications");
   rescan();
 }
@@ -78,16 +74,7 @@ void DesktopFileIndex::setRescanTrigger(std::function<bool()> changedSinceLastAs
 }
 
 std::vector<std::string> DesktopFileIndex::defaultDataDirs() {
-  std::vector<std::string> dirs;
-  if (const char* home = std::getenv("XDG_DATA_HOME"); home && *home) {
-    dirs.push_back(home);
-  } else if (const char* h = std::getenv("HOME"); h && *h) {
-    dirs.push_back(std::string(h) + "/.local/share");
-  }
-  const char* system = std::getenv("XDG_DATA_DIRS");
-  for (auto& d : splitPath(system && *system ? system : "/usr/local/share:/usr/share"))
-    dirs.push_back(d);
-  return dirs;
+  return xdgDataDirectories();
 }
 
 void DesktopFileIndex::rescan() {
@@ -122,7 +109,7 @@ void DesktopFileIndex::rescan() {
                    "; skipped");
         continue;
       }
-      auto parsed = parseDesktopFile(file.data);
+      auto parsed = parseDesktopFile(file.data, locale_);
       if (!parsed) continue;
       if (parsed->hidden) {
         hiddenIDs.push_back(id);

@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop/desktop_entry_locale.h"
+
 namespace dunelo::x11 {
 
 struct DesktopEntry {
   std::string id;    // desktop-file id without ".desktop"
-  std::string name;  // Name=, for display
+  std::string name;  // Name=, in the user's language where the entry has it, for display
   std::string startupWMClass;
 };
 
@@ -32,8 +34,9 @@ class DesktopFileIndex {
   static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
 
   // `dataDirs` in precedence order (the first holding an id wins); each is searched under
-  // "applications/".
-  explicit DesktopFileIndex(std::vector<std::string> dataDirs);
+  // "applications/". Names are read in `locale`'s language.
+  explicit DesktopFileIndex(std::vector<std::string> dataDirs,
+                            DesktopEntryLocale locale = DesktopEntryLocale::fromEnvironment());
   // $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
   static std::vector<std::string> defaultDataDirs();
   // The directories a scan reads: "applications" under each data directory.
@@ -58,6 +61,7 @@ class DesktopFileIndex {
                                    const std::string& wmInstance, const std::string& wmClass) const;
 
   std::vector<std::string> appDirs_;
+  DesktopEntryLocale locale_;
   std::function<bool()> changed_;
   std::set<std::string> reported_;  // unusable files already logged
   uint64_t filesRead_ = 0;

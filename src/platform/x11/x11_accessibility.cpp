@@ -147,32 +147,59 @@ bool X11Accessibility::canReadFocusedApplication() {
   return info && info->pid;
 }
 
-std::string X11Accessibility::missingRequirements() const {
-  std::string missing;
-  auto add = [&](const char* what) {
-    if (!missing.empty()) missing += ", ";
-    missing += what;
-  };
-  if (!tree_.windowManagerPublishesActiveWindow())
-    add("a window manager that publishes _NET_ACTIVE_WINDOW");
-  const Extensions& x = conn_.extensions();
-  if (!x.composite.present) add("the Composite extension");
-  if (!x.render.atLeast(0, 11)) add("RENDER 0.11 or later");
-  if (!x.xfixes.present) add("the XFixes extension");
-  if (!x.damage.present) add("the Damage extension");
-  if (!x.res.present) add("the X-Resource extension");
-  return missing;
+bool X11Accessibility::isProcessTrusted(bool prompt) {
+  if (!conn_.isConnectionLost() && tree_.windowManagerPublishesActiveWindow()) return true;
+  if (prompt) debugLog("[X11] cannot follow the active window: " + trustHelp().text);
+  return false;
 }
 
-bool X11Accessibility::isProcessTrusted(bool prompt) {
-  if (conn_.isConnectionLost()) return false;
-  const std::string missing = missingRequirements();
-  if (missing.empty()) return true;
-  if (prompt) {
-    debugLog("[X11] this desktop cannot be followed: it lacks " + missing +
-             ". Run Dunelo under an EWMH window manager on an X server with these extensions.");
+PermissionHelp X11Accessibility::trustHelp() {
+  if (conn_.isConnectionLost()) return windowManagerHelp(true, std::nullopt);
+  if (tree_.windowManagerPublishesActiveWindow()) return {};
+  return windowManagerHelp(false, runningWindowManager());
+}
+
+std::optional<std::string> X11Accessibility::runningWindowManager() const {
+  xcb_connection_t* c = conn_.xcb();
+  const xcb_window_t root = conn_.root();
+  // A window manager is whoever redirects the root's substructure, EWMH or not.
+  auto attributes = replyOf(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, root));
+  if (!attributes || !(attributes->all_event_masks & XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT))
+    return std::nullopt;
+  auto check = replyOf(
+      c, xcb_get_property_reply,
+      xcb_get_property(c, 0, root, conn_.atoms().NET_SUPPORTING_WM_CHECK, XCB_ATOM_WINDOW, 0, 1));
+  if (!check || check->format != 32 || xcb_get_property_value_length(check.get()) < 4) return "";
+  const xcb_window_t window =
+      *static_cast<const xcb_window_t*>(xcb_get_property_value(check.get()));
+  auto name = replyOf(
+      c, xcb_get_property_reply,
+      xcb_get_property(c, 0, window, conn_.atoms().NET_WM_NAME, conn_.atoms().UTF8_STRING, 0, 16));
+  if (!name || name->format != 8) return "";
+  // Another client's text: printable characters only, and short.
+  std::string out;
+  const auto* text = static_cast<const char*>(xcb_get_property_value(name.get()));
+  for (int i = 0; i < xcb_get_property_value_length(name.get()) && out.size() < 40; ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x20 && text[i] != 0x7f) out += text[i];
+  return out;
+}
+
+PermissionHelp windowManagerHelp(bool connectionLost,
+                                 const std::optional<std::string>& windowManager) {
+  if (connectionLost)
+    return {"The connection to the X server is lost: start Dunelo again.", "", ""};
+  if (!windowManager) {
+    return {
+        "No window manager is running: start one that publishes the active window, such as "
+        "openbox.",
+        "openbox &", ""};
   }
-  return false;
+  const std::string who =
+      windowManager->empty() ? "The window manager" : "The window manager " + *windowManager;
+  return {who +
+              " does not publish the active window: switch to one that does (EWMH), such as "
+              "openbox, xfwm4, KWin or Mutter.",
+          "openbox --replace &", ""};
 }
 
 }  // namespace dunelo::x11

@@ -7,10 +7,9 @@
 // two match. Observers hear "AXFocusedWindowChanged" and "AXMainWindowChanged" when the active
 // client changes within the application (also when its focused window closes and it has no
 // other), and "AXMoved" / "AXResized" when the focused window's frame moves or changes size. Trust
-// means the desktop really offers what Dunelo needs: an EWMH window manager that publishes the
-// active window, and the Composite, RENDER (0.11 or later), XFixes, Damage and X-Resource
-// extensions. No desktop prompt exists for that; asking for it writes what is missing to the debug
-// log.
+// means a window manager that publishes the active window (EWMH); the X extensions the overlay
+// draws with are the window list's affair. No desktop prompt exists for that; asking for it writes
+// what is missing to the debug log.
 #pragma once
 
 #include <map>
@@ -25,6 +24,11 @@
 
 namespace dunelo::x11 {
 
+// What the user is told when the active window cannot be followed. `windowManager` is none when
+// no window manager runs, else its name (empty when it gives none).
+PermissionHelp windowManagerHelp(bool connectionLost,
+                                 const std::optional<std::string>& windowManager);
+
 class X11Accessibility final : public Accessibility {
  public:
   X11Accessibility(X11Connection& connection, WindowTree& tree, const CoordinateSpace& space);
@@ -37,13 +41,13 @@ class X11Accessibility final : public Accessibility {
       ProcessID pid, std::function<void(std::string_view)> callback) override;
   bool canReadFocusedApplication() override;
   bool isProcessTrusted(bool prompt) override;
-
-  // What is missing for trust, in words; empty when nothing is.
-  std::string missingRequirements() const;
+  PermissionHelp trustHelp() override;
 
  private:
   class Observer;
   std::optional<Rect> frameRect(WindowRef window) const;
+  // The running window manager's name (empty when it gives none); none when none runs.
+  std::optional<std::string> runningWindowManager() const;
   void onTreeChange(const TreeChange& change);
 
   X11Connection& conn_;

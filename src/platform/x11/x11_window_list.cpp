@@ -1,12 +1,47 @@
 #include "platform/x11/x11_window_list.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace dunelo::x11 {
 
 bool hasCaptureExtensions(const Extensions& x) {
-  return x.composite.present && x.render.atLeast(0, 11) && x.xfixes.present && x.damage.present &&
-         x.res.present;
+  return extensionHelp(x).text.empty();
+}
+
+PermissionHelp extensionHelp(const Extensions& x) {
+  // Each missing piece by its usual name, and the name xorg.conf enables it by (none for an old
+  // RENDER: only a newer server has a newer one).
+  std::vector<std::pair<std::string, std::string>> missing;
+  if (!x.composite.present) missing.emplace_back("Composite", "Composite");
+  if (!x.render.present) {
+    missing.emplace_back("RENDER", "RENDER");
+  } else if (!x.render.atLeast(0, 11)) {
+    missing.emplace_back("RENDER 0.11 (it has " + std::to_string(x.render.major) + "." +
+                             std::to_string(x.render.minor) + ")",
+                         "");
+  }
+  if (!x.damage.present) missing.emplace_back("Damage", "DAMAGE");
+  if (!x.xfixes.present) missing.emplace_back("XFixes", "XFIXES");
+  if (!x.res.present) missing.emplace_back("X-Resource", "X-Resource");
+  if (missing.empty()) return {};
+
+  std::string names, options;
+  for (size_t i = 0; i < missing.size(); ++i) {
+    if (i > 0) names += i + 1 == missing.size() ? " and " : ", ";
+    names += missing[i].first;
+    if (!missing[i].second.empty())
+      options += "  Option \"" + missing[i].second + "\" \"Enable\"\n";
+  }
+  if (options.empty())
+    return {"The X server lacks " + names + ", which the overlay draws with: update the X server.",
+            "", ""};
+  return {"The X server lacks " + names +
+              ", which the overlay draws with: enable them in its configuration (xorg.conf) and "
+              "restart it.",
+          "Section \"Extensions\"\n" + options + "EndSection", ""};
 }
 
 X11WindowList::X11WindowList(X11Connection& connection, WindowTree& tree,
@@ -41,6 +76,10 @@ std::optional<std::vector<WindowListEntry>> X11WindowList::onScreenWindows() {
 
 bool X11WindowList::screenCapturePreflight() {
   return hasCaptureExtensions(conn_.extensions());
+}
+
+PermissionHelp X11WindowList::screenCaptureHelp() {
+  return extensionHelp(conn_.extensions());
 }
 
 }  // namespace dunelo::x11

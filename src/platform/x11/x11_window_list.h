@@ -17,6 +17,8 @@ namespace dunelo::x11 {
 // Whether the extensions that capturing and compositing the screen needs are all there:
 // Composite, RENDER 0.11 or later, XFixes, Damage and X-Resource.
 bool hasCaptureExtensions(const Extensions& extensions);
+// What the user is told when some of them are missing; empty when none is.
+PermissionHelp extensionHelp(const Extensions& extensions);
 
 class X11WindowList final : public WindowList {
  public:
@@ -24,6 +26,7 @@ class X11WindowList final : public WindowList {
 
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
   bool screenCapturePreflight() override;
+  PermissionHelp screenCaptureHelp() override;
 
  private:
   bool isDesktopWindow(const TopLevel& window) const;

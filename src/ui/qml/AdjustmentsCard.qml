@@ -51,33 +51,10 @@ Rectangle {
             width: parent.width
             spacing: 6
             SectionHeader { symbol: "paintpalette-fill"; symbolColor: "#ff375f"; title: "Tint" }
-            Row {
+            SwatchRow {
+                objectName: "swatchRow"
                 anchors.horizontalCenter: parent.horizontalCenter
-                spacing: 5
-                Repeater {
-                    model: card.popover.swatches
-                    Item {
-                        objectName: "swatch_" + modelData.name
-                        width: 16; height: 16
-                        Rectangle {  // shadow
-                            x: 0; y: 0.5; width: 16; height: 16; radius: 8
-                            color: Qt.rgba(0, 0, 0, 0.15)
-                        }
-                        Rectangle {
-                            width: 16; height: 16; radius: 8
-                            color: modelData.color
-                        }
-                        Rectangle {
-                            width: 16; height: 16; radius: 8
-                            color: "transparent"
-                            border.width: 2
-                            border.color: "white"
-                            opacity: modelData.selected ? 0.9 : 0
-                            Behavior on opacity { NumberAnimation { duration: 300; easing.type: Easing.InOutQuad } }
-                        }
-                        MouseArea { anchors.fill: parent; onClicked: card.popover.pickSwatch(index) }
-                    }
-                }
+                popover: card.popover
             }
             Row {
                 spacing: 8

@@ -1,6 +1,6 @@
 import QtQuick
 
-// The excluded applications the header pill does not show, each removable but the file browser.
+// The excluded applications the header pill does not show, each with its remove button.
 Rectangle {
     id: card
     required property QtObject popover
@@ -10,7 +10,6 @@ Rectangle {
     color: card.theme.material
     border.width: 0.5
     border.color: card.theme.separator
-    clip: true
 
     Column {
         id: rows
@@ -32,7 +31,8 @@ Rectangle {
                             anchors.verticalCenter: parent.verticalCenter
                             width: 16; height: 16
                             sourceSize: Qt.size(32, 32)
-                            source: modelData.icon
+                            // Clipped to a rounded rectangle of radius 3.
+                            source: visible ? modelData.icon + "?radius=0.19" : ""
                         }
                         Text {
                             id: nameText
@@ -41,19 +41,22 @@ Rectangle {
                             elide: Text.ElideRight
                             maximumLineCount: 1
                             text: modelData.name
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             color: card.theme.primary
                         }
                     }
-                    Item {
+                    PanelButton {
                         objectName: "remove_" + modelData.bundleID
-                        visible: modelData.removable
                         anchors.right: parent.right
                         anchors.rightMargin: 10
                         anchors.verticalCenter: parent.verticalCenter
                         width: 15; height: 15
-                        Symbol { anchors.centerIn: parent; name: "xmark-circle-fill"; size: 13; tint: card.theme.secondary }
-                        MouseArea { anchors.fill: parent; onClicked: card.popover.removeExclusion(modelData.bundleID) }
+                        ringRadius: 7.5
+                        onClicked: card.popover.removeExclusion(modelData.bundleID)
+                        contentItem: Item {
+                            Symbol { anchors.centerIn: parent; name: "xmark-circle-fill"; size: 13; tint: card.theme.secondary }
+                        }
                     }
                 }
                 Divider { visible: index < card.popover.furtherExclusions.length - 1; width: parent.width; leadingPadding: 34 }

@@ -14,123 +14,125 @@ Column {
 
     HeaderRow { width: screen.innerWidth; popover: screen.popover; theme: screen.theme }
 
-    // Shake hint row with the sensitivity menu.
+    // Shake hint row with the sensitivity menu. The menu keeps its ideal size; the hint wraps.
     Rectangle {
         width: screen.innerWidth
-        height: hintRow.implicitHeight + 14
+        height: Math.max(hintText.implicitHeight, sensitivityButton.height) + 14
         radius: 8
         color: screen.theme.quinaryFill
-        Row {
-            id: hintRow
+        Symbol {
+            id: hintSymbol
             x: 10
             anchors.verticalCenter: parent.verticalCenter
-            spacing: 8
-            Symbol { anchors.verticalCenter: parent.verticalCenter; name: "play-fill"; size: 10; tint: screen.theme.secondary }
-            Text {
-                anchors.verticalCenter: parent.verticalCenter
-                // The menu keeps its ideal size; the hint gives way on wide fonts.
-                width: Math.min(implicitWidth, screen.innerWidth - 20 - 18 - 8 - sensitivityButton.width)
-                elide: Text.ElideRight
-                text: "Shake cursor to toggle Dunelo on/off"
-                font.pixelSize: 11
-                color: screen.theme.secondary
-            }
+            name: "play-fill"; size: 10; tint: screen.theme.secondary
         }
-        Rectangle {
+        Text {
+            id: hintText
+            objectName: "shakeHint"
+            anchors.left: hintSymbol.right
+            anchors.leftMargin: 8
+            anchors.right: sensitivityButton.left
+            anchors.rightMargin: 8
+            anchors.verticalCenter: parent.verticalCenter
+            wrapMode: Text.WordWrap
+            text: "Shake cursor to toggle Dunelo on/off"
+            font.pixelSize: 11
+            color: screen.theme.secondary
+        }
+        PanelButton {
             id: sensitivityButton
             objectName: "sensitivityButton"
             anchors.right: parent.right
             anchors.rightMargin: 10
             anchors.verticalCenter: parent.verticalCenter
-            width: sensitivityText.implicitWidth + 12
-            height: sensitivityText.implicitHeight + 6
-            radius: 5
-            color: screen.theme.quaternaryFill
-            Text {
-                id: sensitivityText
+            leftPadding: 6; rightPadding: 6; topPadding: 3; bottomPadding: 3
+            ringRadius: 5
+            onClicked: sensitivityMenu.popup(sensitivityButton, sensitivityButton.width - sensitivityMenu.width, sensitivityButton.height + 4)
+            background: Rectangle { radius: 5; color: screen.theme.quaternaryFill }
+            contentItem: Text {
                 objectName: "sensitivityLabel"
-                anchors.centerIn: parent
                 text: screen.popover.sensitivityLabel
                 font.pixelSize: 10; font.weight: Font.DemiBold
                 color: screen.theme.secondary
             }
-            MouseArea { anchors.fill: parent; onClicked: sensitivityMenu.popup(sensitivityButton, 0, sensitivityButton.height) }
-            Menu {
+            SensitivityMenu {
                 id: sensitivityMenu
                 objectName: "sensitivityMenu"
-                Repeater {
-                    model: screen.popover.sensitivityOptions
-                    MenuItem {
-                        objectName: "sensitivity_" + modelData
-                        text: modelData
-                        font.pixelSize: 12
-                        onTriggered: screen.popover.selectSensitivity(index)
-                    }
-                }
+                popover: screen.popover
+                theme: screen.theme
+                // The focus goes back to the button, with a ring if it had one.
+                property int openedWith: Qt.OtherFocusReason
+                onAboutToShow: openedWith = sensitivityButton.focusReason
+                onClosed: sensitivityButton.forceActiveFocus(openedWith)
             }
         }
     }
 
     // Mode card: a click switches between the two modes.
-    Rectangle {
+    PanelButton {
         id: modeCard
         objectName: "modeCard"
         width: screen.innerWidth
-        height: modeRow.implicitHeight + 18
-        radius: 10
-        color: screen.theme.controlBackground
-        border.width: 0.5
-        border.color: screen.theme.separator
-        Row {
-            id: modeRow
-            x: 12
-            anchors.verticalCenter: parent.verticalCenter
-            spacing: 8
-            Rectangle {
-                anchors.verticalCenter: parent.verticalCenter
-                width: 8; height: 8; radius: 4
-                color: "white"
-                opacity: screen.popover.isDeep ? 0.9 : 0.5
-                Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
-            }
-            Text {
-                id: modeName
-                objectName: "modeName"
-                anchors.verticalCenter: parent.verticalCenter
-                text: screen.popover.modeName
-                font.pixelSize: 13; font.weight: Font.Medium
-                color: screen.theme.primary
-                onTextChanged: modeSwap.restart()
-                NumberAnimation { id: modeSwap; target: modeName; property: "opacity"; from: 0.2; to: 1; duration: 200; easing.type: Easing.InOutQuad }
-            }
+        topPadding: 9; bottomPadding: 9; leftPadding: 12; rightPadding: 12
+        ringRadius: 10
+        onClicked: screen.popover.toggleMode()
+        background: Rectangle {
+            radius: 10
+            color: screen.theme.controlBackground
+            border.width: 0.5
+            border.color: screen.theme.separator
         }
-        Row {
-            anchors.right: parent.right
-            anchors.rightMargin: 12
-            anchors.verticalCenter: parent.verticalCenter
-            spacing: 8
-            Text {
+        contentItem: Item {
+            implicitHeight: Math.max(modeRow.implicitHeight, modeIndicator.implicitHeight)
+            Row {
+                id: modeRow
                 anchors.verticalCenter: parent.verticalCenter
-                text: "Mode"
-                font.pixelSize: 12
-                color: screen.theme.secondary
-            }
-            Column {
-                anchors.verticalCenter: parent.verticalCenter
-                spacing: 3
+                spacing: 8
                 Rectangle {
-                    width: 5; height: 5; radius: 2.5; color: "white"
-                    opacity: screen.popover.isDeep ? 0.9 : 0.2
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 8; height: 8; radius: 4
+                    color: "white"
+                    opacity: screen.popover.isDeep ? 0.9 : 0.5
                     Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
                 }
-                Rectangle {
-                    width: 5; height: 5; radius: 2.5; color: "white"
-                    opacity: screen.popover.isDeep ? 0.2 : 0.9
-                    Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+                Text {
+                    id: modeName
+                    objectName: "modeName"
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: screen.popover.modeName
+                    font.pixelSize: 13; font.weight: Font.Medium
+                    color: screen.theme.primary
+                    onTextChanged: modeSwap.restart()
+                    NumberAnimation { id: modeSwap; target: modeName; property: "opacity"; from: 0.2; to: 1; duration: 200; easing.type: Easing.InOutQuad }
+                }
+            }
+            Row {
+                id: modeIndicator
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                spacing: 8
+                Text {
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "Mode"
+                    font.pixelSize: 12
+                    color: screen.theme.secondary
+                }
+                Column {
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 3
+                    Rectangle {
+                        width: 5; height: 5; radius: 2.5; color: "white"
+                        opacity: screen.popover.isDeep ? 0.9 : 0.2
+                        Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+                    }
+                    Rectangle {
+                        width: 5; height: 5; radius: 2.5; color: "white"
+                        opacity: screen.popover.isDeep ? 0.2 : 0.9
+                        Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+                    }
                 }
             }
         }
-        MouseArea { anchors.fill: parent; onClicked: screen.popover.toggleMode() }
     }
 
     AdjustmentsCard { width: screen.innerWidth; popover: screen.popover; theme: screen.theme }
@@ -178,8 +180,11 @@ Column {
                 anchors.left: parent.left
                 anchors.verticalCenter: parent.verticalCenter
                 padding: 0
+                focusPolicy: Qt.StrongFocus
                 checked: screen.popover.launchAtLogin
                 onToggled: screen.popover.setLaunchAtLogin(checked)
+                Keys.onReturnPressed: screen.popover.setLaunchAtLogin(!checked)
+                Keys.onEnterPressed: screen.popover.setLaunchAtLogin(!checked)
                 indicator: Rectangle {
                     implicitWidth: 13; implicitHeight: 13
                     y: (loginBox.height - height) / 2
@@ -188,6 +193,7 @@ Column {
                     border.width: 0.5
                     border.color: Qt.rgba(1, 1, 1, 0.3)
                     Symbol { anchors.centerIn: parent; visible: loginBox.checked; name: "checkmark"; size: 9; tint: "white" }
+                    FocusRing { shown: loginBox.visualFocus; radius: 5 }
                 }
                 contentItem: Text {
                     leftPadding: loginBox.indicator.width + 6

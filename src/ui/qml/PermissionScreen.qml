@@ -11,7 +11,7 @@ Column {
     readonly property real innerWidth: width - 2 * padding
 
     HeaderRow { width: screen.innerWidth; popover: screen.popover; theme: screen.theme }
-    Divider { x: 0; width: 300 }
+    Divider { objectName: "permissionDivider"; width: screen.innerWidth; outset: screen.padding }
 
     // Onboarding.
     Column {
@@ -26,6 +26,7 @@ Column {
             title: "Screen Recording"
             description: "To identify window positions"
             granted: screen.popover.hasScreenRecording
+            help: screen.popover.screenRecordingHelp
             onGrant: screen.popover.grantScreenRecording()
         }
         PermissionRow {
@@ -35,39 +36,31 @@ Column {
             title: "Accessibility"
             description: "To track which window is focused"
             granted: screen.popover.hasAccessibility
+            help: screen.popover.accessibilityHelp
             onGrant: screen.popover.grantAccessibility()
-        }
-        TextEdit {
-            objectName: "permissionHint"
-            visible: text !== ""
-            width: parent.width
-            text: screen.popover.permissionHint
-            wrapMode: Text.Wrap
-            readOnly: true
-            selectByMouse: true
-            font.pixelSize: 11
-            color: screen.theme.secondary
         }
         Item {
             width: parent.width
             height: checkAgain.height
-            Rectangle {
+            PanelButton {
                 id: checkAgain
                 objectName: "checkAgain"
                 anchors.horizontalCenter: parent.horizontalCenter
-                width: checkText.implicitWidth + 20
-                height: checkText.implicitHeight + 8
-                radius: 5
-                color: checkArea.pressed ? Qt.rgba(1, 1, 1, 0.25) : Qt.rgba(1, 1, 1, 0.15)
-                border.width: 0.5
-                border.color: Qt.rgba(1, 1, 1, 0.2)
-                Text { id: checkText; anchors.centerIn: parent; text: "Check Again"; font.pixelSize: 12; color: screen.theme.primary }
-                MouseArea { id: checkArea; anchors.fill: parent; onClicked: screen.popover.checkAgain() }
+                leftPadding: 10; rightPadding: 10; topPadding: 4; bottomPadding: 4
+                ringRadius: 5
+                onClicked: screen.popover.checkAgain()
+                background: Rectangle {
+                    radius: 5
+                    color: checkAgain.pressed ? Qt.rgba(1, 1, 1, 0.25) : Qt.rgba(1, 1, 1, 0.15)
+                    border.width: 0.5
+                    border.color: Qt.rgba(1, 1, 1, 0.2)
+                }
+                contentItem: Text { text: "Check Again"; font.pixelSize: 12; color: screen.theme.primary }
             }
         }
     }
 
-    Divider { width: 300; x: 0 }
+    Divider { objectName: "permissionDivider"; width: screen.innerWidth; outset: screen.padding }
     TextButton {
         objectName: "quitButton"
         text: "Quit Dunelo"

@@ -1,7 +1,8 @@
 import QtQuick
 
 // The panel's content: the permission screen until both permissions are granted, the main screen
-// after that, and the application picker over either while it is open.
+// after that, and the application picker over either while it is open. Escape closes the picker,
+// then the panel.
 Rectangle {
     id: root
     required property QtObject popover
@@ -15,9 +16,17 @@ Rectangle {
     border.width: 0.5
     border.color: root.theme.panelBorder
 
+    focus: true
+    Keys.onEscapePressed: {
+        if (root.popover.showingAppPicker) root.popover.closeAppPicker();
+        else root.popover.closePanel();
+    }
+
     Loader {
         id: screenLoader
         width: 300
+        // Under the picker nothing takes the focus: Tab stays in the sheet.
+        enabled: !root.popover.showingAppPicker
         sourceComponent: root.popover.showsMainScreen ? mainScreen : permissionScreen
     }
     Component {
@@ -40,6 +49,8 @@ Rectangle {
         active: root.popover.showingAppPicker
         anchors.horizontalCenter: parent.horizontalCenter
         y: 0
+        // The keys go back to the panel when the sheet closes.
+        onActiveChanged: if (!active) root.forceActiveFocus()
         sourceComponent: AppPickerSheet { objectName: "appPicker"; picker: root.popover.picker; theme: root.theme }
     }
 }

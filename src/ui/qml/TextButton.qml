@@ -1,15 +1,13 @@
 import QtQuick
 
 // A plain-style text button: the label is the whole button.
-Text {
-    id: label
-    signal clicked()
+PanelButton {
+    id: button
     property color normalColor
-    color: area.pressed ? Qt.darker(normalColor, 1.4) : normalColor
-    MouseArea {
-        id: area
-        anchors.fill: parent
-        anchors.margins: -3
-        onClicked: label.clicked()
+    ringRadius: 3
+    contentItem: Text {
+        text: button.text
+        font: button.font
+        color: button.pressed ? Qt.darker(button.normalColor, 1.4) : button.normalColor
     }
 }

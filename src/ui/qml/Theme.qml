@@ -13,5 +13,7 @@ QtObject {
     readonly property color controlBackground: Qt.rgba(0.12, 0.12, 0.12, 0.6)
     readonly property color quaternaryFill: Qt.rgba(1, 1, 1, 0.1)
     readonly property color quinaryFill: Qt.rgba(1, 1, 1, 0.05)
+    // Menus and sheets sit over the panel: a shade lighter, opaque.
+    readonly property color raised: Qt.rgba(0.21, 0.21, 0.22, 1)
     readonly property string fontFamily: Qt.application.font.family
 }

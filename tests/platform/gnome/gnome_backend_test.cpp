@@ -119,28 +119,29 @@ TEST(GnomeComposition, PicksTheBackendFromTheSessionsEnvironment) {
   }
 }
 
-TEST(ExtensionAdvice, SaysWhatToDoInEachCase) {
+TEST(ExtensionHelp, SaysWhatToDoInEachCase) {
   const std::string enable = "gnome-extensions enable dunelo@dunelo.io";
-  EXPECT_THAT(extensionAdvice(SessionKind::gnomeWayland, ExtensionStatus::disabled, true, ""),
-              HasSubstr(enable));
+  EXPECT_EQ(extensionHelp(SessionKind::gnomeWayland, ExtensionStatus::disabled, true, "").command,
+            enable);
   // Installed after the login: the shell has not loaded it yet.
   const auto notLoaded =
-      extensionAdvice(SessionKind::gnomeWayland, ExtensionStatus::unknown, true, "");
-  EXPECT_THAT(notLoaded, HasSubstr("Log out and back in"));
-  EXPECT_THAT(notLoaded, HasSubstr(enable));
-  EXPECT_THAT(extensionAdvice(SessionKind::gnomeWayland, ExtensionStatus::unknown, false, ""),
+      extensionHelp(SessionKind::gnomeWayland, ExtensionStatus::unknown, true, "");
+  EXPECT_THAT(notLoaded.text, HasSubstr("Log out and back in"));
+  EXPECT_EQ(notLoaded.command, enable);
+  EXPECT_THAT(extensionHelp(SessionKind::gnomeWayland, ExtensionStatus::unknown, false, "").text,
               HasSubstr("not installed"));
-  EXPECT_THAT(extensionAdvice(SessionKind::gnomeWayland, ExtensionStatus::failed, true,
-                              "TypeError: x is undefined"),
+  EXPECT_THAT(extensionHelp(SessionKind::gnomeWayland, ExtensionStatus::failed, true,
+                            "TypeError: x is undefined")
+                  .text,
               HasSubstr("TypeError: x is undefined"));
   for (auto session : {SessionKind::otherWayland, SessionKind::gnomeWayland}) {
-    const auto other = extensionAdvice(session, ExtensionStatus::noShell, false, "");
-    EXPECT_THAT(other, HasSubstr("GNOME session"));
-    EXPECT_THAT(other, Not(HasSubstr(enable)));
+    const auto other = extensionHelp(session, ExtensionStatus::noShell, false, "");
+    EXPECT_THAT(other.text, HasSubstr("GNOME session"));
+    EXPECT_EQ(other.command, "");
   }
 }
 
-TEST(ExtensionAdvice, FindsTheExtensionWhereTheShellLooks) {
+TEST(ExtensionHelp, FindsTheExtensionWhereTheShellLooks) {
   dunelo::testing::ScratchDir dir;
   const std::string user = dir.file("user"), system = dir.file("system");
   std::filesystem::create_directories(system + "/dunelo@dunelo.io");
@@ -175,7 +176,7 @@ TEST_F(GnomeDesktopTest, WithoutTheExtensionNothingCanBeRead) {
   EXPECT_FALSE(accessibility.isProcessTrusted(false));
   EXPECT_FALSE(list.screenCapturePreflight());
   EXPECT_EQ(list.onScreenWindows(), std::nullopt);
-  EXPECT_THAT(accessibility.trustAdvice(), HasSubstr("Wayland"));
+  EXPECT_THAT(accessibility.trustHelp().text, HasSubstr("Wayland"));
 }
 
 TEST_F(GnomeDesktopTest, ApplicationsActivateWhenTheFocusedProcessChanges) {
@@ -229,7 +230,7 @@ TEST_F(GnomeDesktopTest, FocusedWindowsAndTheirNotifications) {
   EXPECT_EQ(accessibility.windowSize(2), (Size{400, 305}));
   EXPECT_EQ(accessibility.focusedWindow(99), std::nullopt);
   EXPECT_TRUE(accessibility.isProcessTrusted(false));
-  EXPECT_EQ(accessibility.trustAdvice(), "");
+  EXPECT_EQ(accessibility.trustHelp(), PermissionHelp{});
 }
 
 TEST_F(GnomeDesktopTest, TheWindowListLeavesTheDesktopOutAndDisplaysChangeOnlyWhenTheyDo) {
