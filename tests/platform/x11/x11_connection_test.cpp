@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
-#include "x11/x11_harness.h"
+#include "platform/x11/x11_harness.h"
 
 namespace dunelo::x11 {
 namespace {
