@@ -15,7 +15,7 @@
 
 #include "platform/x11/event_loop.h"
 #include "platform/x11/x11_desktop.h"
-#include "x11/x_server.h"
+#include "platform/x11/x_server.h"
 
 namespace dunelo::x11 {
 namespace {

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "platform/x11/render/dual_filter_blur.h"
+#include "platform/x11/render/private_display.h"
+#include "platform/x11/render/render_harness.h"
 #include "platform/x11/render/render_painter.h"
 #include "platform/x11/render/render_support.h"
-#include "x11/render/private_display.h"
-#include "x11/render/render_harness.h"
 
 using namespace dunelo;
 using namespace dunelo::x11;

@@ -38,9 +38,6 @@ class ApplicationLookup {
 
 class DesktopEntries final : public ApplicationLookup {
  public:
-  // Real desktop entries are a few kilobytes; larger files are skipped (and logged once).
-  static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
-
   // Reads the "applications" directories of the XDG data locations. `aliases` may be null.
   explicit DesktopEntries(ApplicationAliases* aliases = nullptr);
   // Reads the given directories, earlier ones taking precedence (tests).
@@ -51,9 +48,6 @@ class DesktopEntries final : public ApplicationLookup {
   std::optional<std::string> aliasOf(const std::string& bundleID) const override;
 
  private:
-  struct Entry {
-    InstalledApp app;
-  };
   // Rescans when a directory changed since the last scan; the desktop installs and removes
   // applications while Dunelo runs, and the lists are rebuilt on every redraw anyway.
   void refreshIfStale() const;
@@ -64,16 +58,10 @@ class DesktopEntries final : public ApplicationLookup {
   ApplicationAliases* aliases_;
   DesktopEntryLocale locale_;
   mutable QStringList stamps_;
-  mutable std::map<std::string, Entry> byId_;             // desktop id -> entry
+  mutable std::map<std::string, InstalledApp> byId_;      // desktop id -> entry
   mutable std::map<std::string, std::string> lowerId_;    // lower-cased id -> id
   mutable std::map<std::string, std::string> byWMClass_;  // lower-cased StartupWMClass -> id
-  mutable std::set<QString> reported_;                    // unusable files already logged
+  mutable std::set<std::string> reported_;                // unusable files already logged
 };
-
-// Parses one desktop entry file's text, its name in `locale`'s language; none when it is not a
-// visible application entry.
-std::optional<InstalledApp> parseDesktopEntry(const QString& text, const QString& desktopId,
-                                              const DesktopEntryLocale& locale,
-                                              std::string* wmClass = nullptr);
 
 }  // namespace dunelo

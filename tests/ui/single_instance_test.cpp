@@ -1,6 +1,6 @@
 // The single-instance channel: what a second start and the command line meet, including what
 // another program may have left or planted at the socket's name. The commands themselves are
-// tried against the real program (tests/x11/dunelo_commands_test.cpp).
+// tried against the real program (tests/platform/x11/dunelo_commands_test.cpp).
 #include "ui/single_instance.h"
 
 #include <gtest/gtest.h>

@@ -17,10 +17,10 @@
 #include <cmath>
 
 #include "platform/x11/x11_tray_colors.h"
+#include "platform/x11/x_server.h"
 #include "ui/qt_scheduler.h"
 #include "ui/tray_panel.h"
 #include "ui_test_support.h"
-#include "x11/x_server.h"
 
 extern char** environ;
 

@@ -321,6 +321,9 @@ TEST(Entries, FindByIdCaseWindowClassOrAliasInTheUsersLanguageEarlierDirectories
   write(system, "noname.desktop", "Type=Application\n");
   write(system, "a.desktop", "Type=Application\nName=System A\n");
   write(user, "a.desktop", "Type=Application\nName=User A\n");
+  // The user's Hidden copy deletes the installed entry.
+  write(user, "removed.desktop", "Type=Application\nHidden=true\n");
+  write(system, "removed.desktop", "Type=Application\nName=Removed\n");
   sim::SimDesktop sim;
   sim.setApplicationAlias("com.apple.finder", "org.gnome.Nautilus");
   sim.setApplicationAlias("org.gone", "not.installed");
@@ -340,7 +343,7 @@ TEST(Entries, FindByIdCaseWindowClassOrAliasInTheUsersLanguageEarlierDirectories
   EXPECT_EQ(nameOf("a"), "User A");
   EXPECT_EQ(nameOf("com.apple.finder"), "Files") << "the file manager";
   EXPECT_EQ(entries.aliasOf("com.apple.finder"), "org.gnome.Nautilus");
-  for (const char* id : {"hidden", "link", "", "org.gone", "b"})
+  for (const char* id : {"hidden", "removed", "link", "", "org.gone", "b"})
     EXPECT_FALSE(entries.find(id)) << id;
   DesktopEntries german({system.path()}, nullptr, DesktopEntryLocale([](const char* name) {
                           return std::string_view(name) == "LANG" ? "de_DE.UTF-8" : nullptr;

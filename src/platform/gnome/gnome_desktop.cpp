@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/debug_log.h"
+#include "platform/window_change_notifier.h"
 
 namespace dunelo::gnome {
 namespace {
@@ -71,66 +72,36 @@ bool GnomeWorkspace::openURL(const std::string& url) {
 
 // ---- Accessibility ----
 
-class GnomeAccessibility::Observer final : public WindowChangeObserver {
+class GnomeAccessibility::Observer final : public WindowChangeNotifier {
  public:
   Observer(GnomeAccessibility& owner, ProcessID pid, std::function<void(std::string_view)> callback)
-      : owner_(&owner), pid_(pid), callback_(std::move(callback)) {
-    owner_->observers_.push_back(this);
+      : WindowChangeNotifier(std::move(callback)), owner_(owner), pid_(pid) {
     remember();
-  }
-  ~Observer() override {
-    *alive_ = false;
-    if (owner_) std::erase(owner_->observers_, this);
-  }
-
-  bool addNotification(std::string_view name) override {
-    for (std::string_view known :
-         {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged}) {
-      if (name == known) {
-        names_.push_back(known);
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void detach() { owner_ = nullptr; }
-
-  void onStateChanged() {
-    if (!owner_) return;
-    const auto window = focused_;
-    const auto frame = frame_;
-    remember();
-    auto alive = alive_;  // a callback may destroy this observer
-    if (focused_ != window) {
-      if (!focused_) return;
-      deliver(kFocusedWindowChanged);
-      if (*alive) deliver(kMainWindowChanged);
-      return;
-    }
-    if (!frame || !frame_) return;
-    if (frame->origin != frame_->origin) deliver(kWindowMoved);
-    if (*alive && frame->size != frame_->size) deliver(kWindowResized);
+    // The owner's subject: it outlives no owner, so `owner_` is valid whenever this runs.
+    token_ = owner_.changes_.subscribe([this](const bool&) { onStateChanged(); });
   }
 
  private:
-  void remember() {
-    focused_ = owner_->focusedWindow(pid_);
-    frame_ = focused_ ? owner_->frame(*focused_) : std::nullopt;
+  void onStateChanged() {
+    const auto window = focused_;
+    const auto frame = frame_;
+    remember();
+    if (focused_ != window) {
+      if (focused_) focusChanged();
+      return;
+    }
+    if (frame && frame_) frameChanged(frame->origin != frame_->origin, frame->size != frame_->size);
   }
-  void deliver(std::string_view name) {
-    if (std::find(names_.begin(), names_.end(), name) == names_.end()) return;
-    auto callback = callback_;  // the callback may destroy this observer
-    callback(name);
+  void remember() {
+    focused_ = owner_.focusedWindow(pid_);
+    frame_ = focused_ ? owner_.frame(*focused_) : std::nullopt;
   }
 
-  GnomeAccessibility* owner_;
+  GnomeAccessibility& owner_;
   ProcessID pid_;
-  std::function<void(std::string_view)> callback_;
-  std::vector<std::string_view> names_;
   std::optional<WindowRef> focused_;
   std::optional<Rect> frame_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  Cancellable token_;
 };
 
 GnomeAccessibility::GnomeAccessibility(ShellConnection& shell, SessionKind session,
@@ -140,20 +111,14 @@ GnomeAccessibility::GnomeAccessibility(ShellConnection& shell, SessionKind sessi
   onStateChanged();
 }
 
-GnomeAccessibility::~GnomeAccessibility() {
-  for (Observer* o : observers_) o->detach();
-}
+GnomeAccessibility::~GnomeAccessibility() = default;
 
 void GnomeAccessibility::onStateChanged() {
   const ShellState& state = shell_.state();
   if (const WindowRecord* focus = state.focusedWindow(); focus && focus->pid > 0)
     lastFocusedByPID_[focus->pid] = focus->id;
   std::erase_if(lastFocusedByPID_, [&](const auto& kv) { return !state.window(kv.second); });
-  // Observers may be destroyed (and created) by the callbacks they deliver to.
-  const std::vector<Observer*> snapshot = observers_;
-  for (Observer* o : snapshot) {
-    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) o->onStateChanged();
-  }
+  changes_.send(true);
 }
 
 std::optional<WindowRef> GnomeAccessibility::focusedWindow(ProcessID pid) {

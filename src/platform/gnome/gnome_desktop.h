@@ -84,7 +84,7 @@ class GnomeAccessibility final : public Accessibility {
   SessionKind session_;
   std::vector<std::string> extensionDirs_;
   std::map<ProcessID, uint64_t> lastFocusedByPID_;
-  std::vector<Observer*> observers_;
+  Subject<bool> changes_;  // to the observers, after this has seen the change
   Cancellable stateToken_;
 };
 

@@ -2,62 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
 
-#include "core/debug_log.h"
 #include "core/file_io.h"
-#include "core/regular_file.h"
+#include "platform/desktop/desktop_entry.h"
 
 namespace dunelo::x11 {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-struct Parsed {
-  std::string name;
-  std::string startupWMClass;
-  bool hidden = false;
-};
-
-// Reads the keys of the [Desktop Entry] group that identity needs, the name in `locale`'s
-// language; none without such a group.
-std::optional<Parsed> parseDesktopFile(const std::string& text, const DesktopEntryLocale& locale) {
-  std::istringstream in(text);
-  Parsed p;
-  LocalizedValue name(locale, "Name");
-  bool inGroup = false;
-  bool sawGroup = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    if (line[0] == '[') {
-      inGroup = line == "[Desktop Entry]";
-      sawGroup = sawGroup || inGroup;
-      continue;
-    }
-    if (!inGroup) continue;
-    const size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string key = line.substr(0, eq);
-    std::string value = line.substr(eq + 1);
-    while (!key.empty() && key.back() == ' ') key.pop_back();
-    while (!value.empty() && value.front() == ' ') value.erase(value.begin());
-    name.offer(key, value);
-    if (key == "StartupWMClass") p.startupWMClass = value;
-    if (key == "Hidden") p.hidden = value == "true";
-  }
-  if (!sawGroup) return std::nullopt;
-  p.name = name.value();
-  return p;
 }
 
 }  // namespace
@@ -82,44 +37,13 @@ void DesktopFileIndex::rescan() {
   byID_.clear();
   lowerID_.clear();
   byWMClass_.clear();
-  std::vector<std::string> hiddenIDs;
-  for (const std::string& dir : appDirs_) {
-    const fs::path apps(dir);
-    std::error_code ec;
-    if (!fs::is_directory(apps, ec)) continue;
-    for (auto it = fs::recursive_directory_iterator(
-             apps, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code entryError;
-      if (it->path().extension() != ".desktop" || it->is_directory(entryError)) continue;
-      // The id is the path below applications/ with '/' turned into '-'.
-      std::string rel = fs::relative(it->path(), apps, entryError).generic_string();
-      if (entryError) continue;
-      std::replace(rel.begin(), rel.end(), '/', '-');
-      const std::string id = rel.substr(0, rel.size() - std::string(".desktop").size());
-      // An id found in an earlier directory (also a hidden one) shadows later ones.
-      if (byID_.count(id) || std::count(hiddenIDs.begin(), hiddenIDs.end(), id)) continue;
-      // A FIFO, a link to a device or a huge file in a data directory must not hang or bloat
-      // the lookup: only regular files of a sane size are read.
-      ++filesRead_;
-      const RegularFileRead file = readRegularFile(it->path(), kMaxEntryBytes);
-      if (!file.ok()) {
-        if (file.status != RegularFileRead::Status::missing && reported_.insert(it->path()).second)
-          debugLog("[X11] desktop file " + it->path().string() + " " + file.problem() +
-                   "; skipped");
-        continue;
-      }
-      auto parsed = parseDesktopFile(file.data, locale_);
-      if (!parsed) continue;
-      if (parsed->hidden) {
-        hiddenIDs.push_back(id);
-        continue;
-      }
-      byID_[id] = DesktopEntry{id, parsed->name, parsed->startupWMClass};
-      lowerID_.emplace(lower(id), id);
-      if (!parsed->startupWMClass.empty()) byWMClass_.emplace(parsed->startupWMClass, id);
-    }
-  }
+  DesktopEntryScan scan{appDirs_, locale_, "[X11] desktop file", &reported_};
+  scan.run([this](const std::string& id, DesktopEntryKeys&& entry) {
+    byID_[id] = DesktopEntry{id, entry.name, entry.startupWMClass};
+    lowerID_.emplace(lower(id), id);
+    if (!entry.startupWMClass.empty()) byWMClass_.emplace(entry.startupWMClass, id);
+  });
+  filesRead_ += scan.filesRead;
 }
 
 std::optional<DesktopEntry> DesktopFileIndex::find(const std::optional<std::string>& gtkID,

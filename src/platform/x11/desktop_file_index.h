@@ -30,9 +30,6 @@ struct DesktopEntry {
 
 class DesktopFileIndex {
  public:
-  // Real desktop entries are a few kilobytes; anything larger is skipped (and logged once).
-  static constexpr uint64_t kMaxEntryBytes = 1024 * 1024;
-
   // `dataDirs` in precedence order (the first holding an id wins); each is searched under
   // "applications/". Names are read in `locale`'s language.
   explicit DesktopFileIndex(std::vector<std::string> dataDirs,

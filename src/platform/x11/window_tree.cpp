@@ -8,8 +8,6 @@
 namespace dunelo::x11 {
 namespace {
 
-constexpr uint32_t kRootEvents = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
-                                 XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
 constexpr uint32_t kClientEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
 std::vector<xcb_window_t> windowsOf(const xcb_get_property_reply_t* reply) {
@@ -33,103 +31,21 @@ xcb_get_property_cookie_t getProperty(xcb_connection_t* c, xcb_window_t w, xcb_a
 
 }  // namespace
 
-WindowTree::WindowTree(X11Connection& connection) : conn_(connection) {
+WindowTree::WindowTree(X11Connection& connection)
+    : conn_(connection),
+      stack_(connection, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE) {
   const xcb_setup_t* setup = xcb_get_setup(conn_.xcb());
   idBase_ = setup->resource_id_base;
   idMask_ = setup->resource_id_mask;
-  using E = const xcb_generic_event_t&;
-  handlers_.push_back(conn_.addEventHandler(XCB_CREATE_NOTIFY, [this](E e) {
-    onCreate(reinterpret_cast<const xcb_create_notify_event_t&>(e));
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_DESTROY_NOTIFY, [this](E e) {
-    onDestroy(reinterpret_cast<const xcb_destroy_notify_event_t&>(e));
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_MAP_NOTIFY, [this](E e) {
-    const auto& m = reinterpret_cast<const xcb_map_notify_event_t&>(e);
-    if (m.event == conn_.root()) onMap(m.window, true);
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_UNMAP_NOTIFY, [this](E e) {
-    const auto& m = reinterpret_cast<const xcb_unmap_notify_event_t&>(e);
-    if (m.event == conn_.root()) onMap(m.window, false);
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_CONFIGURE_NOTIFY, [this](E e) {
-    onConfigure(reinterpret_cast<const xcb_configure_notify_event_t&>(e));
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_REPARENT_NOTIFY, [this](E e) {
-    onReparent(reinterpret_cast<const xcb_reparent_notify_event_t&>(e));
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_CIRCULATE_NOTIFY, [this](E e) {
-    onCirculate(reinterpret_cast<const xcb_circulate_notify_event_t&>(e));
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_GRAVITY_NOTIFY, [this](E e) {
-    const auto& g = reinterpret_cast<const xcb_gravity_notify_event_t&>(e);
-    if (g.event != conn_.root()) return;
-    for (TopLevel& t : stack_) {
-      if (t.id != g.window) continue;
-      t.x = g.x;
-      t.y = g.y;
-      emit({TreeChange::Kind::geometry, t.id, XCB_NONE, true, false});
-    }
-  }));
-  handlers_.push_back(conn_.addEventHandler(XCB_PROPERTY_NOTIFY, [this](E e) {
-    onProperty(reinterpret_cast<const xcb_property_notify_event_t&>(e));
-  }));
-  loadInitialState();
-}
-
-WindowTree::~WindowTree() = default;
-
-void WindowTree::loadInitialState() {
-  xcb_connection_t* c = conn_.xcb();
-  const xcb_window_t root = conn_.root();
-  // Select first, then read: anything that changes in between arrives as an event afterwards and
-  // every handler is idempotent against the snapshot.
-  conn_.check(xcb_change_window_attributes_checked(c, root, XCB_CW_EVENT_MASK, &kRootEvents),
-              "selecting root window events");
-  rootWidth_ = conn_.screen()->width_in_pixels;
-  rootHeight_ = conn_.screen()->height_in_pixels;
-  auto tree = replyOf(c, xcb_query_tree_reply, xcb_query_tree(c, root));
-  if (tree) {
-    const xcb_window_t* children = xcb_query_tree_children(tree.get());
-    const int n = xcb_query_tree_children_length(tree.get());
-    std::vector<xcb_get_window_attributes_cookie_t> attrs(static_cast<size_t>(n));
-    std::vector<xcb_get_geometry_cookie_t> geoms(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-      attrs[static_cast<size_t>(i)] = xcb_get_window_attributes(c, children[i]);
-      geoms[static_cast<size_t>(i)] = xcb_get_geometry(c, children[i]);
-    }
-    for (int i = 0; i < n; ++i) {
-      auto a = replyOf(c, xcb_get_window_attributes_reply, attrs[static_cast<size_t>(i)]);
-      auto g = replyOf(c, xcb_get_geometry_reply, geoms[static_cast<size_t>(i)]);
-      if (!a || !g) continue;  // vanished since the query
-      TopLevel t;
-      t.id = children[i];
-      t.x = g->x;
-      t.y = g->y;
-      t.width = g->width;
-      t.height = g->height;
-      t.border = g->border_width;
-      t.overrideRedirect = a->override_redirect;
-      t.mapped = a->map_state == XCB_MAP_STATE_VIEWABLE;
-      stack_.push_back(t);
-    }
-  }
+  handlers_.push_back(stack_.observe([this](const StackChange& c) { onStackChange(c); }));
+  handlers_.push_back(conn_.on<XCB_REPARENT_NOTIFY>([this](const auto& e) { onReparent(e); }));
+  handlers_.push_back(conn_.on<XCB_PROPERTY_NOTIFY>([this](const auto& e) { onProperty(e); }));
   readWmCheck();
   readClientList();
   readActiveWindow();
 }
 
-const TopLevel* WindowTree::topLevel(xcb_window_t id) const {
-  for (const TopLevel& t : stack_)
-    if (t.id == id) return &t;
-  return nullptr;
-}
-
-int WindowTree::stackIndex(xcb_window_t id) const {
-  for (size_t i = 0; i < stack_.size(); ++i)
-    if (stack_[i].id == id) return static_cast<int>(i);
-  return -1;
-}
+WindowTree::~WindowTree() = default;
 
 bool WindowTree::isOwnTopLevel(xcb_window_t id) const {
   if (isOwnWindow(id)) return true;
@@ -215,8 +131,6 @@ void WindowTree::readClientList() {
       if (auto f = clientOfFrame_.find(it->second->frame);
           f != clientOfFrame_.end() && f->second == it->first) {
         clientOfFrame_.erase(f);
-        for (TopLevel& t : stack_)
-          if (t.id == it->second->frame) t.client = XCB_NONE;
       }
       it = clients_.erase(it);
     } else {
@@ -321,142 +235,44 @@ void WindowTree::relinkClient(xcb_window_t clientId) {
   if (it == clients_.end()) return;
   for (auto f = clientOfFrame_.begin(); f != clientOfFrame_.end();) {
     if (f->second == clientId) {
-      for (TopLevel& t : stack_)
-        if (t.id == f->first) t.client = XCB_NONE;
       f = clientOfFrame_.erase(f);
     } else {
       ++f;
     }
   }
   clientOfFrame_[it->second->frame] = clientId;
-  for (TopLevel& t : stack_)
-    if (t.id == it->second->frame) t.client = clientId;
 }
 
-void WindowTree::insertAbove(TopLevel window, xcb_window_t sibling) {
-  std::erase_if(stack_, [&](const TopLevel& t) { return t.id == window.id; });
-  if (auto it = clientOfFrame_.find(window.id); it != clientOfFrame_.end())
-    window.client = it->second;
-  if (sibling == XCB_NONE) {
-    stack_.insert(stack_.begin(), window);
-    return;
+void WindowTree::onStackChange(const StackChange& change) {
+  const xcb_window_t id = change.window.id;
+  switch (change.kind) {
+    case StackChange::Kind::removed:
+      topLevelPid_.erase(id);
+      clientOfFrame_.erase(id);
+      emit({TreeChange::Kind::stacking, id});
+      return;
+    case StackChange::Kind::added:
+    case StackChange::Kind::mapped:
+      emit({TreeChange::Kind::stacking, id});
+      return;
+    case StackChange::Kind::configured:
+      if (change.moved || change.resized)
+        emit({TreeChange::Kind::geometry, id, XCB_NONE, change.moved, change.resized});
+      if (change.restacked) emit({TreeChange::Kind::stacking, id});
+      return;
+    case StackChange::Kind::rootResized:
+      emit({TreeChange::Kind::rootResized, conn_.root()});
+      return;
   }
-  const int index = stackIndex(sibling);
-  if (index < 0) {
-    stack_.push_back(window);  // sibling unknown (raced with its destruction): top
-    return;
-  }
-  stack_.insert(stack_.begin() + index + 1, window);
-}
-
-void WindowTree::onCreate(const xcb_create_notify_event_t& e) {
-  if (e.parent != conn_.root()) return;
-  if (topLevel(e.window)) return;  // already in the initial snapshot
-  TopLevel t;
-  t.id = e.window;
-  t.x = e.x;
-  t.y = e.y;
-  t.width = e.width;
-  t.height = e.height;
-  t.border = e.border_width;
-  t.overrideRedirect = e.override_redirect;
-  stack_.push_back(t);  // new windows start at the top of their siblings
-  emit({TreeChange::Kind::stacking, e.window});
-}
-
-void WindowTree::onDestroy(const xcb_destroy_notify_event_t& e) {
-  topLevelPid_.erase(e.window);
-  if (e.event != conn_.root()) return;
-  const size_t before = stack_.size();
-  std::erase_if(stack_, [&](const TopLevel& t) { return t.id == e.window; });
-  clientOfFrame_.erase(e.window);
-  if (stack_.size() != before) emit({TreeChange::Kind::stacking, e.window});
-}
-
-void WindowTree::onMap(xcb_window_t window, bool mapped) {
-  for (TopLevel& t : stack_) {
-    if (t.id != window || t.mapped == mapped) continue;
-    t.mapped = mapped;
-    emit({TreeChange::Kind::stacking, window});
-  }
-}
-
-void WindowTree::onConfigure(const xcb_configure_notify_event_t& e) {
-  if (e.window == conn_.root()) {
-    if (e.width == rootWidth_ && e.height == rootHeight_) return;
-    rootWidth_ = e.width;
-    rootHeight_ = e.height;
-    emit({TreeChange::Kind::rootResized, e.window});
-    return;
-  }
-  if (e.event != conn_.root()) return;  // a client's own StructureNotify; frames come via root
-  const int index = stackIndex(e.window);
-  if (index < 0) return;
-  TopLevel t = stack_[static_cast<size_t>(index)];
-  const bool moved = t.x != e.x || t.y != e.y;
-  const bool resized = t.width != e.width || t.height != e.height || t.border != e.border_width;
-  t.x = e.x;
-  t.y = e.y;
-  t.width = e.width;
-  t.height = e.height;
-  t.border = e.border_width;
-  t.overrideRedirect = e.override_redirect;
-  const xcb_window_t below = index > 0 ? stack_[static_cast<size_t>(index - 1)].id : XCB_NONE;
-  const bool restacked = below != e.above_sibling;
-  if (restacked) {
-    insertAbove(t, e.above_sibling);
-  } else {
-    stack_[static_cast<size_t>(index)] = t;
-  }
-  if (moved || resized) emit({TreeChange::Kind::geometry, e.window, XCB_NONE, moved, resized});
-  if (restacked) emit({TreeChange::Kind::stacking, e.window});
 }
 
 void WindowTree::onReparent(const xcb_reparent_notify_event_t& e) {
-  if (e.event == conn_.root()) {
-    if (e.parent == conn_.root()) {
-      // Became a child of the root: placed on top of the stack.
-      if (topLevel(e.window)) return;
-      auto attrs = replyOf(conn_.xcb(), xcb_get_window_attributes_reply,
-                           xcb_get_window_attributes(conn_.xcb(), e.window));
-      auto geom =
-          replyOf(conn_.xcb(), xcb_get_geometry_reply, xcb_get_geometry(conn_.xcb(), e.window));
-      if (!attrs || !geom) return;
-      TopLevel t;
-      t.id = e.window;
-      t.x = geom->x;
-      t.y = geom->y;
-      t.width = geom->width;
-      t.height = geom->height;
-      t.border = geom->border_width;
-      t.overrideRedirect = e.override_redirect;
-      t.mapped = attrs->map_state == XCB_MAP_STATE_VIEWABLE;
-      stack_.push_back(t);
-    } else {
-      std::erase_if(stack_, [&](const TopLevel& t) { return t.id == e.window; });
-    }
-    emit({TreeChange::Kind::stacking, e.window});
-  }
   // A managed client moved into (or out of) a frame: find its frame again.
   if (auto it = clients_.find(e.window); it != clients_.end()) {
     locateFrame(*it->second);
     relinkClient(e.window);
     emit({TreeChange::Kind::stacking, e.window});
   }
-}
-
-void WindowTree::onCirculate(const xcb_circulate_notify_event_t& e) {
-  if (e.event != conn_.root()) return;
-  const TopLevel* found = topLevel(e.window);
-  if (!found) return;
-  TopLevel t = *found;
-  std::erase_if(stack_, [&](const TopLevel& w) { return w.id == e.window; });
-  if (e.place == XCB_PLACE_ON_TOP) {
-    stack_.push_back(t);
-  } else {
-    stack_.insert(stack_.begin(), t);
-  }
-  emit({TreeChange::Kind::stacking, e.window});
 }
 
 void WindowTree::onProperty(const xcb_property_notify_event_t& e) {

@@ -3,11 +3,10 @@
 // The ordering loop runs sixty times a second and asks for the window list, the focused window
 // and the stacking order on every tick; answering with round trips would cost the X server and
 // this process far more than the answers are worth. WindowTree reads everything once, then
-// follows the root's substructure events (create, destroy, map, unmap, configure, reparent,
-// circulate), the root's _NET_ACTIVE_WINDOW and _NET_CLIENT_LIST, and the properties of each
-// managed client, so every read is a lookup in memory. Per-client facts that need a round trip
-// (the frame a client lives in, its pid through X-Resource) are fetched once when the client
-// appears and refreshed when it is reparented or the property changes.
+// follows the connection's RootStack, the root's _NET_ACTIVE_WINDOW and _NET_CLIENT_LIST, and the
+// properties of each managed client, so every read is a lookup in memory. Per-client facts that
+// need a round trip (the frame a client lives in, its pid through X-Resource) are fetched once when
+// the client appears and refreshed when it is reparented or the property changes.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -23,25 +22,10 @@
 
 #include "core/cancellable.h"
 #include "core/subject.h"
+#include "platform/x11/root_stack.h"
 #include "platform/x11/x11_connection.h"
 
 namespace dunelo::x11 {
-
-// A child of the root window.
-struct TopLevel {
-  xcb_window_t id = XCB_NONE;
-  int16_t x = 0;
-  int16_t y = 0;
-  uint16_t width = 0;
-  uint16_t height = 0;
-  uint16_t border = 0;
-  bool overrideRedirect = false;
-  bool mapped = false;             // viewable, as far as a child of the root can be
-  xcb_window_t client = XCB_NONE;  // the managed client it frames (or is), if any
-  // Outer size including the border, the window's extent on screen.
-  uint32_t outerWidth() const { return width + 2u * border; }
-  uint32_t outerHeight() const { return height + 2u * border; }
-};
 
 // A window listed in _NET_CLIENT_LIST, with the properties Dunelo reads.
 struct ClientInfo {
@@ -82,10 +66,10 @@ class WindowTree {
   WindowTree& operator=(const WindowTree&) = delete;
 
   // Children of the root, bottom to top.
-  const std::vector<TopLevel>& stack() const { return stack_; }
-  const TopLevel* topLevel(xcb_window_t id) const;
+  const std::vector<TopLevel>& stack() const { return stack_.windows(); }
+  const TopLevel* topLevel(xcb_window_t id) const { return stack_.find(id); }
   // Index in `stack()`, or -1.
-  int stackIndex(xcb_window_t id) const;
+  int stackIndex(xcb_window_t id) const { return stack_.indexOf(id); }
 
   // The client that _NET_ACTIVE_WINDOW names, if the window manager publishes one.
   xcb_window_t activeWindow() const { return activeWindow_; }
@@ -101,8 +85,8 @@ class WindowTree {
 
   // Whether an EWMH window manager is running and says it publishes _NET_ACTIVE_WINDOW.
   bool windowManagerPublishesActiveWindow() const { return wmPublishesActive_; }
-  int rootWidth() const { return rootWidth_; }
-  int rootHeight() const { return rootHeight_; }
+  int rootWidth() const { return stack_.rootWidth(); }
+  int rootHeight() const { return stack_.rootHeight(); }
 
   // Whether `id` was created by this connection (our own overlays).
   bool isOwnWindow(xcb_window_t id) const { return (id & ~idMask_) == idBase_; }
@@ -121,7 +105,6 @@ class WindowTree {
   }
 
  private:
-  void loadInitialState();
   void readActiveWindow();
   void readClientList();
   void readWmCheck();
@@ -131,19 +114,14 @@ class WindowTree {
   std::optional<int32_t> queryResPid(xcb_window_t window);
   void relinkClient(xcb_window_t clientId);
 
-  void onCreate(const xcb_create_notify_event_t& e);
-  void onDestroy(const xcb_destroy_notify_event_t& e);
-  void onMap(xcb_window_t window, bool mapped);
-  void onConfigure(const xcb_configure_notify_event_t& e);
+  void onStackChange(const StackChange& change);
   void onReparent(const xcb_reparent_notify_event_t& e);
-  void onCirculate(const xcb_circulate_notify_event_t& e);
   void onProperty(const xcb_property_notify_event_t& e);
 
-  void insertAbove(TopLevel window, xcb_window_t sibling);  // sibling none: at the bottom
   void emit(TreeChange change) { changes_.send(change); }
 
   X11Connection& conn_;
-  std::vector<TopLevel> stack_;
+  RootStack stack_;
   xcb_window_t activeWindow_ = XCB_NONE;
   std::vector<xcb_window_t> clientOrder_;
   std::unordered_map<xcb_window_t, std::unique_ptr<ClientInfo>> clients_;
@@ -152,8 +130,6 @@ class WindowTree {
   bool wmPublishesActive_ = false;
   xcb_window_t wmCheck_ = XCB_NONE;
   bool wmRestacks_ = false;
-  int rootWidth_ = 0;
-  int rootHeight_ = 0;
   uint32_t idBase_ = 0;
   uint32_t idMask_ = 0;
   Subject<TreeChange> changes_;

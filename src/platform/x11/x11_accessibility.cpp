@@ -3,71 +3,42 @@
 #include <algorithm>
 
 #include "core/debug_log.h"
+#include "platform/window_change_notifier.h"
 #include "platform/x11/x11_window_list.h"
 
 namespace dunelo::x11 {
 
-class X11Accessibility::Observer final : public WindowChangeObserver {
+class X11Accessibility::Observer final : public WindowChangeNotifier {
  public:
   Observer(X11Accessibility& owner, ProcessID pid, std::function<void(std::string_view)> callback)
-      : owner_(&owner), pid_(pid), callback_(std::move(callback)) {
-    owner_->observers_.push_back(this);
-    focused_ = owner_->focusedWindow(pid_);
-  }
-  ~Observer() override {
-    *alive_ = false;
-    if (owner_) std::erase(owner_->observers_, this);
+      : WindowChangeNotifier(std::move(callback)), owner_(owner), pid_(pid) {
+    focused_ = owner_.focusedWindow(pid_);
+    // The owner's subject: it outlives no owner, so `owner_` is valid whenever this runs.
+    token_ = owner_.changes_.subscribe([this](const TreeChange& change) { onTreeChange(change); });
   }
 
-  bool addNotification(std::string_view name) override {
-    for (std::string_view known :
-         {kFocusedWindowChanged, kWindowMoved, kWindowResized, kMainWindowChanged}) {
-      if (name == known) {
-        names_.push_back(known);
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void detach() { owner_ = nullptr; }
-
+ private:
   void onTreeChange(const TreeChange& change) {
-    if (!owner_) return;
     if (change.kind == TreeChange::Kind::activeWindow ||
         change.kind == TreeChange::Kind::clientList) {
-      auto now = owner_->focusedWindow(pid_);
+      auto now = owner_.focusedWindow(pid_);
       if (now == focused_) return;
       focused_ = now;
       // Also when the focused window closed and the application has no other: the tracker must
       // not keep the frame of a window that is gone.
-      auto alive = alive_;  // a callback may destroy this observer
-      deliver(kFocusedWindowChanged);
-      if (*alive) deliver(kMainWindowChanged);
+      focusChanged();
       return;
     }
     if (change.kind == TreeChange::Kind::geometry && focused_) {
-      const ClientInfo* info = owner_->tree_.client(static_cast<xcb_window_t>(*focused_));
-      if (!info || info->frame != change.window) return;
-      auto alive = alive_;
-      if (change.moved) deliver(kWindowMoved);
-      if (*alive && change.resized) deliver(kWindowResized);
+      const ClientInfo* info = owner_.tree_.client(static_cast<xcb_window_t>(*focused_));
+      if (info && info->frame == change.window) frameChanged(change.moved, change.resized);
     }
   }
 
- private:
-  void deliver(std::string_view name) {
-    if (std::find(names_.begin(), names_.end(), name) == names_.end()) return;
-    auto callback = callback_;  // the callback may destroy this observer
-    callback(name);
-  }
-
-  X11Accessibility* owner_;
+  X11Accessibility& owner_;
   ProcessID pid_;
-  std::function<void(std::string_view)> callback_;
-  std::vector<std::string_view> names_;
   std::optional<WindowRef> focused_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  Cancellable token_;
 };
 
 X11Accessibility::X11Accessibility(X11Connection& connection, WindowTree& tree,
@@ -78,9 +49,7 @@ X11Accessibility::X11Accessibility(X11Connection& connection, WindowTree& tree,
   treeToken_ = tree_.observe([this](const TreeChange& change) { onTreeChange(change); });
 }
 
-X11Accessibility::~X11Accessibility() {
-  for (Observer* o : observers_) o->detach();
-}
+X11Accessibility::~X11Accessibility() = default;
 
 void X11Accessibility::onTreeChange(const TreeChange& change) {
   if (change.kind == TreeChange::Kind::activeWindow ||
@@ -91,12 +60,7 @@ void X11Accessibility::onTreeChange(const TreeChange& change) {
   if (change.kind == TreeChange::Kind::clientList) {
     std::erase_if(lastActiveByPID_, [&](const auto& kv) { return !tree_.client(kv.second); });
   }
-  // Observers may be destroyed (and created) by the callbacks they deliver to.
-  const std::vector<Observer*> snapshot = observers_;
-  for (Observer* o : snapshot) {
-    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end())
-      o->onTreeChange(change);
-  }
+  changes_.send(change);
 }
 
 std::optional<WindowRef> X11Accessibility::focusedWindow(ProcessID pid) {

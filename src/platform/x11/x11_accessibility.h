@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/subject.h"
 #include "platform/accessibility.h"
 #include "platform/x11/coordinate_space.h"
 #include "platform/x11/window_tree.h"
@@ -54,7 +55,7 @@ class X11Accessibility final : public Accessibility {
   WindowTree& tree_;
   const CoordinateSpace& space_;
   std::map<ProcessID, xcb_window_t> lastActiveByPID_;
-  std::vector<Observer*> observers_;
+  Subject<TreeChange> changes_;  // to the observers, after this has seen the change
   Cancellable treeToken_;
 };
 

@@ -23,12 +23,6 @@
 namespace dunelo::x11 {
 namespace {
 
-constexpr uint32_t kGenericKeyFlag = 0x1000000;
-
-uint32_t genericKey(uint8_t opcode, uint16_t eventType) {
-  return kGenericKeyFlag | (static_cast<uint32_t>(opcode) << 16) | eventType;
-}
-
 const char* connectionErrorText(int code) {
   switch (code) {
     case XCB_CONN_ERROR:
@@ -270,15 +264,6 @@ void X11Connection::logError(const xcb_generic_error_t& error, std::string_view 
                 describeXError(extensions_, error.error_code).c_str(), error.major_code,
                 error.minor_code, error.resource_id, error.full_sequence);
   debugLog(std::string("[X11] ") + line);
-}
-
-Cancellable X11Connection::addEventHandler(uint8_t responseType, EventHandler handler) {
-  return handlers_[responseType & 0x7f].subscribe(std::move(handler));
-}
-
-Cancellable X11Connection::addGenericEventHandler(uint8_t majorOpcode, uint16_t eventType,
-                                                  EventHandler handler) {
-  return handlers_[genericKey(majorOpcode, eventType)].subscribe(std::move(handler));
 }
 
 Cancellable X11Connection::addConnectionLostHandler(std::function<void()> handler) {

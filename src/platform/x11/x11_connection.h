@@ -99,10 +99,68 @@ struct Extensions {
   Info randr, render, composite, xfixes, damage, res, shape, xinput, xtest;
 };
 
+// The xcb struct of each core event type the backend handles.
+template <uint8_t Type>
+struct CoreEvent;
+template <>
+struct CoreEvent<XCB_KEY_PRESS> {
+  using type = xcb_key_press_event_t;
+};
+template <>
+struct CoreEvent<XCB_KEY_RELEASE> {
+  using type = xcb_key_release_event_t;
+};
+template <>
+struct CoreEvent<XCB_EXPOSE> {
+  using type = xcb_expose_event_t;
+};
+template <>
+struct CoreEvent<XCB_CREATE_NOTIFY> {
+  using type = xcb_create_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_DESTROY_NOTIFY> {
+  using type = xcb_destroy_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_UNMAP_NOTIFY> {
+  using type = xcb_unmap_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_MAP_NOTIFY> {
+  using type = xcb_map_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_REPARENT_NOTIFY> {
+  using type = xcb_reparent_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_CONFIGURE_NOTIFY> {
+  using type = xcb_configure_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_GRAVITY_NOTIFY> {
+  using type = xcb_gravity_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_CIRCULATE_NOTIFY> {
+  using type = xcb_circulate_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_PROPERTY_NOTIFY> {
+  using type = xcb_property_notify_event_t;
+};
+template <>
+struct CoreEvent<XCB_CLIENT_MESSAGE> {
+  using type = xcb_client_message_event_t;
+};
+template <>
+struct CoreEvent<XCB_MAPPING_NOTIFY> {
+  using type = xcb_mapping_notify_event_t;
+};
+
 class X11Connection {
  public:
-  using EventHandler = std::function<void(const xcb_generic_event_t& event)>;
-
   // Connects to `displayName` (null: $DISPLAY). None when there is no reachable display; the
   // reason is in `*failure` when given.
   static std::unique_ptr<X11Connection> open(const char* displayName = nullptr,
@@ -136,14 +194,29 @@ class X11Connection {
   uint64_t unexpectedErrorCount() const { return unexpectedErrors_; }
 
   // --- events ---
+  //
+  // Handlers receive the event as the xcb struct of its type: `on<XCB_MAP_NOTIFY>(...)` for core
+  // events, `onExtension<xcb_damage_notify_event_t>(extensions().damage, XCB_DAMAGE_NOTIFY, ...)`
+  // for an extension's events, `onGeneric<...>(opcode, type, ...)` for XGE (GenericEvent) events.
 
-  // Calls `handler` for every event with this core response type (the type without the
-  // "sent" bit), or, for extension events, `extensions().X.firstEvent + n`.
-  [[nodiscard]] Cancellable addEventHandler(uint8_t responseType, EventHandler handler);
-  // Calls `handler` for every XGE event (GenericEvent) of the extension with `majorOpcode` and
-  // this event type (e.g. XInput2's XI_RawMotion).
-  [[nodiscard]] Cancellable addGenericEventHandler(uint8_t majorOpcode, uint16_t eventType,
-                                                   EventHandler handler);
+  // Calls `handler` for every core event of this type (sent by the server or another client).
+  template <uint8_t Type>
+  [[nodiscard]] Cancellable on(std::function<void(const typename CoreEvent<Type>::type&)> handler) {
+    return subscribe(Type, std::move(handler));
+  }
+  // Calls `handler` for event number `number` of `extension` (its first event + `number`).
+  template <class Event>
+  [[nodiscard]] Cancellable onExtension(const Extensions::Info& extension, uint8_t number,
+                                        std::function<void(const Event&)> handler) {
+    return subscribe(static_cast<uint8_t>(extension.firstEvent + number), std::move(handler));
+  }
+  // Calls `handler` for every XGE event of the extension with `majorOpcode` and this event type
+  // (e.g. XInput2's XI_RawMotion). The event may be longer than `Event`: xcb's accessors read on.
+  template <class Event>
+  [[nodiscard]] Cancellable onGeneric(uint8_t majorOpcode, uint16_t eventType,
+                                      std::function<void(const Event&)> handler) {
+    return subscribe(genericKey(majorOpcode, eventType), std::move(handler));
+  }
   // Called once when the connection to the server is lost.
   [[nodiscard]] Cancellable addConnectionLostHandler(std::function<void()> handler);
 
@@ -165,6 +238,17 @@ class X11Connection {
 
  private:
   X11Connection(xcb_connection_t* conn, int screenNumber);
+  static uint32_t genericKey(uint8_t majorOpcode, uint16_t eventType) {
+    return 0x80000000u | uint32_t{majorOpcode} << 16 | eventType;
+  }
+  // Every xcb event struct is laid out as the event on the wire, which is where the dispatched
+  // event points: the one place the generic event is read as its type.
+  template <class Event>
+  Cancellable subscribe(uint32_t key, std::function<void(const Event&)> handler) {
+    return handlers_[key].subscribe([handler = std::move(handler)](const xcb_generic_event_t& e) {
+      handler(reinterpret_cast<const Event&>(e));
+    });
+  }
   void internAtoms();
   void queryExtensions();
   int drain(xcb_generic_event_t* (*next)(xcb_connection_t*));

@@ -16,11 +16,10 @@ X11Displays::X11Displays(X11Connection& connection, WindowTree& tree)
                                                    XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE |
                                                    XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE),
                 "selecting RandR events");
-    auto onRandr = [this](const xcb_generic_event_t&) { refresh(); };
-    handlers_.push_back(conn_.addEventHandler(
-        static_cast<uint8_t>(randr.firstEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY), onRandr));
-    handlers_.push_back(
-        conn_.addEventHandler(static_cast<uint8_t>(randr.firstEvent + XCB_RANDR_NOTIFY), onRandr));
+    handlers_.push_back(conn_.onExtension<xcb_randr_screen_change_notify_event_t>(
+        randr, XCB_RANDR_SCREEN_CHANGE_NOTIFY, [this](const auto&) { refresh(); }));
+    handlers_.push_back(conn_.onExtension<xcb_randr_notify_event_t>(
+        randr, XCB_RANDR_NOTIFY, [this](const auto&) { refresh(); }));
   }
   handlers_.push_back(tree_.observe([this](const TreeChange& change) {
     if (change.kind == TreeChange::Kind::rootResized) refresh();
@@ -29,11 +28,9 @@ X11Displays::X11Displays(X11Connection& connection, WindowTree& tree)
   }));
   // The root's own ConfigureNotify also arrives when only the monitors changed (same size), and
   // the tree reports size changes only.
-  handlers_.push_back(
-      conn_.addEventHandler(XCB_CONFIGURE_NOTIFY, [this](const xcb_generic_event_t& e) {
-        const auto& c = reinterpret_cast<const xcb_configure_notify_event_t&>(e);
-        if (c.window == conn_.root() && c.event == conn_.root()) refresh();
-      }));
+  handlers_.push_back(conn_.on<XCB_CONFIGURE_NOTIFY>([this](const auto& e) {
+    if (e.window == conn_.root() && e.event == conn_.root()) refresh();
+  }));
   refresh();
 }
 

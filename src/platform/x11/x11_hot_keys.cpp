@@ -36,12 +36,16 @@ X11HotKeys::X11HotKeys(X11Connection& connection)
       symbols_(xcb_key_symbols_alloc(connection.xcb())) {
   readModifierLayout();
   enableDetectableAutoRepeat();
-  for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE, XCB_MAPPING_NOTIFY}) {
-    eventHandlers_.push_back(x11_.addEventHandler(
-        type, [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
-          if (X11HotKeys* self = weak.get()) self->handleEvent(event);
-        }));
-  }
+  auto onKey = [weak = weakFactory_.getWeakPtr()](const xcb_key_press_event_t& event) {
+    if (X11HotKeys* self = weak.get()) self->handleKey(event);
+  };
+  eventHandlers_.push_back(x11_.on<XCB_KEY_PRESS>(onKey));
+  eventHandlers_.push_back(x11_.on<XCB_KEY_RELEASE>(onKey));
+  eventHandlers_.push_back(x11_.on<XCB_MAPPING_NOTIFY>(
+      [weak = weakFactory_.getWeakPtr()](const xcb_mapping_notify_event_t& mapping) {
+        X11HotKeys* self = weak.get();
+        if (self && mapping.request != XCB_MAPPING_POINTER) self->regrabAll(&mapping);
+      }));
 }
 
 X11HotKeys::~X11HotKeys() {
@@ -101,10 +105,11 @@ void X11HotKeys::enableDetectableAutoRepeat() {
       XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
   xcb_xkb_select_events(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, events, parts, parts,
                         nullptr);
-  eventHandlers_.push_back(x11_.addEventHandler(
-      xkb->first_event, [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
-        // Byte 1 of every XKB event is its XKB type.
-        const uint8_t xkbType = reinterpret_cast<const uint8_t*>(&event)[1];
+  // Every XKB event comes under the extension's one event code; `xkbType` tells them apart.
+  const Extensions::Info xkbEvents{.present = true, .firstEvent = xkb->first_event};
+  eventHandlers_.push_back(x11_.onExtension<xcb_xkb_map_notify_event_t>(
+      xkbEvents, 0, [weak = weakFactory_.getWeakPtr()](const xcb_xkb_map_notify_event_t& event) {
+        const uint8_t xkbType = event.xkbType;
         if (xkbType != XCB_XKB_MAP_NOTIFY && xkbType != XCB_XKB_NEW_KEYBOARD_NOTIFY) return;
         if (X11HotKeys* self = weak.get()) self->regrabAll(nullptr);
       }));
@@ -212,14 +217,8 @@ void X11HotKeys::ungrab(Registration& registration) {
   registration.isDown = false;
 }
 
-void X11HotKeys::handleEvent(const xcb_generic_event_t& event) {
-  const uint8_t type = event.response_type & 0x7F;
-  if (type == XCB_MAPPING_NOTIFY) {
-    auto& mapping = reinterpret_cast<const xcb_mapping_notify_event_t&>(event);
-    if (mapping.request != XCB_MAPPING_POINTER) regrabAll(&mapping);
-    return;
-  }
-  auto& key = reinterpret_cast<const xcb_key_press_event_t&>(event);
+void X11HotKeys::handleKey(const xcb_key_press_event_t& key) {
+  const uint8_t type = key.response_type & 0x7F;
   auto holdsKey = [&](const Registration& registration) {
     for (xcb_keycode_t code : registration.keycodes) {
       if (code == key.detail) return true;

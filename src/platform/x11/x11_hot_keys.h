@@ -60,7 +60,7 @@ class X11HotKeys final : public HotKeys {
   void unregister(uint64_t token);
   // A hot-key press or release, or a keyboard mapping change (after which every registration is
   // grabbed again).
-  void handleEvent(const xcb_generic_event_t& event);
+  void handleKey(const xcb_key_press_event_t& key);
 
   X11Connection& x11_;
   xcb_connection_t* connection_;

@@ -36,23 +36,23 @@ X11MouseMonitors::X11MouseMonitors(X11Connection& connection, Scheduler& schedul
     return;
   }
   xiOpcode_ = xinput.majorOpcode;
-  auto forward = [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t& event) {
-    if (X11MouseMonitors* self = weak.get()) self->handleRawMotion(event);
-  };
-  eventHandlers_.push_back(
-      connection.addGenericEventHandler(*xiOpcode_, XCB_INPUT_RAW_MOTION, forward));
+  eventHandlers_.push_back(connection.onGeneric<xcb_input_raw_motion_event_t>(
+      *xiOpcode_, XCB_INPUT_RAW_MOTION,
+      [weak = weakFactory_.getWeakPtr()](const xcb_input_raw_motion_event_t& event) {
+        if (X11MouseMonitors* self = weak.get()) self->handleRawMotion(event);
+      }));
   for (const auto& [type, pressed] : {std::pair{XCB_INPUT_RAW_BUTTON_PRESS, true},
                                       std::pair{XCB_INPUT_RAW_BUTTON_RELEASE, false}}) {
-    eventHandlers_.push_back(connection.addGenericEventHandler(
+    eventHandlers_.push_back(connection.onGeneric<xcb_input_raw_button_press_event_t>(
         *xiOpcode_, static_cast<uint16_t>(type),
-        [weak = weakFactory_.getWeakPtr(), pressed](const xcb_generic_event_t& event) {
+        [weak = weakFactory_.getWeakPtr(), pressed](const auto& event) {
           if (X11MouseMonitors* self = weak.get()) self->handleRawButton(event, pressed);
         }));
   }
   // Devices plugged in or out may reuse ids with other axes: forget what was learnt.
-  eventHandlers_.push_back(connection.addGenericEventHandler(
+  eventHandlers_.push_back(connection.onGeneric<xcb_input_hierarchy_event_t>(
       *xiOpcode_, XCB_INPUT_HIERARCHY,
-      [weak = weakFactory_.getWeakPtr()](const xcb_generic_event_t&) {
+      [weak = weakFactory_.getWeakPtr()](const xcb_input_hierarchy_event_t&) {
         if (X11MouseMonitors* self = weak.get()) self->relativeDevices_.clear();
       }));
 }
@@ -194,10 +194,10 @@ bool X11MouseMonitors::isRelative(uint16_t deviceID) {
   return relative;
 }
 
-void X11MouseMonitors::handleRawMotion(const xcb_generic_event_t& event) {
+void X11MouseMonitors::handleRawMotion(const xcb_input_raw_motion_event_t& event) {
   if (handlers_.empty()) return;
-  auto* raw = const_cast<xcb_input_raw_motion_event_t*>(
-      reinterpret_cast<const xcb_input_raw_motion_event_t*>(&event));
+  // xcb's accessors take a mutable pointer but only read.
+  auto* raw = const_cast<xcb_input_raw_motion_event_t*>(&event);
   if (!isRelative(raw->sourceid)) {
     lastAbsoluteAt_ = scheduler_.uptime();
     startPolling();
@@ -214,8 +214,8 @@ void X11MouseMonitors::handleRawMotion(const xcb_generic_event_t& event) {
   accumulate(toPoints(toDouble(values[0])));
 }
 
-void X11MouseMonitors::handleRawButton(const xcb_generic_event_t& event, bool pressed) {
-  const auto& raw = reinterpret_cast<const xcb_input_raw_button_press_event_t&>(event);
+void X11MouseMonitors::handleRawButton(const xcb_input_raw_button_press_event_t& raw,
+                                       bool pressed) {
   if (isWheel(raw.detail)) return;
   if (pressed) {
     heldButtons_.insert(raw.detail);

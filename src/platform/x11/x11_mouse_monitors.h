@@ -26,6 +26,7 @@
 #pragma once
 
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <cstdint>
 #include <map>
@@ -78,8 +79,8 @@ class X11MouseMonitors final : public MouseMonitors {
   void poll();
   void accumulate(double deltaX);
   void flush();
-  void handleRawMotion(const xcb_generic_event_t& event);
-  void handleRawButton(const xcb_generic_event_t& event, bool pressed);
+  void handleRawMotion(const xcb_input_raw_motion_event_t& event);
+  void handleRawButton(const xcb_input_raw_button_press_event_t& raw, bool pressed);
   // Learns which buttons are down already when raw events start.
   void readHeldButtons();
   // Device pixels to points.

@@ -98,9 +98,8 @@ X11OverlaySurface::X11OverlaySurface(X11OverlaySurfaceFactory& factory, const Sc
   state_.frame = factory_.space_.rootRectFromBottomLeft(screen.frame);
   state_.backingScale = screen.backingScaleFactor;
   alpha_.to = alpha_.from = 1.0;
-  exposeToken_ = conn_.addEventHandler(XCB_EXPOSE, [this](const xcb_generic_event_t& e) {
-    const auto& expose = reinterpret_cast<const xcb_expose_event_t&>(e);
-    if (expose.window == window_ && expose.count == 0) changed();
+  exposeToken_ = conn_.on<XCB_EXPOSE>([this](const xcb_expose_event_t& e) {
+    if (e.window == window_ && e.count == 0) changed();
   });
   stackingToken_ = factory_.tree_.observe([this](const TreeChange& change) {
     if (change.kind != TreeChange::Kind::stacking || heldBelow_ == XCB_NONE || heldOnce_ ||

@@ -17,9 +17,19 @@ X11TrayColors::X11TrayColors(X11Connection& connection) : conn_(connection) {
     const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, conn_.root(), XCB_CW_EVENT_MASK, &mask);
   }
-  for (uint8_t type : {XCB_PROPERTY_NOTIFY, XCB_DESTROY_NOTIFY, XCB_CLIENT_MESSAGE})
-    handlers_.push_back(
-        conn_.addEventHandler(type, [this](const xcb_generic_event_t& e) { onEvent(e); }));
+  handlers_.push_back(conn_.on<XCB_PROPERTY_NOTIFY>([this](const auto& e) {
+    if (e.window == watched_ && e.atom == colors_) changes_.send(true);
+  }));
+  handlers_.push_back(conn_.on<XCB_DESTROY_NOTIFY>([this](const auto& e) {
+    if (e.window != watched_ || watched_ == XCB_NONE) return;
+    watched_ = XCB_NONE;
+    changes_.send(true);
+  }));
+  handlers_.push_back(conn_.on<XCB_CLIENT_MESSAGE>([this](const auto& e) {
+    if (e.type != managerMessage_ || e.format != 32 || e.data.data32[1] != selection_) return;
+    watchManager();
+    changes_.send(true);
+  }));
   watchManager();
 }
 
@@ -53,32 +63,6 @@ std::optional<Color> X11TrayColors::foreground() {
 
 Cancellable X11TrayColors::observe(std::function<void()> handler) {
   return changes_.subscribe([handler = std::move(handler)](bool) { handler(); });
-}
-
-void X11TrayColors::onEvent(const xcb_generic_event_t& event) {
-  switch (event.response_type & 0x7f) {
-    case XCB_PROPERTY_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-      if (e.window == watched_ && e.atom == colors_) changes_.send(true);
-      break;
-    }
-    case XCB_DESTROY_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
-      if (e.window != watched_ || watched_ == XCB_NONE) break;
-      watched_ = XCB_NONE;
-      changes_.send(true);
-      break;
-    }
-    case XCB_CLIENT_MESSAGE: {
-      const auto& e = reinterpret_cast<const xcb_client_message_event_t&>(event);
-      if (e.type != managerMessage_ || e.format != 32 || e.data.data32[1] != selection_) break;
-      watchManager();
-      changes_.send(true);
-      break;
-    }
-    default:
-      break;
-  }
 }
 
 }  // namespace dunelo::x11

@@ -24,7 +24,6 @@ class X11TrayColors final : public TrayColors {
  private:
   // The current tray window, watched for property changes and destruction; XCB_NONE for none.
   xcb_window_t watchManager();
-  void onEvent(const xcb_generic_event_t& event);
 
   X11Connection& conn_;
   xcb_atom_t selection_ = XCB_NONE;

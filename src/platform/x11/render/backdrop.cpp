@@ -14,49 +14,59 @@ namespace dunelo::x11 {
 
 namespace {
 
-Box outerRect(int x, int y, int width, int height, int border) {
-  return Box::ofSize(x, y, width + 2 * border, height + 2 * border);
+Box outerRect(const TopLevel& t) {
+  return Box::ofSize(t.x, t.y, static_cast<int>(t.outerWidth()), static_cast<int>(t.outerHeight()));
 }
 
 }  // namespace
 
 Backdrop::Backdrop(X11Connection& connection, const PictFormats& formats)
-    : conn_(connection), c_(connection.xcb()), formats_(formats), root_(connection.root()) {
-  const auto& ext = conn_.extensions();
-  damageEvent_ = ext.damage.firstEvent;
-  shapeEvent_ = ext.shape.firstEvent;
-  rootPixmapAtom_ = conn_.atom("_XROOTPMAP_ID");
-  esetrootAtom_ = conn_.atom("ESETROOT_PMAP_ID");
-
-  auto on = [this](uint8_t type) {
-    eventHandlers_.push_back(
-        conn_.addEventHandler(type, [this](const xcb_generic_event_t& e) { handleEvent(e); }));
-  };
-  for (uint8_t type :
-       {XCB_CREATE_NOTIFY, XCB_DESTROY_NOTIFY, XCB_CONFIGURE_NOTIFY, XCB_MAP_NOTIFY,
-        XCB_UNMAP_NOTIFY, XCB_REPARENT_NOTIFY, XCB_CIRCULATE_NOTIFY, XCB_PROPERTY_NOTIFY}) {
-    on(type);
+    : conn_(connection),
+      c_(connection.xcb()),
+      formats_(formats),
+      root_(connection.root()),
+      rootPixmapAtom_(connection.atom("_XROOTPMAP_ID")),
+      esetrootAtom_(connection.atom("ESETROOT_PMAP_ID")),
+      stack_(connection, XCB_EVENT_MASK_PROPERTY_CHANGE) {
+  // Pipelined: every window's attributes first, then the replies.
+  std::vector<xcb_get_window_attributes_cookie_t> cookies;
+  for (const TopLevel& t : stack_.windows()) cookies.push_back(xcb_get_window_attributes(c_, t.id));
+  for (size_t i = 0; i < cookies.size(); ++i) {
+    auto attributes = replyOf(c_, xcb_get_window_attributes_reply, cookies[i]);
+    if (attributes) track(stack_.windows()[i], attributes.get());  // else vanished meanwhile
   }
-  if (ext.damage.present) on(static_cast<uint8_t>(damageEvent_ + XCB_DAMAGE_NOTIFY));
-  if (ext.shape.present) on(static_cast<uint8_t>(shapeEvent_ + XCB_SHAPE_NOTIFY));
-
-  // Other clients (the window manager, other programs) may select the same events on the root;
-  // event masks are per client, so this never takes anything away from them.
-  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
-  loadTree();
+  const auto& ext = conn_.extensions();
+  eventHandlers_.push_back(stack_.observe([this](const StackChange& c) { onStackChange(c); }));
+  eventHandlers_.push_back(conn_.on<XCB_PROPERTY_NOTIFY>([this](const auto& e) {
+    if (e.window != root_ || (e.atom != rootPixmapAtom_ && e.atom != esetrootAtom_)) return;
+    loadBackground();
+    notify(Change{Change::Kind::background, XCB_NONE, {}});
+  }));
+  if (ext.damage.present)
+    eventHandlers_.push_back(conn_.onExtension<xcb_damage_notify_event_t>(
+        ext.damage, XCB_DAMAGE_NOTIFY, [this](const auto& e) { onDamage(e); }));
+  if (ext.shape.present)
+    eventHandlers_.push_back(conn_.onExtension<xcb_shape_notify_event_t>(
+        ext.shape, XCB_SHAPE_NOTIFY, [this](const xcb_shape_notify_event_t& e) {
+          const TopLevel* t = stack_.find(e.affected_window);
+          auto w = windows_.find(e.affected_window);
+          if (e.shape_kind != XCB_SHAPE_SK_BOUNDING || !t || w == windows_.end()) return;
+          dropPixmap(w->second);
+          if (t->mapped) notify(Change{Change::Kind::stacking, XCB_NONE, outerRect(*t)});
+        }));
   loadBackground();
   conn_.flush();
 }
 
 Backdrop::~Backdrop() {
-  for (Window& w : stack_) {
+  for (auto& [id, w] : windows_) {
     if (w.damage) conn_.ignoreErrors(xcb_damage_destroy_checked(c_, w.damage));
     if (w.shape) conn_.ignoreErrors(xcb_xfixes_destroy_region_checked(c_, w.shape));
   }
   if (backgroundDamage_) conn_.ignoreErrors(xcb_damage_destroy_checked(c_, backgroundDamage_));
-  stack_.clear();  // the windows' pixmaps and pictures
+  windows_.clear();  // the windows' pixmaps and pictures
   backgroundPicture_.reset();
+  // Nothing else on this connection listens to the root: its events stop with the backdrop.
   const uint32_t none = 0;
   xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &none);
   setRedirected(false);
@@ -67,7 +77,7 @@ void Backdrop::setRedirected(bool redirected) {
   if (redirected == redirected_) return;
   redirected_ = redirected;
   // Redirection may give windows new pixmaps, and ending it takes ours away.
-  for (Window& w : stack_) dropPixmap(w);
+  for (auto& [id, w] : windows_) dropPixmap(w);
   if (redirected) {
     xcb_composite_redirect_subwindows(c_, root_, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
   } else {
@@ -85,90 +95,35 @@ void Backdrop::notify(const Change& change) {
   changes_.send(change);
 }
 
-void Backdrop::loadTree() {
-  auto tree = replyOf(c_, xcb_query_tree_reply, xcb_query_tree(c_, root_));
-  if (!tree) return;
-  const xcb_window_t* children = xcb_query_tree_children(tree.get());
-  const int n = xcb_query_tree_children_length(tree.get());
-  std::vector<xcb_get_window_attributes_cookie_t> attrs;
-  std::vector<xcb_get_geometry_cookie_t> geoms;
-  for (int i = 0; i < n; ++i) {
-    attrs.push_back(xcb_get_window_attributes(c_, children[i]));
-    geoms.push_back(xcb_get_geometry(c_, children[i]));
-  }
-  for (int i = 0; i < n; ++i) {
-    auto a = replyOf(c_, xcb_get_window_attributes_reply, attrs[static_cast<size_t>(i)]);
-    auto g = replyOf(c_, xcb_get_geometry_reply, geoms[static_cast<size_t>(i)]);
-    if (!a || !g) continue;  // vanished meanwhile
-    add(children[i], outerRect(g->x, g->y, g->width, g->height, g->border_width), g->border_width,
-        a->map_state == XCB_MAP_STATE_VIEWABLE, a->_class == XCB_WINDOW_CLASS_INPUT_ONLY, a->visual,
-        stack_.empty() ? XCB_NONE : stack_.back().id);
-  }
+void Backdrop::track(const TopLevel& window, const xcb_get_window_attributes_reply_t* attributes) {
+  forget(window.id);
+  Window& w = windows_[window.id];
+  w.inputOnly = attributes->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
+  w.visual = attributes->visual;
+  w.hasAlpha = formats_.hasAlpha(formats_.forVisual(w.visual));
+  if (!w.inputOnly && conn_.extensions().shape.present)
+    conn_.ignoreErrors(xcb_shape_select_input_checked(c_, window.id, 1));
+  if (window.mapped) setMapped(window.id, w, true);
 }
 
-Backdrop::Window* Backdrop::find(xcb_window_t id) {
-  auto it =
-      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
-  return it == stack_.end() ? nullptr : &*it;
+void Backdrop::forget(xcb_window_t id) {
+  auto it = windows_.find(id);
+  if (it == windows_.end()) return;
+  setMapped(id, it->second, false);
+  windows_.erase(it);
 }
 
-const Backdrop::Window* Backdrop::find(xcb_window_t id) const {
-  return const_cast<Backdrop*>(this)->find(id);
-}
-
-void Backdrop::add(xcb_window_t id, const Box& rect, int border, bool mapped, bool inputOnly,
-                   xcb_visualid_t visual, xcb_window_t above) {
-  if (find(id)) remove(id);
-  Window w;
-  w.id = id;
-  w.rect = rect;
-  w.borderWidth = border;
-  w.inputOnly = inputOnly;
-  w.visual = visual;
-  w.hasAlpha = formats_.hasAlpha(formats_.forVisual(visual));
-  if (!inputOnly && conn_.extensions().shape.present) {
-    conn_.ignoreErrors(xcb_shape_select_input_checked(c_, id, 1));
-  }
-  stack_.push_back(std::move(w));
-  restack(id, above);
-  if (mapped) setMapped(*find(id), true);
-}
-
-void Backdrop::remove(xcb_window_t id) {
-  auto it =
-      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
-  if (it == stack_.end()) return;
-  setMapped(*it, false);
-  stack_.erase(it);
-}
-
-void Backdrop::restack(xcb_window_t id, xcb_window_t above) {
-  auto it =
-      std::find_if(stack_.begin(), stack_.end(), [id](const Window& w) { return w.id == id; });
-  if (it == stack_.end()) return;
-  Window w = std::move(*it);
-  stack_.erase(it);
-  auto pos = stack_.begin();  // no sibling: bottom of the stack
-  if (above != XCB_NONE) {
-    auto sib = std::find_if(stack_.begin(), stack_.end(),
-                            [above](const Window& s) { return s.id == above; });
-    pos = sib == stack_.end() ? stack_.end() : sib + 1;
-  }
-  stack_.insert(pos, std::move(w));
-}
-
-void Backdrop::setMapped(Window& w, bool mapped) {
+void Backdrop::setMapped(xcb_window_t id, Window& w, bool mapped) {
   dropPixmap(w);
-  w.mapped = mapped;
   // The overlays' own pixels are never part of a backdrop: tracking them would only echo every
   // frame back as damage.
-  const bool overlay = isOverlay(w.id);
+  const bool overlay = isOverlay(id);
   if (mapped && !overlay && !w.inputOnly && !w.damage && conn_.extensions().damage.present) {
     w.damage = xcb_generate_id(c_);
     conn_.ignoreErrors(
-        xcb_damage_create_checked(c_, w.damage, w.id, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES));
+        xcb_damage_create_checked(c_, w.damage, id, XCB_DAMAGE_REPORT_LEVEL_DELTA_RECTANGLES));
   } else if (!mapped && w.damage) {
-    // The server frees a window's damage objects when it is destroyed; the request may fail.
+    // The server frees a window's damage objects when it is destroyed; then the request fails.
     conn_.ignoreErrors(xcb_damage_destroy_checked(c_, w.damage));
     w.damage = XCB_NONE;
   }
@@ -184,12 +139,12 @@ void Backdrop::dropPixmap(Window& w) {
   }
 }
 
-bool Backdrop::ensurePicture(Window& w) {
+bool Backdrop::ensurePicture(xcb_window_t id, Window& w) {
   if (w.picture) return true;
   const xcb_render_pictformat_t format = formats_.forVisual(w.visual);
   if (!format) return false;
   xcb_pixmap_t pixmap = xcb_generate_id(c_);
-  conn_.ignoreErrors(xcb_composite_name_window_pixmap_checked(c_, w.id, pixmap));
+  conn_.ignoreErrors(xcb_composite_name_window_pixmap_checked(c_, id, pixmap));
   w.pixmap = ServerResource::quiet(c_, pixmap, &xcb_free_pixmap_checked);
   xcb_render_picture_t picture = xcb_generate_id(c_);
   conn_.ignoreErrors(xcb_render_create_picture_checked(c_, picture, pixmap, format, 0, nullptr));
@@ -197,7 +152,7 @@ bool Backdrop::ensurePicture(Window& w) {
   if (conn_.extensions().xfixes.present && conn_.extensions().shape.present) {
     w.shape = xcb_generate_id(c_);
     conn_.ignoreErrors(
-        xcb_xfixes_create_region_from_window_checked(c_, w.shape, w.id, XCB_SHAPE_SK_BOUNDING));
+        xcb_xfixes_create_region_from_window_checked(c_, w.shape, id, XCB_SHAPE_SK_BOUNDING));
   }
   return true;
 }
@@ -272,7 +227,7 @@ std::optional<uint32_t> Backdrop::readRootBackgroundColor() {
 }
 
 xcb_window_t Backdrop::topLevelOf(xcb_window_t window) const {
-  if (find(window)) return window;
+  if (stack_.find(window)) return window;
   if (auto it = frames_.find(window); it != frames_.end()) return it->second;
   // A window manager that manages an overlay may have put it in a frame: walk up to the root's
   // child (round trips, once per reparenting).
@@ -292,10 +247,12 @@ xcb_window_t Backdrop::topLevelOf(xcb_window_t window) const {
 std::vector<Backdrop::Layer> Backdrop::layersBelow(xcb_window_t overlay) const {
   const xcb_window_t self = topLevelOf(overlay);
   std::vector<Layer> layers;
-  for (const Window& w : stack_) {
-    if (w.id == self) return layers;
-    if (!w.mapped || w.inputOnly || isOverlay(w.id)) continue;
-    layers.push_back(Layer{w.id, w.rect});
+  for (const TopLevel& t : stack_.windows()) {
+    if (t.id == self) return layers;
+    if (!t.mapped || isOverlay(t.id)) continue;
+    auto w = windows_.find(t.id);
+    if (w == windows_.end() || w->second.inputOnly) continue;
+    layers.push_back(Layer{t.id, outerRect(t)});
   }
   return {};  // the overlay is not (yet) on the screen: nothing is known to be below it
 }
@@ -307,8 +264,8 @@ bool Backdrop::isOverlay(xcb_window_t topLevel) const {
 
 void Backdrop::setOverlays(std::vector<xcb_window_t> overlays) {
   overlays_ = std::move(overlays);
-  for (Window& w : stack_) {
-    if (isOverlay(w.id) && w.damage) {
+  for (auto& [id, w] : windows_) {
+    if (isOverlay(id) && w.damage) {
       conn_.ignoreErrors(xcb_damage_destroy_checked(c_, w.damage));
       w.damage = XCB_NONE;
     }
@@ -316,8 +273,8 @@ void Backdrop::setOverlays(std::vector<xcb_window_t> overlays) {
 }
 
 bool Backdrop::isViewable(xcb_window_t window) const {
-  const Window* w = find(topLevelOf(window));
-  return w && w->mapped;
+  const TopLevel* t = stack_.find(topLevelOf(window));
+  return t && t->mapped;
 }
 
 void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
@@ -341,32 +298,38 @@ void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
   const xcb_xfixes_region_t areaRegion = newRegion(&areaRect);
   const xcb_xfixes_region_t covered = newRegion(nullptr);
   struct Draw {
-    Window* window;
-    Box rect;  // the layer inside `area`, root coordinates
+    const Window* window;
+    Box windowRect;  // the window's outer rectangle, root coordinates
+    Box rect;        // the layer inside `area`, root coordinates
     xcb_xfixes_region_t clip;
   };
   std::vector<Draw> draws;
   for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
     const Box r = it->rect.intersected(area);
     if (r.isEmpty()) continue;
-    Window* w = find(it->window);
-    if (!w || !w->mapped || !ensurePicture(*w)) continue;
+    const TopLevel* t = stack_.find(it->window);
+    auto found = windows_.find(it->window);
+    if (!t || !t->mapped || found == windows_.end() || !ensurePicture(t->id, found->second))
+      continue;
+    const Window* w = &found->second;
+    const Box windowRect = outerRect(*t);
     const xcb_xfixes_region_t clip = newRegion(nullptr);
     if (w->shape) {
       conn_.ignoreErrors(xcb_xfixes_copy_region_checked(c_, w->shape, clip));
       conn_.ignoreErrors(xcb_xfixes_translate_region_checked(
-          c_, clip, static_cast<int16_t>(w->rect.x0 + w->borderWidth - originX),
-          static_cast<int16_t>(w->rect.y0 + w->borderWidth - originY)));
+          c_, clip, static_cast<int16_t>(t->x + t->border - originX),
+          static_cast<int16_t>(t->y + t->border - originY)));
     } else {
-      const xcb_rectangle_t rect{
-          static_cast<int16_t>(w->rect.x0 - originX), static_cast<int16_t>(w->rect.y0 - originY),
-          static_cast<uint16_t>(w->rect.width()), static_cast<uint16_t>(w->rect.height())};
+      const xcb_rectangle_t rect{static_cast<int16_t>(windowRect.x0 - originX),
+                                 static_cast<int16_t>(windowRect.y0 - originY),
+                                 static_cast<uint16_t>(windowRect.width()),
+                                 static_cast<uint16_t>(windowRect.height())};
       xcb_xfixes_set_region(c_, clip, 1, &rect);
     }
     xcb_xfixes_intersect_region(c_, clip, areaRegion, clip);
     xcb_xfixes_subtract_region(c_, clip, covered, clip);
     if (!w->hasAlpha) xcb_xfixes_union_region(c_, covered, clip, covered);
-    draws.push_back(Draw{w, r, clip});
+    draws.push_back(Draw{w, windowRect, r, clip});
   }
   xcb_xfixes_subtract_region(c_, areaRegion, covered, areaRegion);
   xcb_xfixes_set_picture_clip_region(c_, destination, areaRegion, 0, 0);
@@ -378,13 +341,14 @@ void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
   for (auto it = draws.rbegin(); it != draws.rend(); ++it) {
     const Window& w = *it->window;
     const Box& r = it->rect;
+    const Box& wr = it->windowRect;
     xcb_xfixes_set_picture_clip_region(c_, destination, it->clip, 0, 0);
     // A window that vanished since it was named leaves a valid pixmap behind; one that vanished
     // before has no picture, and the request fails without consequence.
     conn_.ignoreErrors(xcb_render_composite_checked(
         c_, w.hasAlpha ? XCB_RENDER_PICT_OP_OVER : XCB_RENDER_PICT_OP_SRC, w.picture.id(), XCB_NONE,
-        destination, static_cast<int16_t>(r.x0 - w.rect.x0), static_cast<int16_t>(r.y0 - w.rect.y0),
-        0, 0, static_cast<int16_t>(r.x0 - originX), static_cast<int16_t>(r.y0 - originY),
+        destination, static_cast<int16_t>(r.x0 - wr.x0), static_cast<int16_t>(r.y0 - wr.y0), 0, 0,
+        static_cast<int16_t>(r.x0 - originX), static_cast<int16_t>(r.y0 - originY),
         static_cast<uint16_t>(r.width()), static_cast<uint16_t>(r.height())));
     xcb_xfixes_destroy_region(c_, it->clip);
   }
@@ -393,138 +357,56 @@ void Backdrop::compose(const std::vector<Layer>& layers, const Box& area,
   xcb_xfixes_destroy_region(c_, areaRegion);
 }
 
-void Backdrop::handleEvent(const xcb_generic_event_t& event) {
-  const uint8_t type = event.response_type & 0x7f;
+void Backdrop::onStackChange(const StackChange& change) {
+  const xcb_window_t id = change.window.id;
+  const Box rect = outerRect(change.window);
   auto stackingChanged = [this](const Box& area) {
     notify(Change{Change::Kind::stacking, XCB_NONE, area});
   };
-  switch (type) {
-    case XCB_CREATE_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_create_notify_event_t&>(event);
-      if (e.parent != root_) return;
-      auto attrs =
-          replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, e.window));
-      if (!attrs) return;  // already gone
-      add(e.window, outerRect(e.x, e.y, e.width, e.height, e.border_width), e.border_width, false,
-          attrs->_class == XCB_WINDOW_CLASS_INPUT_ONLY, attrs->visual,
-          stack_.empty() ? XCB_NONE : stack_.back().id);
+  switch (change.kind) {
+    case StackChange::Kind::added: {
+      std::erase_if(frames_, [&](const auto& f) { return f.first == id; });
+      auto attributes =
+          replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, id));
+      if (!attributes) return;  // already gone
+      track(change.window, attributes.get());
+      if (change.window.mapped) stackingChanged(rect);
       return;
     }
-    case XCB_DESTROY_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
-      std::erase_if(frames_, [&](const auto& f) { return f.second == e.window; });
-      Window* w = find(e.window);
-      if (!w) return;
-      const Box rect = w->rect;
-      const bool wasMapped = w->mapped;
-      w->damage = XCB_NONE;  // freed with the window
-      remove(e.window);
-      if (wasMapped) stackingChanged(rect);
+    case StackChange::Kind::removed:
+      std::erase_if(frames_, [&](const auto& f) { return f.first == id || f.second == id; });
+      forget(id);
+      if (change.window.mapped) stackingChanged(rect);
       return;
-    }
-    case XCB_CONFIGURE_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
-      if (e.event != root_) return;
-      Window* w = find(e.window);
-      if (!w) return;
-      const Box old = w->rect;
-      const Box now = outerRect(e.x, e.y, e.width, e.height, e.border_width);
-      if (old.width() != now.width() || old.height() != now.height() ||
-          w->borderWidth != e.border_width) {
-        dropPixmap(*w);  // the server allocated a new pixmap
-      }
-      w->rect = now;
-      w->borderWidth = e.border_width;
-      const bool mapped = w->mapped;
-      restack(e.window, e.above_sibling);
-      if (mapped) stackingChanged(old.united(now));
-      return;
-    }
-    case XCB_MAP_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_map_notify_event_t&>(event);
-      if (e.event != root_) return;
-      if (Window* w = find(e.window)) {
-        setMapped(*w, true);
-        stackingChanged(w->rect);
+    case StackChange::Kind::mapped:
+      if (auto w = windows_.find(id); w != windows_.end()) {
+        setMapped(id, w->second, change.window.mapped);
+        stackingChanged(rect);
       }
       return;
-    }
-    case XCB_UNMAP_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_unmap_notify_event_t&>(event);
-      if (e.event != root_) return;
-      if (Window* w = find(e.window)) {
-        setMapped(*w, false);
-        stackingChanged(w->rect);
-      }
+    case StackChange::Kind::configured:
+      if (auto w = windows_.find(id); w != windows_.end() && change.resized)
+        dropPixmap(w->second);  // the server allocated a new pixmap
+      if (change.window.mapped) stackingChanged(outerRect(change.before).united(rect));
       return;
-    }
-    case XCB_REPARENT_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_reparent_notify_event_t&>(event);
-      if (e.event != root_) return;
-      frames_.clear();
-      if (e.parent == root_) {
-        auto attrs =
-            replyOf(c_, xcb_get_window_attributes_reply, xcb_get_window_attributes(c_, e.window));
-        auto geom = replyOf(c_, xcb_get_geometry_reply, xcb_get_geometry(c_, e.window));
-        if (!attrs || !geom) return;
-        add(e.window, outerRect(geom->x, geom->y, geom->width, geom->height, geom->border_width),
-            geom->border_width, attrs->map_state == XCB_MAP_STATE_VIEWABLE,
-            attrs->_class == XCB_WINDOW_CLASS_INPUT_ONLY, attrs->visual,
-            stack_.empty() ? XCB_NONE : stack_.back().id);
-        if (const Window* w = find(e.window); w && w->mapped) stackingChanged(w->rect);
-      } else if (Window* w = find(e.window)) {
-        const Box rect = w->rect;
-        const bool wasMapped = w->mapped;
-        remove(e.window);
-        if (wasMapped) stackingChanged(rect);
-      }
+    case StackChange::Kind::rootResized:
       return;
-    }
-    case XCB_CIRCULATE_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_circulate_notify_event_t&>(event);
-      if (e.event != root_) return;
-      Window* w = find(e.window);
-      if (!w) return;
-      const Box rect = w->rect;
-      const bool mapped = w->mapped;
-      restack(e.window, e.place == XCB_PLACE_ON_TOP ? stack_.back().id : XCB_NONE);
-      if (mapped) stackingChanged(rect);
-      return;
-    }
-    case XCB_PROPERTY_NOTIFY: {
-      const auto& e = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-      if (e.window != root_ || (e.atom != rootPixmapAtom_ && e.atom != esetrootAtom_)) return;
-      loadBackground();
-      notify(Change{Change::Kind::background, XCB_NONE, {}});
-      return;
-    }
-    default:
-      break;
   }
-  if (conn_.extensions().damage.present && type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
-    const auto& e = reinterpret_cast<const xcb_damage_notify_event_t&>(event);
-    // Re-arm at once: with delta reports every later change is reported again, so nothing that
-    // happens between this event and the next frame is lost.
-    conn_.ignoreErrors(xcb_damage_subtract_checked(c_, e.damage, XCB_NONE, XCB_NONE));
-    if (e.damage == backgroundDamage_) {
-      notify(Change{Change::Kind::background, XCB_NONE, {}});
-      return;
-    }
-    const Window* w = find(e.drawable);
-    if (!w || !w->mapped) return;
-    const Box area = Box::ofSize(e.area.x, e.area.y, e.area.width, e.area.height)
-                         .translated(w->rect.x0 + w->borderWidth, w->rect.y0 + w->borderWidth);
-    notify(Change{Change::Kind::content, w->id, area});
+}
+
+void Backdrop::onDamage(const xcb_damage_notify_event_t& e) {
+  // Re-arm at once: with delta reports every later change is reported again, so nothing that
+  // happens between this event and the next frame is lost.
+  conn_.ignoreErrors(xcb_damage_subtract_checked(c_, e.damage, XCB_NONE, XCB_NONE));
+  if (e.damage == backgroundDamage_) {
+    notify(Change{Change::Kind::background, XCB_NONE, {}});
     return;
   }
-  if (conn_.extensions().shape.present && type == shapeEvent_ + XCB_SHAPE_NOTIFY) {
-    const auto& e = reinterpret_cast<const xcb_shape_notify_event_t&>(event);
-    if (e.shape_kind != XCB_SHAPE_SK_BOUNDING) return;
-    Window* w = find(e.affected_window);
-    if (!w) return;
-    dropPixmap(*w);
-    if (w->mapped) stackingChanged(w->rect);
-  }
+  const TopLevel* t = stack_.find(e.drawable);
+  if (!t || !t->mapped) return;
+  const Box area = Box::ofSize(e.area.x, e.area.y, e.area.width, e.area.height)
+                       .translated(t->x + t->border, t->y + t->border);
+  notify(Change{Change::Kind::content, t->id, area});
 }
 
 }  // namespace dunelo::x11

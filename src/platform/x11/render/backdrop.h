@@ -5,12 +5,14 @@
 // for as long as it exists and no compositor runs, redirects the root's subwindows automatically
 // with Composite (the server keeps every top-level
 // window in its own pixmap and still draws the screen itself) and reads each window from its named
-// pixmap, clipped by its bounding shape. It mirrors the root's stacking order from structure
-// events, tracks changed pixels with Damage, and reports both as changed areas of the root window
-// so that each overlay redraws only what it must. Windows of other clients may vanish at any
-// moment: every request about them has its error discarded and such a window is simply skipped.
+// pixmap, clipped by its bounding shape. It follows the root's stacking order through a RootStack
+// on its connection, tracks changed pixels with Damage, and reports both as changed areas of the
+// root window so that each overlay redraws only what it must. Windows of other clients may vanish
+// at any moment: every request about them has its error discarded and such a window is simply
+// skipped.
 #pragma once
 
+#include <xcb/damage.h>
 #include <xcb/render.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -18,16 +20,16 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "core/cancellable.h"
 #include "core/subject.h"
 #include "platform/x11/render/box.h"
 #include "platform/x11/render/render_support.h"
+#include "platform/x11/root_stack.h"
 
 namespace dunelo::x11 {
-
-class X11Connection;
 
 class Backdrop {
  public:
@@ -84,35 +86,28 @@ class Backdrop {
   static constexpr uint32_t kFallbackBackground = 0x000000;
 
  private:
+  // What the backdrop keeps for each child of the root, beside its place in the stack.
   struct Window {
-    xcb_window_t id = XCB_NONE;
-    Box rect;  // outer rectangle, border included
-    int borderWidth = 0;
-    bool mapped = false;
     bool inputOnly = false;
     xcb_visualid_t visual = XCB_NONE;
+    bool hasAlpha = false;
     uint32_t damage = XCB_NONE;
     // Named lazily, dropped whenever the window's pixmap may have been replaced.
     ServerResource pixmap;
     ServerResource picture;
     uint32_t shape = XCB_NONE;  // bounding region in window coordinates
-    bool hasAlpha = false;
   };
 
-  void handleEvent(const xcb_generic_event_t& event);
+  void onStackChange(const StackChange& change);
+  void onDamage(const xcb_damage_notify_event_t& e);
   // The root's child that is or contains `window`; none when it is gone.
   xcb_window_t topLevelOf(xcb_window_t window) const;
   bool isOverlay(xcb_window_t topLevel) const;
-  void loadTree();
-  Window* find(xcb_window_t id);
-  const Window* find(xcb_window_t id) const;
-  void add(xcb_window_t id, const Box& rect, int border, bool mapped, bool inputOnly,
-           xcb_visualid_t visual, xcb_window_t above);
-  void remove(xcb_window_t id);
-  void restack(xcb_window_t id, xcb_window_t above);
-  void setMapped(Window& w, bool mapped);
+  void track(const TopLevel& window, const xcb_get_window_attributes_reply_t* attributes);
+  void forget(xcb_window_t id);
+  void setMapped(xcb_window_t id, Window& w, bool mapped);
   void dropPixmap(Window& w);
-  bool ensurePicture(Window& w);
+  bool ensurePicture(xcb_window_t id, Window& w);
   void loadBackground();
   std::optional<uint32_t> readRootBackgroundColor();
   void notify(const Change& change);
@@ -122,11 +117,10 @@ class Backdrop {
   PictFormats formats_;
   xcb_window_t root_;
   bool redirected_ = false;
-  uint8_t damageEvent_ = 0;
-  uint8_t shapeEvent_ = 0;
   xcb_atom_t rootPixmapAtom_ = XCB_NONE;
   xcb_atom_t esetrootAtom_ = XCB_NONE;
-  std::vector<Window> stack_;  // bottom to top
+  RootStack stack_;
+  std::unordered_map<xcb_window_t, Window> windows_;  // every window in `stack_`
   std::vector<xcb_window_t> overlays_;
   mutable std::map<xcb_window_t, xcb_window_t> frames_;  // overlay -> the frame it is in
   ServerResource backgroundPicture_;  // a picture on the root pixmap, or a solid fill

@@ -116,8 +116,7 @@ DesktopAppearanceWatcher::DesktopAppearanceWatcher(X11Connection& connection) : 
   property_ = conn_.atom("_XSETTINGS_SETTINGS");
   const auto& xfixes = conn_.extensions().xfixes;
   if (selection_ == XCB_NONE || property_ == XCB_NONE) return;
-  handlers_.push_back(conn_.addEventHandler(XCB_PROPERTY_NOTIFY, [this](const auto& e) {
-    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+  handlers_.push_back(conn_.on<XCB_PROPERTY_NOTIFY>([this](const auto& notify) {
     if (notify.window == owner_ && owner_ != XCB_NONE && notify.atom == property_) readSettings();
   }));
   if (xfixes.present) {
@@ -126,11 +125,10 @@ DesktopAppearanceWatcher::DesktopAppearanceWatcher(X11Connection& connection) : 
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
-    const auto type = static_cast<uint8_t>(xfixes.firstEvent + XCB_XFIXES_SELECTION_NOTIFY);
-    handlers_.push_back(conn_.addEventHandler(type, [this](const auto& e) {
-      const auto& notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(e);
-      if (notify.selection == selection_) followOwner();
-    }));
+    handlers_.push_back(conn_.onExtension<xcb_xfixes_selection_notify_event_t>(
+        xfixes, XCB_XFIXES_SELECTION_NOTIFY, [this](const auto& notify) {
+          if (notify.selection == selection_) followOwner();
+        }));
   }
   followOwner();
 }

@@ -109,22 +109,21 @@ void RenderContext::watchCompositor() {
   auto owner =
       replyOf(c, xcb_get_selection_owner_reply, xcb_get_selection_owner(c, compositorSelection_));
   compositorRunning_ = owner && owner->owner != XCB_NONE;
-  const auto type =
-      static_cast<uint8_t>(conn_->extensions().xfixes.firstEvent + XCB_XFIXES_SELECTION_NOTIFY);
-  cancellables.push_back(conn_->addEventHandler(type, [this](const xcb_generic_event_t& e) {
-    const auto& notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(e);
-    if (notify.selection != compositorSelection_) return;
-    const bool running = notify.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER &&
-                         notify.owner != XCB_NONE;
-    if (running == compositorRunning_) return;
-    compositorRunning_ = running;
-    debugLog(running ? "[X11] overlay renderer: a compositing manager started"
-                     : "[X11] overlay renderer: the compositing manager stopped");
-    // A compositor that starts keeps the redirection it finds (ending it under the compositor
-    // would give every window a new pixmap behind its back); one that stops takes its own along.
-    if (backdrop_ && !running) backdrop_->setRedirected(true);
-    compositorChanges_.send({});
-  }));
+  cancellables.push_back(conn_->onExtension<xcb_xfixes_selection_notify_event_t>(
+      conn_->extensions().xfixes, XCB_XFIXES_SELECTION_NOTIFY, [this](const auto& notify) {
+        if (notify.selection != compositorSelection_) return;
+        const bool running = notify.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER &&
+                             notify.owner != XCB_NONE;
+        if (running == compositorRunning_) return;
+        compositorRunning_ = running;
+        debugLog(running ? "[X11] overlay renderer: a compositing manager started"
+                         : "[X11] overlay renderer: the compositing manager stopped");
+        // A compositor that starts keeps the redirection it finds (ending it under the compositor
+        // would give every window a new pixmap behind its back); one that stops takes its own
+        // along.
+        if (backdrop_ && !running) backdrop_->setRedirected(true);
+        compositorChanges_.send({});
+      }));
 }
 
 Cancellable RenderContext::observeCompositor(std::function<void()> handler) {

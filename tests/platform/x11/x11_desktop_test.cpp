@@ -11,9 +11,9 @@
 #include <functional>
 
 #include "platform/x11/event_loop.h"
+#include "platform/x11/x_server.h"
 #include "support/log_capture.h"
 #include "support/scratch_dir.h"
-#include "x11/x_server.h"
 
 namespace dunelo::x11 {
 namespace {

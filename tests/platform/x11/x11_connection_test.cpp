@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
-#include "x11/x11_harness.h"
+#include "platform/x11/x11_harness.h"
 
 namespace dunelo::x11 {
 namespace {
@@ -16,7 +16,7 @@ TEST(X11ConnectionLoop, EventsReadWhileWaitingForAReplyAreHandledBeforeTheLoopSl
   X11Connection& c = *h.connection;
   int seen = 0;
   const Cancellable handler =
-      c.addEventHandler(XCB_PROPERTY_NOTIFY, [&](const xcb_generic_event_t&) { ++seen; });
+      c.on<XCB_PROPERTY_NOTIFY>([&](const xcb_property_notify_event_t&) { ++seen; });
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c.xcb(), c.root(), XCB_CW_EVENT_MASK, &mask);
   const xcb_atom_t property = c.atom("_DUNELO_TEST");

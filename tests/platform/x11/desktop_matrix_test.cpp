@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/x11/fake_input.h"
+#include "platform/x11/x_server.h"
 #include "support/scratch_dir.h"
-#include "x11/fake_input.h"
-#include "x11/x_server.h"
 
 namespace dunelo {
 namespace {

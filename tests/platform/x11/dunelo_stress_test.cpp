@@ -12,7 +12,7 @@
 #include <random>
 
 #include "app/app_coordinator.h"
-#include "x11/dunelo_session.h"
+#include "platform/x11/dunelo_session.h"
 
 #ifndef DUNELO_STRESS_DEFAULT_SECONDS
 #define DUNELO_STRESS_DEFAULT_SECONDS 60

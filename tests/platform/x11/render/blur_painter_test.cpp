@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "overlay/grain_image.h"
+#include "platform/x11/render/private_display.h"
+#include "platform/x11/render/render_harness.h"
+#include "platform/x11/render/xsettings_blob.h"
 #include "platform/x11/x11_desktop.h"
-#include "x11/render/private_display.h"
-#include "x11/render/render_harness.h"
-#include "x11/render/xsettings_blob.h"
 
 namespace dunelo::x11::testing {
 namespace {

@@ -14,9 +14,9 @@
 
 #include "app/composition.h"
 #include "app/x11_composition.h"
+#include "platform/x11/x_server.h"
 #include "support/log_capture.h"
 #include "support/scratch_dir.h"
-#include "x11/x_server.h"
 
 namespace dunelo::testing {
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "x11/dunelo_process.h"
-#include "x11/fake_input.h"
-#include "x11/x_server.h"
+#include "platform/x11/dunelo_process.h"
+#include "platform/x11/fake_input.h"
+#include "platform/x11/x_server.h"
 
 namespace dunelo {
 namespace {

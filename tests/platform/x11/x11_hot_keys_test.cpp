@@ -5,9 +5,9 @@
 
 #include <vector>
 
+#include "platform/x11/fake_input.h"
+#include "platform/x11/x11_harness.h"
 #include "support/log_capture.h"
-#include "x11/fake_input.h"
-#include "x11/x11_harness.h"
 
 namespace dunelo::x11 {
 namespace {

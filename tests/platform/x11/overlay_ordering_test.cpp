@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/app_coordinator.h"
-#include "x11/dunelo_session.h"
+#include "platform/x11/dunelo_session.h"
 
 namespace dunelo {
 namespace {

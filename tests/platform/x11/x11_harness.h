@@ -8,7 +8,7 @@
 
 #include "platform/x11/event_loop.h"
 #include "platform/x11/x11_connection.h"
-#include "x11/x_server.h"
+#include "platform/x11/x_server.h"
 
 namespace dunelo::testing {
 

@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/x11/dunelo_process.h"
+#include "platform/x11/render/render_harness.h"
+#include "platform/x11/x_server.h"
 #include "support/fake_desktop.h"
-#include "x11/dunelo_process.h"
-#include "x11/render/render_harness.h"
-#include "x11/x_server.h"
 
 namespace dunelo {
 namespace {

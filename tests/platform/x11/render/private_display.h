@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "x11/x_server.h"
+#include "platform/x11/x_server.h"
 
 namespace dunelo::x11::testing {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "x11/dunelo_session.h"
-#include "x11/fake_input.h"
+#include "platform/x11/dunelo_session.h"
+#include "platform/x11/fake_input.h"
 
 namespace dunelo {
 namespace {

@@ -6,10 +6,10 @@
 #include <numeric>
 #include <vector>
 
+#include "platform/x11/fake_input.h"
 #include "platform/x11/window_tree.h"
 #include "platform/x11/x11_displays.h"
-#include "x11/fake_input.h"
-#include "x11/x11_harness.h"
+#include "platform/x11/x11_harness.h"
 
 namespace dunelo::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "x11/x_server.h"
+#include "platform/x11/x_server.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -13,7 +13,7 @@
 #include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/render/dual_filter_blur.h"
-#include "x11/render/xsettings_blob.h"
+#include "platform/x11/render/xsettings_blob.h"
 
 namespace dunelo::x11 {
 namespace {

@@ -1,4 +1,4 @@
-#include "x11/fake_input.h"
+#include "platform/x11/fake_input.h"
 
 #include <xcb/xtest.h>
 

@@ -1,4 +1,4 @@
-#include "x11/render/render_harness.h"
+#include "platform/x11/render/render_harness.h"
 
 #include <algorithm>
 #include <cmath>
