@@ -400,6 +400,7 @@ int main(int argc, char** argv) {
     h.paint(state);
     h.waitForFrames(1);
     fullFrames("deep, alpha 0.808, tint + grayscale + grain 0.5");
+    const OverlayVisualState allEffects = state;
     {
       // A fade: only the mix with the sharp scene changes.
       const Sample s = meter.start();
@@ -491,6 +492,11 @@ int main(int argc, char** argv) {
     const Sample hidden =
         runAnimation("behind nothing (overlay hidden): the scene's own cost", false);
     const Sample shown = runAnimation("behind the overlay", true);
+    h.paint(allEffects);
+    h.waitForFrames(1);
+    runAnimation("behind the overlay, tint + grayscale + grain 0.5", true);
+    h.paint(state);
+    h.waitForFrames(1);
     const double overlayShare =
         (shown.self + shown.server) / shown.wall - (hidden.self + hidden.server) / hidden.wall;
     std::printf(
