@@ -1,11 +1,12 @@
-// Measures the overlay renderer on a private 1920x1080 Xvfb with openbox, side by side in one
-// run: CPU of this process plus the X server per full frame, for several blur strengths and the
-// two other ways of blurring on X11 (a RENDER convolution, a client-side box blur); a 400x400
+// Measures the overlay renderer on a private 1920x1080 (or larger) Xvfb with openbox, side by side
+// in one run: CPU of this process plus the X server per full frame, for several blur strengths and
+// the two other ways of blurring on X11 (a RENDER convolution, a client-side box blur); a 400x400
 // window animating at 60 Hz behind the overlay; a desktop where nothing changes; and picom
 // (xrender backend, --blur-background, a full-screen translucent window) as the peer.
 //
-// Usage: dunelo_render_bench [seconds per phase, default 2] [a | steps]
-// ("a": only the full-frame renders; "steps": only the blur alternatives and single steps)
+// Usage: dunelo_render_bench [seconds per phase, default 2] [a | steps | all] [WIDTHxHEIGHT]
+// ("a": only the full-frame renders; "steps": only the blur alternatives and single steps; the
+// size, 1920x1080 by default, is the screen's: 3840x2160 measures a 4K screen)
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -33,8 +34,9 @@ using namespace dunelo::x11::testing;
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
+// The screen's size: 1920x1080 unless the command line names another.
+int screenWidth = 1920;
+int screenHeight = 1080;
 
 double processCpu(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -108,22 +110,24 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
   X11Connection& conn = h.factory().context()->connection();
   xcb_connection_t* c = conn.xcb();
   const PictFormats& f = h.factory().context()->formats();
-  ScratchPicture src = makeScratchPicture(c, conn.root(), kWidth, kHeight, 32, f.argb32);
-  ScratchPicture dst = makeScratchPicture(c, conn.root(), kWidth, kHeight, 32, f.argb32);
+  ScratchPicture src = makeScratchPicture(c, conn.root(), screenWidth, screenHeight, 32, f.argb32);
+  ScratchPicture dst = makeScratchPicture(c, conn.root(), screenWidth, screenHeight, 32, f.argb32);
   // Fill the source from the screen so it carries real detail.
   xcb_render_picture_t rootPicture = xcb_generate_id(c);
   const uint32_t inferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
   xcb_render_create_picture(c, rootPicture, conn.root(), f.rgb24, XCB_RENDER_CP_SUBWINDOW_MODE,
                             &inferiors);
   xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, rootPicture, 0, src.id(), 0, 0, 0, 0, 0, 0,
-                       kWidth, kHeight);
+                       screenWidth, screenHeight);
   xcb_render_free_picture(c, rootPicture);
   conn.sync();
 
   {
     // What each step of a full frame costs on the server.
-    ScratchPicture x888 = makeScratchPicture(c, conn.root(), kWidth, kHeight, 24, f.rgb24);
-    ScratchPicture half = makeScratchPicture(c, conn.root(), kWidth / 2, kHeight / 2, 32, f.argb32);
+    ScratchPicture x888 =
+        makeScratchPicture(c, conn.root(), screenWidth, screenHeight, 24, f.rgb24);
+    ScratchPicture half =
+        makeScratchPicture(c, conn.root(), screenWidth / 2, screenHeight / 2, 32, f.argb32);
     ServerResource halving = ownedPicture(c, xcb_generate_id(c));
     xcb_render_create_picture(c, halving.id(), src.pixmap.id(), f.argb32, 0, nullptr);
     setTransform(c, halving.id(), scaleTransform(2), "bilinear");
@@ -153,48 +157,49 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     };
     const std::vector<Step> steps = {
         {"step: solid fill, full size",
-         op(XCB_RENDER_PICT_OP_SRC, solid.id(), 0, dst.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, solid.id(), 0, dst.id(), screenWidth, screenHeight)},
         {"step: copy x8r8g8b8 -> a8r8g8b8, full size",
-         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, dst.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, dst.id(), screenWidth, screenHeight)},
         {"step: copy a8r8g8b8 -> x8r8g8b8, full size",
-         op(XCB_RENDER_PICT_OP_SRC, src.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, src.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: bilinear halving, full -> half",
-         op(XCB_RENDER_PICT_OP_SRC, halving.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+         op(XCB_RENDER_PICT_OP_SRC, halving.id(), 0, half.id(), screenWidth / 2, screenHeight / 2)},
         {"step: bilinear doubling, half -> full (src)",
-         op(XCB_RENDER_PICT_OP_SRC, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, doubling.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: bilinear doubling over, alpha mask",
-         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), mask.id(), x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), mask.id(), x888.id(), screenWidth,
+            screenHeight)},
         {"step: bilinear doubling over, no mask",
-         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: nearest doubling over, no mask",
-         op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVER, nearest.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: nearest doubling src",
-         op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, nearest.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: copy x8r8g8b8 -> mapped redirected window",
-         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, window.id(), screenWidth, screenHeight)},
         {"step: bilinear halving from x8r8g8b8",
          [&, halvingX = std::make_shared<ServerResource>(
                  scaledPicture(c, x888.pixmap.id(), f.rgb24, 2, "bilinear"))] {
            xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, halvingX->id(), 0, half.id(), 0, 0, 0, 0,
-                                0, 0, kWidth / 2, kHeight / 2);
+                                0, 0, screenWidth / 2, screenHeight / 2);
          }},
-        {"step: src with alpha mask, half size",
-         op(XCB_RENDER_PICT_OP_SRC, half.id(), mask.id(), dst.id(), kWidth / 2, kHeight / 2)},
+        {"step: src with alpha mask, half size", op(XCB_RENDER_PICT_OP_SRC, half.id(), mask.id(),
+                                                    dst.id(), screenWidth / 2, screenHeight / 2)},
         {"step: in solid alpha, half size",
-         op(XCB_RENDER_PICT_OP_IN, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+         op(XCB_RENDER_PICT_OP_IN, mask.id(), 0, half.id(), screenWidth / 2, screenHeight / 2)},
         {"step: bilinear doubling over into the mapped window",
-         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, window.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVER, doubling.id(), 0, window.id(), screenWidth, screenHeight)},
         {"step: copy x8r8g8b8 -> x8r8g8b8, full size",
-         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_SRC, x888.id(), 0, x888.id(), screenWidth, screenHeight)},
         {"step: over with alpha mask, full size",
-         op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVER, src.id(), mask.id(), x888.id(), screenWidth, screenHeight)},
         {"step: overlay blend with mask, full size",
-         op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), kWidth, kHeight)},
+         op(XCB_RENDER_PICT_OP_OVERLAY, src.id(), mask.id(), dst.id(), screenWidth, screenHeight)},
         {"step: HSL saturation with mask, half size",
-         op(XCB_RENDER_PICT_OP_HSL_SATURATION, grey.id(), mask.id(), half.id(), kWidth / 2,
-            kHeight / 2)},
+         op(XCB_RENDER_PICT_OP_HSL_SATURATION, grey.id(), mask.id(), half.id(), screenWidth / 2,
+            screenHeight / 2)},
         {"step: solid over, half size",
-         op(XCB_RENDER_PICT_OP_OVER, mask.id(), 0, half.id(), kWidth / 2, kHeight / 2)},
+         op(XCB_RENDER_PICT_OP_OVER, mask.id(), 0, half.id(), screenWidth / 2, screenHeight / 2)},
     };
     for (const Step& step : steps) {
       const int n = std::max(5, frames / 2);
@@ -211,8 +216,8 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
 
   for (int levels : {2, 3, 4, 5}) {
     DualFilterBlur blur(c, f);
-    blur.configure(src.pixmap.id(), f.argb32, kWidth, kHeight, levels);
-    const Box all{0, 0, kWidth, kHeight};
+    blur.configure(src.pixmap.id(), f.argb32, screenWidth, screenHeight, levels);
+    const Box all{0, 0, screenWidth, screenHeight};
     blur.update(all);
     conn.sync();
     const Sample s = meter.start();
@@ -229,7 +234,8 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
 
   {
     // A separable 1x15 / 15x1 convolution: two passes, 15 taps a pixel each (reach 7 px).
-    ScratchPicture mid = makeScratchPicture(c, conn.root(), kWidth, kHeight, 32, f.argb32);
+    ScratchPicture mid =
+        makeScratchPicture(c, conn.root(), screenWidth, screenHeight, 32, f.argb32);
     auto kernel = [&](xcb_render_picture_t picture, int w, int hgt) {
       std::vector<xcb_render_fixed_t> params = {toFixed(w), toFixed(hgt)};
       for (int i = 0; i < w * hgt; ++i) params.push_back(toFixed(1.0 / (w * hgt)));
@@ -246,9 +252,9 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     const Sample s = meter.start();
     for (int i = 0; i < n; ++i) {
       xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, horizontal, 0, mid.id(), 0, 0, 0, 0, 0, 0,
-                           kWidth, kHeight);
+                           screenWidth, screenHeight);
       xcb_render_composite(c, XCB_RENDER_PICT_OP_SRC, vertical, 0, dst.id(), 0, 0, 0, 0, 0, 0,
-                           kWidth, kHeight);
+                           screenWidth, screenHeight);
       conn.sync();
     }
     report("blur only: RENDER convolution 15x1 + 1x15 (reach 7 px)", meter.since(s), n);
@@ -261,7 +267,7 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     const int n = std::max(3, frames / 4);
     xcb_gcontext_t gc = xcb_generate_id(c);
     xcb_create_gc(c, gc, dst.pixmap.id(), 0, nullptr);
-    std::vector<uint32_t> a(static_cast<size_t>(kWidth) * kHeight), b(a.size());
+    std::vector<uint32_t> a(static_cast<size_t>(screenWidth) * screenHeight), b(a.size());
     // One box pass along lines of `w` pixels `step` apart; `hgt` lines `stride` apart.
     auto boxPass = [](const std::vector<uint32_t>& in, std::vector<uint32_t>& out, int w, int hgt,
                       int stride, int step, int r) {
@@ -285,23 +291,24 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
     };
     const Sample s = meter.start();
     for (int i = 0; i < n; ++i) {
-      auto reply = replyOf(
-          c, xcb_get_image_reply,
-          xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, src.pixmap.id(), 0, 0, kWidth, kHeight, ~0u));
+      auto reply = replyOf(c, xcb_get_image_reply,
+                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, src.pixmap.id(), 0, 0,
+                                         screenWidth, screenHeight, ~0u));
       if (!reply) break;
       std::copy_n(reinterpret_cast<const uint32_t*>(xcb_get_image_data(reply.get())), a.size(),
                   a.begin());
       for (int pass = 0; pass < 3; ++pass) {
-        boxPass(a, b, kWidth, kHeight, kWidth, 1, 8);  // rows
-        boxPass(b, a, kHeight, kWidth, 1, kWidth, 8);  // columns
+        boxPass(a, b, screenWidth, screenHeight, screenWidth, 1, 8);  // rows
+        boxPass(b, a, screenHeight, screenWidth, 1, screenWidth, 8);  // columns
       }
-      const int rows = 1024 * 1024 / (kWidth * 4);
-      for (int y = 0; y < kHeight; y += rows) {
-        const int hgt = std::min(rows, kHeight - y);
-        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, dst.pixmap.id(), gc, kWidth,
-                      static_cast<uint16_t>(hgt), 0, static_cast<int16_t>(y), 0, 32,
-                      static_cast<uint32_t>(kWidth * 4 * hgt),
-                      reinterpret_cast<const uint8_t*>(a.data() + static_cast<size_t>(y) * kWidth));
+      const int rows = 1024 * 1024 / (screenWidth * 4);
+      for (int y = 0; y < screenHeight; y += rows) {
+        const int hgt = std::min(rows, screenHeight - y);
+        xcb_put_image(
+            c, XCB_IMAGE_FORMAT_Z_PIXMAP, dst.pixmap.id(), gc, screenWidth,
+            static_cast<uint16_t>(hgt), 0, static_cast<int16_t>(y), 0, 32,
+            static_cast<uint32_t>(screenWidth * 4 * hgt),
+            reinterpret_cast<const uint8_t*>(a.data() + static_cast<size_t>(y) * screenWidth));
       }
       conn.sync();
     }
@@ -314,17 +321,21 @@ void alternatives(RenderHarness& h, const Meter& meter, int frames) {
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-  const std::string only = argc > 2 ? argv[2] : "";
+  const std::string only = argc > 2 && std::string(argv[2]) != "all" ? argv[2] : "";
+  if (argc > 3 && std::sscanf(argv[3], "%dx%d", &screenWidth, &screenHeight) != 2) {
+    std::fprintf(stderr, "the size is WIDTHxHEIGHT, such as 3840x2160\n");
+    return 2;
+  }
   const bool stepsOnly = only == "steps";
-  PrivateDisplay display(kWidth, kHeight);
+  PrivateDisplay display(screenWidth, screenHeight);
   if (display.name().empty()) {
     std::fprintf(stderr, "cannot start Xvfb\n");
     return 1;
   }
   Meter meter{display.serverPid()};
   setenv("XPID", std::to_string(display.serverPid()).c_str(), 1);
-  std::printf("Xvfb %s %dx%d, openbox; %.1f s per phase\n", display.name().c_str(), kWidth, kHeight,
-              seconds);
+  std::printf("Xvfb %s %dx%d, openbox; %.1f s per phase\n", display.name().c_str(), screenWidth,
+              screenHeight, seconds);
 
   {
     RenderHarness h(display.name());
@@ -332,7 +343,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "the display cannot blur\n");
       return 1;
     }
-    const xcb_window_t background = h.createWindow(0, 0, kWidth - 10, kHeight - 30, page);
+    const xcb_window_t background = h.createWindow(0, 0, screenWidth - 10, screenHeight - 30, page);
     const xcb_window_t focused = h.createWindow(
         660, 340, 600, 400, [](int x, int y) { return ((x + y) / 4) % 2 ? 0x3060c0u : 0xffffffu; });
     h.raise(h.frameOf(focused));
@@ -361,8 +372,8 @@ int main(int argc, char** argv) {
       }
       report(what, meter.since(s), static_cast<double>(h.stats().frames - before));
     };
-    std::printf("\n(a) full-frame redraw at %dx%d (compose, blur, effects, mix)\n", kWidth,
-                kHeight);
+    std::printf("\n(a) full-frame redraw at %dx%d (compose, blur, effects, mix)\n", screenWidth,
+                screenHeight);
     fullFrames("deep, alpha 0.808, no effects");
     state.material = BlurMaterial::ambient;
     state.alpha = 0.493;
@@ -376,9 +387,9 @@ int main(int argc, char** argv) {
     state.tintOpacity = 0.6;
     state.grayscaleOpacity = 1;
     auto grain = std::make_shared<Bitmap>();
-    grain->width = kWidth;
-    grain->height = kHeight;
-    grain->rgba.resize(static_cast<size_t>(kWidth) * kHeight * 4);
+    grain->width = screenWidth;
+    grain->height = screenHeight;
+    grain->rgba.resize(static_cast<size_t>(screenWidth) * screenHeight * 4);
     uint32_t seed = 1;
     for (auto& byte : grain->rgba) {
       seed = seed * 1664525u + 1013904223u;
@@ -389,6 +400,7 @@ int main(int argc, char** argv) {
     h.paint(state);
     h.waitForFrames(1);
     fullFrames("deep, alpha 0.808, tint + grayscale + grain 0.5");
+    const OverlayVisualState allEffects = state;
     {
       // A fade: only the mix with the sharp scene changes.
       const Sample s = meter.start();
@@ -410,7 +422,7 @@ int main(int argc, char** argv) {
       // the topmost one is visible, so only it should cost anything.
       std::vector<xcb_window_t> stacked;
       for (int i = 0; i < 4; ++i) {
-        stacked.push_back(h.createPlainWindow(0, 0, kWidth - 10, kHeight - 30, page));
+        stacked.push_back(h.createPlainWindow(0, 0, screenWidth - 10, screenHeight - 30, page));
         h.placeAbove(stacked.back(), h.frameOf(background));
       }
       h.showOverlay(h.frameOf(focused));
@@ -480,6 +492,11 @@ int main(int argc, char** argv) {
     const Sample hidden =
         runAnimation("behind nothing (overlay hidden): the scene's own cost", false);
     const Sample shown = runAnimation("behind the overlay", true);
+    h.paint(allEffects);
+    h.waitForFrames(1);
+    runAnimation("behind the overlay, tint + grayscale + grain 0.5", true);
+    h.paint(state);
+    h.waitForFrames(1);
     const double overlayShare =
         (shown.self + shown.server) / shown.wall - (hidden.self + hidden.server) / hidden.wall;
     std::printf(
@@ -507,7 +524,8 @@ int main(int argc, char** argv) {
       report("idle, overlay shown", d, 0, note);
     }
 
-    std::printf("\n(blur alternatives, full 1920x1080 picture, blur step only)\n");
+    std::printf("\n(blur alternatives, full %dx%d picture, blur step only)\n", screenWidth,
+                screenHeight);
     alternatives(h, meter, frames);
   }
 
@@ -515,9 +533,9 @@ int main(int argc, char** argv) {
   std::printf(
       "\n(d) picom 9.1 --backend xrender --blur-background, full-screen translucent window\n");
   for (const char* kernel : {"", "11x11gaussian"}) {
-    PrivateDisplay peer(kWidth, kHeight);
+    PrivateDisplay peer(screenWidth, screenHeight);
     RenderHarness h(peer.name());
-    const xcb_window_t background = h.createWindow(0, 0, kWidth - 10, kHeight - 30, page);
+    const xcb_window_t background = h.createWindow(0, 0, screenWidth - 10, screenHeight - 30, page);
     (void)background;
     std::vector<const char*> args = {"picom", "--backend", "xrender", "--blur-background"};
     if (*kernel) {
@@ -541,14 +559,15 @@ int main(int argc, char** argv) {
     const xcb_window_t veil = xcb_generate_id(c);
     const uint32_t values[] = {0, 0, 1, cmap};
     xcb_create_window(
-        c, 32, veil, conn.root(), 0, 0, kWidth, kHeight, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, argb,
-        XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
+        c, 32, veil, conn.root(), 0, 0, screenWidth, screenHeight, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+        argb, XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP,
         values);
     xcb_map_window(c, veil);
     const xcb_gcontext_t gc = xcb_generate_id(c);
     const uint32_t grey = 0x80606060;
     xcb_create_gc(c, gc, veil, XCB_GC_FOREGROUND, &grey);
-    const xcb_rectangle_t all{0, 0, kWidth, kHeight};
+    const xcb_rectangle_t all{0, 0, static_cast<uint16_t>(screenWidth),
+                              static_cast<uint16_t>(screenHeight)};
     xcb_poly_fill_rectangle(c, veil, gc, 1, &all);
     conn.flush();
     h.settle(0.5);

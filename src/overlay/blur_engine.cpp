@@ -51,7 +51,11 @@ BlurEngine::BlurEngine(Displays& displays, OverlaySurfaceFactory& surfaces, Work
       scheduler_(scheduler),
       currentTintColor_(accentColor()) {
   screenObserver_ = displays_.observeChanges([weak = weakFactory_.getWeakPtr()] {
-    if (BlurEngine* self = weak.get()) self->rebuildOverlayWindows();
+    BlurEngine* self = weak.get();
+    if (!self) return;
+    self->rebuildOverlayWindows();
+    // An overlay made for a new screen starts in front of everything.
+    if (self->isFollowingChanges()) self->requestOrderingPass();
   });
 }
 
@@ -173,12 +177,12 @@ void BlurEngine::showOverlays() {
   animateOverlayAlpha(targetAlpha());
   scheduler_.postDelayed(kPollingStartDelay, [weak = weakFactory_.getWeakPtr()] {
     BlurEngine* self = weak.get();
-    if (self && *self->isActive) self->startPolling();
+    if (self && *self->isActive) self->startFollowingChanges();
   });
 }
 
 void BlurEngine::hideOverlays() {
-  pollTimer_.cancel();
+  windowChanges_.cancel();
   animateOverlayAlpha(0.0);
   scheduler_.postDelayed(kOrderOutDelay, [weak = weakFactory_.getWeakPtr()] {
     BlurEngine* self = weak.get();
@@ -187,17 +191,40 @@ void BlurEngine::hideOverlays() {
   });
 }
 
-void BlurEngine::startPolling() {
-  pollTimer_ =
-      scheduler_.scheduleRepeating(0.0, kOrderingInterval, 0.0, [weak = weakFactory_.getWeakPtr()] {
-        if (BlurEngine* self = weak.get()) {
-          self->updateWindowOrdering();
-        }
-      });
+void BlurEngine::startFollowingChanges() {
+  windowChanges_ = windowList_.observeChanges([weak = weakFactory_.getWeakPtr()] {
+    if (BlurEngine* self = weak.get()) self->requestOrderingPass();
+  });
+  // What changed since the show.
+  requestOrderingPass();
+}
+
+void BlurEngine::requestOrderingPass() {
+  if (passPending_) return;
+  passPending_ = true;
+  auto pass = [weak = weakFactory_.getWeakPtr()] {
+    BlurEngine* self = weak.get();
+    if (!self) return;
+    self->passPending_ = false;
+    if (self->isFollowingChanges()) self->updateWindowOrdering();
+  };
+  const double wait = lastPassTime_ + kOrderingInterval - scheduler_.uptime();
+  if (lastPassTime_ < 0 || wait <= 0) {
+    scheduler_.post(std::move(pass));
+  } else {
+    scheduler_.postDelayed(wait, std::move(pass));
+  }
 }
 
 void BlurEngine::updateWindowOrdering() {
+  // The re-show after an application switch asks for a pass of its own.
   if (isResettingOrder_) return;
+  orderBelowFocusedWindow();
+  orderingPassed.send(0);
+}
+
+void BlurEngine::orderBelowFocusedWindow() {
+  lastPassTime_ = scheduler_.uptime();
   const auto window = findFocusedWindowNumber(workspace_, accessibility_, windowList_);
   if (!window) return;
   const WindowNumber n = *window;
@@ -225,6 +252,8 @@ void BlurEngine::updateWindowOrdering() {
           }
         }
         self->isResettingOrder_ = false;
+        // Changes reported meanwhile were skipped.
+        if (self->isFollowingChanges()) self->requestOrderingPass();
       });
       return;
     }

@@ -2,14 +2,19 @@
 //
 // Keeps one overlay window per connected display, fades the overlays in and out when the effect
 // is switched on and off, keeps every overlay stacked directly below the focused window of the
-// frontmost application (sixty ordering passes a second while shown), and pushes the appearance
+// frontmost application, and pushes the appearance
 // (intensity, mode, tint, grain, grayscale) to every overlay, including overlays made later. The
 // focused window stays sharp by stacking alone: the overlays have no holes. Deciding when the
 // effect may be shown (permissions, excluded applications, full-screen windows) is the
 // coordinator's job; the engine never reads the settings.
 //
-// Delayed work (the polling start and order-out after a fade, the re-show after an application
-// switch) is never cancelled: it holds the engine weakly and re-checks `isActive` when it runs.
+// While shown, the engine runs an ordering pass whenever the window list reports a change (the
+// stacking, the focus, a frame, the screens), at most sixty a second: a burst of changes within
+// one interval costs one pass at its end. Nothing changing costs nothing, not even a wake-up.
+//
+// Delayed work (the start of following changes and order-out after a fade, the re-show after an
+// application switch) is never cancelled: it holds the engine weakly and re-checks `isActive` when
+// it runs.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +26,7 @@
 #include "core/color.h"
 #include "core/published.h"
 #include "core/scheduler.h"
+#include "core/subject.h"
 #include "core/weak_ptr.h"
 #include "overlay/overlay_window.h"
 #include "platform/accessibility.h"
@@ -38,6 +44,7 @@ class FocusTracker;
 inline constexpr double kPollingStartDelay = 0.35;
 inline constexpr double kOrderOutDelay = 0.35;
 inline constexpr double kReshowDelay = 0.08;
+// The shortest time between two ordering passes.
 inline constexpr double kOrderingInterval = 1.0 / 60.0;
 
 class BlurEngine {
@@ -81,7 +88,9 @@ class BlurEngine {
   // Read-only views for the coordinator and tests.
   size_t overlayCount() const { return overlayWindows_.size(); }
   const OverlayWindow* overlay(DisplayID id) const;
-  bool isPolling() const { return static_cast<bool>(pollTimer_); }
+  // Whether ordering passes follow the window list's changes (from shortly after a show until
+  // the hide).
+  bool isFollowingChanges() const { return static_cast<bool>(windowChanges_); }
   bool isResettingOrder() const { return isResettingOrder_; }
   std::optional<WindowNumber> lastFocusedWindowNumber() const { return lastFocusedWindowNumber_; }
   std::optional<ProcessID> lastFocusedPID() const { return lastFocusedPID_; }
@@ -93,13 +102,20 @@ class BlurEngine {
   // One ordering pass: stacks every overlay below the focused window, or, when the frontmost
   // application changed since the last pass, hides the overlays and re-shows them shortly after.
   void updateWindowOrdering();
+  // Fired after every ordering pass (for observers that check its result); not for the passes
+  // skipped while the overlays are away for an application switch.
+  Subject<int> orderingPassed;
 
  private:
   void showOverlays();
   void hideOverlays();
   void animateOverlayAlpha(double alpha);
   void applyCurrentAppearance(OverlayWindow& overlay);
-  void startPolling();
+  void orderBelowFocusedWindow();
+  void startFollowingChanges();
+  // Runs a pass now, or at the end of the current interval when one ran less than an interval
+  // ago; requests made meanwhile share that pass.
+  void requestOrderingPass();
 
   Displays& displays_;
   OverlaySurfaceFactory& surfaces_;
@@ -110,7 +126,9 @@ class BlurEngine {
 
   WeakPtr<FocusTracker> focusTracker_;
   std::map<DisplayID, std::unique_ptr<OverlayWindow>> overlayWindows_;
-  Cancellable pollTimer_;
+  Cancellable windowChanges_;
+  bool passPending_ = false;
+  double lastPassTime_ = -1.0;
   Cancellable screenObserver_;
   double blurRadius_ = 70.0;
   BlurMode blurMode_ = BlurMode::deep;

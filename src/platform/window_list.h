@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "core/cancellable.h"
 #include "platform/permission_help.h"
 #include "platform/workspace.h"
 
@@ -38,6 +40,12 @@ class WindowList {
   // On-screen windows, desktop elements excluded, front to back; none when the list cannot be
   // had at all.
   virtual std::optional<std::vector<WindowListEntry>> onScreenWindows() = 0;
+
+  // Calls `handler` on the main thread after something changed that can move the focused window
+  // relative to other windows: the stacking order, the focus or the frontmost application, a
+  // window's frame, a window coming or going, the screens. Calls may be batched and may come
+  // for changes that turn out to move nothing; no call comes while nothing changes.
+  [[nodiscard]] virtual Cancellable observeChanges(std::function<void()> handler) = 0;
 
   // The desktop's own answer to "may this process capture the screen", without asking the user.
   virtual bool screenCapturePreflight() = 0;

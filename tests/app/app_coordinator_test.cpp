@@ -87,7 +87,7 @@ TEST_F(CoordinatorTest, OneShakeFromMouseToHiddenDockThenTheOverlayFollowsAMovin
 
   // The dock follows one second after the change.
   d.advance(changedAt + 0.99 - d.now());
-  EXPECT_TRUE(coordinator->blurEngine.isPolling());
+  EXPECT_TRUE(coordinator->blurEngine.isFollowingChanges());
   EXPECT_TRUE(d.scriptsRun().empty());
   d.advance(0.02);
   EXPECT_EQ(d.scriptsRun(), (Strings{kRead, kHide}));

@@ -41,12 +41,11 @@ class Engine : public ::testing::Test {
     engine = std::make_unique<BlurEngine>(d.displays(), d.overlaySurfaces(), d.workspace(),
                                           d.accessibility(), d.windowList(), d.scheduler());
   }
-  // Shows the overlays and waits for the ordering loop; its ticks then fall exactly at the end
-  // of every later tick().
+  // Shows the overlays and waits until ordering passes follow the window list.
   void showAndSettle() {
     engine->isActive = true;
     d.advance(kPollingStartDelay);
-    ASSERT_TRUE(engine->isPolling());
+    ASSERT_TRUE(engine->isFollowingChanges());
   }
   void tick(int count = 1) {
     for (int i = 0; i < count; ++i) d.advance(1.0 / 60);
@@ -92,14 +91,14 @@ TEST_F(Engine, ShowFadesInBelowTheFocusedWindowAndHideFadesOutThenOrdersOut) {
   EXPECT_THAT(log.messages(),
               ElementsAre("[BlurEngine] rebuildOverlayWindows: 1 screen(s), 1 overlay(s)",
                           "[BlurEngine]   screen 1: frame=(0.0, 0.0, 1440.0, 900.0)"));
-  d.advance(0.349);  // the ordering loop starts 0.35 s after the show
+  d.advance(0.349);  // passes follow changes from 0.35 s after the show
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
-  EXPECT_FALSE(engine->isPolling());
+  EXPECT_FALSE(engine->isFollowingChanges());
   d.advance(0.002);
-  EXPECT_TRUE(engine->isPolling());
+  EXPECT_TRUE(engine->isFollowingChanges());
 
   engine->isActive = false;
-  EXPECT_FALSE(engine->isPolling());
+  EXPECT_FALSE(engine->isFollowingChanges());
   EXPECT_EQ(only().targetAlpha, 0.0);
   EXPECT_EQ(only().alphaAnimation, Animation::fade());
   d.advance(0.349);  // ordered out 0.35 s after the hide
@@ -118,7 +117,7 @@ TEST_F(Engine, DelayedTasksActOnTheStateTheyFind) {
   d.advance(1.0);
   EXPECT_TRUE(only().onScreen);
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
-  EXPECT_TRUE(engine->isPolling());
+  EXPECT_TRUE(engine->isFollowingChanges());
 
   // Showing again while shown drops to zero and fades back in.
   engine->isActive = true;
@@ -133,17 +132,17 @@ TEST_F(Engine, DelayedTasksActOnTheStateTheyFind) {
   d.advance(0.1);
   engine->isActive = false;
   d.advance(1.0);
-  EXPECT_FALSE(engine->isPolling());
+  EXPECT_FALSE(engine->isFollowingChanges());
   EXPECT_FALSE(only().onScreen);
 }
 
-// Focus moving inside the frontmost application is followed on the next tick; a switch to another
+// Focus moving inside the frontmost application is followed within an interval; a switch to another
 // application hides the overlays briefly and re-shows them below its window without a fade.
 TEST_F(Engine, OverlaysFollowTheFocusedWindowAcrossWindowsAndApplications) {
   showAndSettle();
   const WindowNumber overlay = only().windowNumber;
   const WindowNumber second = d.openWindow(editor, Rect(300, 200, 500, 400));
-  EXPECT_EQ(d.directlyBelow(overlay), window);  // untouched until the loop runs
+  EXPECT_EQ(d.directlyBelow(overlay), window);  // untouched until the pass runs
   tick();
   EXPECT_EQ(d.directlyBelow(overlay), second);
   EXPECT_EQ(d.callCount(overlay, SurfaceCall::orderOut), 0);
@@ -152,7 +151,7 @@ TEST_F(Engine, OverlaysFollowTheFocusedWindowAcrossWindowsAndApplications) {
   tick();
   EXPECT_TRUE(engine->isResettingOrder());
   EXPECT_FALSE(only().onScreen);
-  d.advance(0.079);  // re-shown 0.08 s later; ticks skip meanwhile
+  d.advance(0.079);  // re-shown 0.08 s later; passes skip meanwhile
   EXPECT_FALSE(only().onScreen);
   d.advance(0.002);
   EXPECT_FALSE(engine->isResettingOrder());
@@ -285,7 +284,7 @@ TEST_F(Engine, AppearanceReachesNewAndLiveOverlays) {
 TEST_F(Engine, ReleasedWhileWorkIsPending) {
   const std::pair<const char*, std::function<void(Engine&)>> cases[] = {
       {"polling start", [](Engine& t) { t.engine->isActive = true; }},
-      {"ordering loop", [](Engine& t) { t.showAndSettle(); }},
+      {"following changes", [](Engine& t) { t.showAndSettle(); }},
       {"order-out",
        [](Engine& t) {
          t.showAndSettle();
@@ -306,6 +305,7 @@ TEST_F(Engine, ReleasedWhileWorkIsPending) {
     engine.reset();
     EXPECT_EQ(d.overlayCount(), 0u);
     EXPECT_EQ(d.screenObserverCount(), 0u);
+    EXPECT_EQ(d.windowListObserverCount(), 0u);
     d.addScreen(kSide);
     d.advance(2.0);
     d.removeScreen(1);
@@ -314,10 +314,57 @@ TEST_F(Engine, ReleasedWhileWorkIsPending) {
   }
 }
 
-// One minute at 60 Hz with windows opening, moving, resizing, closing and taking focus, and
-// applications coming to the front. After every tick each overlay sits directly below the
-// frontmost application's focused window; while an application switch is handled the overlays
-// are off screen; when no focused window is found the tick leaves the stack alone.
+// Passes follow the window list's reports: none while nothing changes (no timer is even due), one
+// per interval however many changes it brought, and never two within an interval; hidden, the
+// engine stops listening.
+TEST_F(Engine, OrderingPassesComeFromChangesAtMostSixtyASecond) {
+  std::vector<double> passes;
+  Cancellable listening =
+      engine->orderingPassed.subscribe([&](const int&) { passes.push_back(d.now()); });
+  showAndSettle();
+  d.advance(1.0);
+  passes.clear();
+  d.advance(30.0);
+  EXPECT_TRUE(passes.empty());
+  EXPECT_FALSE(d.scheduler().nextDue(nullptr)) << "an idle overlay schedules nothing";
+  EXPECT_EQ(d.windowListObserverCount(), 1u);
+
+  // A burst: another window comes to the front, then the focused one moves and is lowered
+  // behind it. One pass, and the overlay is directly below the focused window.
+  const WindowNumber overlay = only().windowNumber;
+  const WindowNumber other = d.openWindow(d.launchApp("org.example.Other"), Rect(0, 0, 90, 90));
+  d.moveWindow(window, {120, 130});
+  d.raiseWindow(other);
+  tick();
+  EXPECT_EQ(passes.size(), 1u);
+  EXPECT_EQ(d.directlyBelow(overlay), window);
+  EXPECT_EQ(d.windowAbove(window), other);
+
+  // Changes four times an interval for a second: passes keep up, an interval apart.
+  passes.clear();
+  for (int i = 0; i < 240; ++i) {
+    d.moveWindow(other, {double(i), 0});
+    d.advance(1.0 / 240);
+  }
+  EXPECT_GE(passes.size(), 55u);
+  EXPECT_LE(passes.size(), 61u);
+  for (size_t i = 1; i < passes.size(); ++i)
+    EXPECT_GE(passes[i] - passes[i - 1], kOrderingInterval - 1e-9) << i;
+  tick();
+  EXPECT_EQ(d.directlyBelow(overlay), window);
+
+  engine->isActive = false;
+  EXPECT_EQ(d.windowListObserverCount(), 0u);
+  passes.clear();
+  d.raiseWindow(window);
+  d.advance(1.0);
+  EXPECT_TRUE(passes.empty());
+}
+
+// One minute, a sixtieth of a second at a time, with windows opening, moving, resizing, closing
+// and taking focus, and applications coming to the front. After every step each overlay sits
+// directly below the frontmost application's focused window; while an application switch is
+// handled the overlays are off screen; when no focused window is found the stack stays alone.
 TEST_F(Engine, OverlaysFollowTheFocusedWindowAtEveryTickForAMinute) {
   d.addScreen(kSide);
   std::mt19937 rng(20261206);

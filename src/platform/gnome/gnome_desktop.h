@@ -95,6 +95,11 @@ class GnomeWindowList final : public WindowList {
   explicit GnomeWindowList(ShellConnection& shell, std::function<PermissionHelp()> help = {})
       : shell_(shell), help_(std::move(help)) {}
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
+  // Every report of the extension (windows, focus, monitors).
+  Cancellable observeChanges(std::function<void()> handler) override {
+    return shell_.stateChanged.subscribe(
+        [handler = std::move(handler)](const bool&) { handler(); });
+  }
   bool screenCapturePreflight() override { return shell_.isReady(); }
   PermissionHelp screenCaptureHelp() override {
     return help_ ? help_() : WindowList::screenCaptureHelp();

@@ -7,8 +7,8 @@
 // only when the surface was given a grain image, as a surface without one shows no grain.
 //
 // A surface keeps what it asked for and asks again when the extension comes back (it was turned
-// off and on, or GNOME Shell restarted). Requests that would not change anything, such as the
-// sixty "stay below this window" a second, are not sent; the extension keeps the overlay in place
+// off and on, or GNOME Shell restarted). Requests that would not change anything, such as a
+// repeated "stay below this window", are not sent; the extension keeps the overlay in place
 // across restacking on its own.
 #pragma once
 

@@ -1,7 +1,7 @@
 // Dunelo's end of the session-bus link to its GNOME Shell extension.
 //
-// Keeps the last desktop state the extension reported (so that the sixty ordering passes a second
-// cost no round trips), announces changes of it, passes on the extension's events, and sends the
+// Keeps the last desktop state the extension reported (so that ordering passes cost no round
+// trips), announces changes of it, passes on the extension's events, and sends the
 // overlay, hot-key and pointer requests without waiting for their replies. The extension may come
 // and go (it is turned off and on, or GNOME Shell restarts): `presence` announces each change, and
 // whoever asked the extension for something asks again when it is back, since a new extension

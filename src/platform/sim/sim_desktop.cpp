@@ -170,6 +170,14 @@ class SimWindowList final : public WindowList {
     return out;
   }
 
+  Cancellable observeChanges(std::function<void()> handler) override {
+    const uint64_t id = d_.nextRegistration_++;
+    d_.windowListObservers_.emplace(id, std::move(handler));
+    return Cancellable([weak = d_.weakFactory_.getWeakPtr(), id] {
+      if (weak) weak->windowListObservers_.erase(id);
+    });
+  }
+
   bool screenCapturePreflight() override { return d_.screenCapturePreflight_; }
   PermissionHelp screenCaptureHelp() override {
     return {"Allow Dunelo under Privacy & Security, Screen Recording.", "",
@@ -474,12 +482,21 @@ void SimDesktop::setScreens(std::vector<ScreenInfo> screens) {
 }
 
 void SimDesktop::postScreenChange() {
+  post(&SimDesktop::screenObservers_);
+  postWindowListChange();
+}
+
+void SimDesktop::postWindowListChange() {
+  post(&SimDesktop::windowListObservers_);
+}
+
+void SimDesktop::post(Observers SimDesktop::*observers) {
   // One posted task per registration, each re-checking that its registration still exists.
-  for (const auto& [id, handler] : screenObservers_) {
-    scheduler_->post([weak = weakFactory_.getWeakPtr(), id = id] {
+  for (const auto& [id, handler] : this->*observers) {
+    scheduler_->post([weak = weakFactory_.getWeakPtr(), observers, id = id] {
       if (!weak) return;
-      auto it = weak->screenObservers_.find(id);
-      if (it == weak->screenObservers_.end()) return;
+      auto it = ((*weak).*observers).find(id);
+      if (it == ((*weak).*observers).end()) return;
       auto handler = it->second;  // the handler may cancel its own registration
       handler();
     });
@@ -514,6 +531,7 @@ void SimDesktop::quitApp(ProcessID pid) {
   std::erase_if(windowObservers_, [pid](const auto& entry) { return entry.second.pid == pid; });
   std::erase_if(apps_, [pid](const App& a) { return a.info.pid == pid; });
   if (frontmost_ == pid) frontmost_.reset();
+  postWindowListChange();
 }
 
 void SimDesktop::activate(ProcessID pid) {
@@ -530,6 +548,7 @@ void SimDesktop::activate(ProcessID pid) {
   }
   for (WindowNumber n : mine) removeFromStack(n);
   stack_.insert(stack_.begin(), mine.begin(), mine.end());
+  postWindowListChange();
   for (const auto& [id, handler] : activationObservers_) {
     scheduler_->post([weak = weakFactory_.getWeakPtr(), id = id, info = app->info] {
       if (!weak) return;
@@ -543,6 +562,7 @@ void SimDesktop::activate(ProcessID pid) {
 
 void SimDesktop::clearFrontmost() {
   frontmost_.reset();
+  postWindowListChange();
 }
 
 // ---- Windows
@@ -553,6 +573,7 @@ WindowNumber SimDesktop::openWindow(ProcessID pid, const Rect& frame, WindowOpti
   const WindowNumber n = nextWindowNumber_++;
   windows_.emplace(
       n, Window{n, pid, frame, true, options.desktopElement, false, false, {}, std::nullopt});
+  postWindowListChange();
   if (options.desktopElement) {
     stack_.push_back(n);
     return n;
@@ -573,6 +594,7 @@ void SimDesktop::closeWindow(WindowNumber window) {
   removeFromStack(window);
   windows_.erase(window);
   moveFocusAwayFrom(owner, window);
+  postWindowListChange();
 }
 
 void SimDesktop::moveFocusAwayFrom(ProcessID owner, WindowNumber window) {
@@ -595,6 +617,7 @@ void SimDesktop::setWindowOnScreen(WindowNumber window, bool onScreen) {
   if (!w || w->onScreen == onScreen) return;
   w->onScreen = onScreen;
   removeFromStack(window);
+  postWindowListChange();
   if (!onScreen) {
     moveFocusAwayFrom(w->owner, window);
     return;
@@ -611,6 +634,7 @@ void SimDesktop::moveWindow(WindowNumber window, Point topLeft) {
   assert(w && "no such window");
   if (!w) return;
   w->frame.origin = topLeft;
+  postWindowListChange();
   postWindowNotification(w->owner, std::string(kWindowMoved));
 }
 
@@ -619,6 +643,7 @@ void SimDesktop::resizeWindow(WindowNumber window, Size size) {
   assert(w && "no such window");
   if (!w) return;
   w->frame.size = size;
+  postWindowListChange();
   postWindowNotification(w->owner, std::string(kWindowResized));
 }
 
@@ -667,6 +692,7 @@ void SimDesktop::raiseWindow(WindowNumber window) {
   assert(w && "no such window");
   if (!w || !w->onScreen || w->desktopElement) return;
   removeFromStack(window);
+  postWindowListChange();
   insertAtFront(window);
 }
 
@@ -675,6 +701,7 @@ void SimDesktop::lowerWindow(WindowNumber window) {
   assert(w && "no such window");
   if (!w || !w->onScreen || w->desktopElement) return;
   removeFromStack(window);
+  postWindowListChange();
   stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(firstDesktopElementIndex()), window);
 }
 
@@ -692,6 +719,7 @@ std::optional<Rect> SimDesktop::windowFrame(WindowNumber window) const {
 }
 
 void SimDesktop::postFocusNotifications(ProcessID pid) {
+  postWindowListChange();
   postWindowNotification(pid, std::string(kFocusedWindowChanged));
   postWindowNotification(pid, std::string(kMainWindowChanged));
 }

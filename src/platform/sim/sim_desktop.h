@@ -208,7 +208,7 @@ class SimDesktop {
   void clickWindow(WindowNumber window);
   // The application has no focused window any more (posts the two focus notifications).
   void clearFocusedWindow(ProcessID pid);
-  // Stacking only; no notification.
+  // Stacking only; no accessibility notification (the window list reports it).
   void raiseWindow(WindowNumber window);
   void lowerWindow(WindowNumber window);  // to the back, in front of desktop elements
   std::optional<WindowNumber> focusedWindowOf(ProcessID pid) const;
@@ -278,6 +278,7 @@ class SimDesktop {
   // ---- Registrations ----
   size_t activationObserverCount() const { return activationObservers_.size(); }
   size_t screenObserverCount() const { return screenObservers_.size(); }
+  size_t windowListObserverCount() const { return windowListObservers_.size(); }
   // Live window-change observers of an application, and the notifications they added (in order).
   size_t windowObserverCount(ProcessID pid) const;
   std::vector<std::string> observedNotifications(ProcessID pid) const;
@@ -358,7 +359,13 @@ class SimDesktop {
   };
 
   void init();
+  using Observers = std::map<uint64_t, std::function<void()>>;
+  // Screen changes also reach the window list's observers.
   void postScreenChange();
+  // Posts one notification to each window-list observer: after any change of the stack, the
+  // focus, the frontmost application, or a window's frame or presence.
+  void postWindowListChange();
+  void post(Observers SimDesktop::*observers);
   void postWindowNotification(ProcessID pid, const std::string& name);
   void postFocusNotifications(ProcessID pid);
   // When `window` was the focused window of `owner`, focus passes to the application's frontmost
@@ -412,7 +419,8 @@ class SimDesktop {
 
   uint64_t nextRegistration_ = 1;
   std::map<uint64_t, std::function<void(const RunningApplication&)>> activationObservers_;
-  std::map<uint64_t, std::function<void()>> screenObservers_;
+  Observers screenObservers_;
+  Observers windowListObservers_;
   std::map<uint64_t, WindowObserver> windowObservers_;
 
   std::map<uint64_t, std::function<int32_t(const HotKeyID&)>> pressHandlers_;

@@ -74,6 +74,20 @@ std::optional<std::vector<WindowListEntry>> X11WindowList::onScreenWindows() {
   return entries;
 }
 
+Cancellable X11WindowList::observeChanges(std::function<void()> handler) {
+  return tree_.observe([this, handler = std::move(handler)](const TreeChange& change) {
+    // Root properties other than the active window, and titles (which some clients change many
+    // times a second), move nothing. Other client properties may: a pid or a window type that
+    // arrives after the window was mapped changes what the list says about it.
+    using Kind = TreeChange::Kind;
+    if (change.kind == Kind::rootProperty) return;
+    if (change.kind == Kind::clientProperty &&
+        (change.atom == XCB_ATOM_WM_NAME || change.atom == conn_.atoms().NET_WM_NAME))
+      return;
+    handler();
+  });
+}
+
 bool X11WindowList::screenCapturePreflight() {
   return hasCaptureExtensions(conn_.extensions());
 }

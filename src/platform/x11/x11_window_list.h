@@ -25,6 +25,8 @@ class X11WindowList final : public WindowList {
   X11WindowList(X11Connection& connection, WindowTree& tree, const CoordinateSpace& space);
 
   std::optional<std::vector<WindowListEntry>> onScreenWindows() override;
+  // From the window tree's events: activation, the client list, stacking, geometry, root size.
+  Cancellable observeChanges(std::function<void()> handler) override;
   bool screenCapturePreflight() override;
   PermissionHelp screenCaptureHelp() override;
 

@@ -235,8 +235,11 @@ TEST_F(GnomeDesktopTest, FocusedWindowsAndTheirNotifications) {
 
 TEST_F(GnomeDesktopTest, TheWindowListLeavesTheDesktopOutAndDisplaysChangeOnlyWhenTheyDo) {
   GnomeWindowList list(shell_);
+  int listChanges = 0;
+  Cancellable listening = list.observeChanges([&] { ++listChanges; });
   report({window(1, 10, "", 100, 0, 50, 50), window(2, 11, "", 0, 0, 1380, 800, kWindowDesktop)},
          1);
+  EXPECT_EQ(listChanges, 1);  // every report of windows or monitors
   GnomeDisplays displays(shell_);
   int changes = 0;
   Cancellable token = displays.observeChanges([&] { ++changes; });
@@ -252,6 +255,7 @@ TEST_F(GnomeDesktopTest, TheWindowListLeavesTheDesktopOutAndDisplaysChangeOnlyWh
   report(state_.windows, 1, true);
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(displays.screens().size(), 2u);
+  EXPECT_EQ(listChanges, 3);
 }
 
 }  // namespace

@@ -20,33 +20,6 @@
 
 namespace dunelo::testing {
 
-// The loop as the coordinator's scheduler, telling the test after every overlay ordering tick
-// (the repeating timer at the ordering interval) has run.
-class TickObservingScheduler final : public Scheduler {
- public:
-  explicit TickObservingScheduler(Scheduler& inner) : inner_(inner) {}
-  double uptime() const override { return inner_.uptime(); }
-  void post(Task task) override { inner_.post(std::move(task)); }
-  void postDelayed(double delay, Task task) override { inner_.postDelayed(delay, std::move(task)); }
-  Cancellable scheduleRepeating(double firstDelay, double interval, double leeway,
-                                Task task) override {
-    if (interval != kOrderingInterval)
-      return inner_.scheduleRepeating(firstDelay, interval, leeway, std::move(task));
-    return inner_.scheduleRepeating(firstDelay, interval, leeway, [this, task = std::move(task)] {
-      task();
-      if (afterOrderingTick) afterOrderingTick();
-    });
-  }
-  Cancellable watchFd(int fd, Task onReadable) override {
-    return inner_.watchFd(fd, std::move(onReadable));
-  }
-  Cancellable beforeWait(Task task) override { return inner_.beforeWait(std::move(task)); }
-  std::function<void()> afterOrderingTick;
-
- private:
-  Scheduler& inner_;
-};
-
 class DuneloSession {
  public:
   // Starts the server and writes the settings file; `start()` brings Dunelo up.
@@ -55,9 +28,8 @@ class DuneloSession {
     writeFile(dir_.file("defaults.json"), settingsJson);
   }
   ~DuneloSession() {
+    afterPass_.cancel();
     coordinator.reset();
-    platform_.reset();
-    ticks_.reset();
     composition.reset();
   }
 
@@ -76,24 +48,7 @@ class DuneloSession {
       ADD_FAILURE() << failure;
       return false;
     }
-    ticks_ = std::make_unique<TickObservingScheduler>(composition->loop());
-    const Platform& p = composition->platform();
-    platform_ = std::make_unique<Platform>(Platform{
-        .scheduler = *ticks_,
-        .workspace = p.workspace,
-        .accessibility = p.accessibility,
-        .windowList = p.windowList,
-        .displays = p.displays,
-        .overlaySurfaces = p.overlaySurfaces,
-        .mouseMonitors = p.mouseMonitors,
-        .hotKeys = p.hotKeys,
-        .scriptRunner = p.scriptRunner,
-        .updater = p.updater,
-        .loginItems = p.loginItems,
-        .defaults = p.defaults,
-        .selfPID = p.selfPID,
-    });
-    coordinator = makeAppCoordinator(*platform_);
+    coordinator = makeAppCoordinator(composition->platform());
     return true;
   }
 
@@ -102,8 +57,12 @@ class DuneloSession {
   x11::testing::XServer& server() { return server_; }
   std::string settingsPath() const { return dir_.file("defaults.json"); }
   x11::testing::TestClient& client() { return client_; }
+  // Runs `hook` after every ordering pass of the overlay (none: stops).
   void setAfterOrderingTick(std::function<void()> hook) {
-    ticks_->afterOrderingTick = std::move(hook);
+    afterPass_.cancel();
+    if (hook)
+      afterPass_ = coordinator->blurEngine.orderingPassed.subscribe(
+          [hook = std::move(hook)](const int&) { hook(); });
   }
   bool runUntil(const std::function<bool()>& done, double timeout = 3.0) {
     client_.flush();
@@ -184,8 +143,7 @@ class DuneloSession {
   x11::testing::XServer server_{true};
   x11::testing::TestClient client_;
   ScratchDir dir_;
-  std::unique_ptr<TickObservingScheduler> ticks_;
-  std::unique_ptr<Platform> platform_;
+  Cancellable afterPass_;
 };
 
 }  // namespace dunelo::testing

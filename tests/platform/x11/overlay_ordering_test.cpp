@@ -12,7 +12,7 @@ namespace {
 
 using testing::DuneloSession;
 
-// What the server showed after one ordering tick.
+// What the server showed after one ordering pass.
 struct TickSample {
   double time = 0;
   xcb_window_t knownActive = XCB_NONE;  // the active window as Dunelo knew it at the tick
@@ -24,8 +24,9 @@ class OverlayOrderingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(session.start());
-    ASSERT_TRUE(session.runUntil([&] { return session.coordinator->blurEngine.isPolling(); }))
-        << "switched on in the settings file, with both permissions granted on this desktop";
+    ASSERT_TRUE(session.runUntil([&] {
+      return session.coordinator->blurEngine.isFollowingChanges();
+    })) << "switched on in the settings file, with both permissions granted on this desktop";
     EXPECT_TRUE(*session.coordinator->permissions.hasScreenRecording);
     EXPECT_TRUE(*session.coordinator->permissions.hasAccessibility);
     session.setAfterOrderingTick([this] {
@@ -40,12 +41,12 @@ class OverlayOrderingTest : public ::testing::Test {
     });
   }
 
-  // Records `count` ordering ticks after `action`.
-  void recordTicks(const std::function<void()>& action, size_t count = 20) {
+  // Records the ordering passes after `action` until `enough` says so (or five seconds pass).
+  void recordTicks(const std::function<void()>& action, const std::function<bool()>& enough) {
     ticks.clear();
     recording = true;
     action();
-    session.runUntil([&] { return ticks.size() >= count; }, 5.0);
+    session.runUntil(enough, 5.0);
     recording = false;
   }
   bool inPlaceSoon() {
@@ -75,9 +76,13 @@ TEST_F(OverlayOrderingTest, OverlayFollowsTheActiveFrameThroughRaisesAndSwitches
   EXPECT_EQ(session.desktop().tree().activeWindow(), editor);
   EXPECT_TRUE(inPlaceSoon()) << "after raising another window";
 
-  // Another window of the same application: the next tick that knows of it puts the overlay
+  // Another window of the same application: the next pass that knows of it puts the overlay
   // below it, and the overlay never leaves the screen.
-  recordTicks([&] { session.client().activate(editor2); });
+  recordTicks([&] { session.client().activate(editor2); },
+              [&] {
+                return std::any_of(ticks.begin(), ticks.end(),
+                                   [&](const TickSample& t) { return t.knownActive == editor2; });
+              });
   ASSERT_FALSE(ticks.empty());
   bool sawSwitch = false;
   for (const TickSample& t : ticks) {
@@ -89,7 +94,11 @@ TEST_F(OverlayOrderingTest, OverlayFollowsTheActiveFrameThroughRaisesAndSwitches
   EXPECT_TRUE(sawSwitch);
 
   // Another application: the overlays leave the screen for a moment, then return below it.
-  recordTicks([&] { session.client().activate(viewer); }, 40);
+  const auto shownAfterHidden = [&] {
+    const auto h = std::find_if(ticks.begin(), ticks.end(), [](auto& t) { return !t.shown; });
+    return std::find_if(h, ticks.end(), [](auto& t) { return t.shown; }) != ticks.end();
+  };
+  recordTicks([&] { session.client().activate(viewer); }, shownAfterHidden);
   const auto hidden =
       std::find_if(ticks.begin(), ticks.end(), [](const TickSample& t) { return !t.shown; });
   ASSERT_NE(hidden, ticks.end()) << "the overlays must be taken off the screen";
