@@ -18,4 +18,12 @@ cmake -S . -B "$dir" -G Ninja "${flags[@]}"
 cmake --build "$dir" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
+status=0
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 || status=$?
+if [ "$status" -ne 0 ] && [ -d "$dir/test-shots" ]; then
+  # What the desktop tests saw: every step of each window manager, the last screen of each GNOME
+  # wait that gave up.
+  echo "Screenshots of the desktop and GNOME tests: $(pwd)/$dir/test-shots/"
+  find "$dir/test-shots" -type f | sort | sed 's/^/  /'
+fi
+exit "$status"

@@ -1,6 +1,7 @@
 #include "platform/gnome/gnome_shell_session.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <QRect>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -364,6 +366,12 @@ std::optional<WindowRecord> GnomeShellSession::waitForWindowOf(pid_t pid) {
   return found;
 }
 
+bool GnomeShellSession::waitForBusName(const std::string& busName,
+                                       std::chrono::milliseconds timeout) {
+  const QString name = QString::fromStdString(busName);
+  return waitFor([&] { return bus_->interface()->isServiceRegistered(name).value(); }, timeout);
+}
+
 QImage GnomeShellSession::screenshot() {
   const std::string path = scratch_.file("shot-" + std::to_string(++screenshots_) + ".png");
   for (int attempt = 0; attempt < 50; ++attempt) {
@@ -392,16 +400,32 @@ QImage GnomeShellSession::screenshot() {
 
 QImage GnomeShellSession::waitForScreenshot(const std::function<bool(const QImage&)>& condition,
                                             std::chrono::milliseconds timeout) {
-  QImage found;
-  waitFor(
+  QImage found, last;
+  const bool met = waitFor(
       [&] {
         QImage shot = screenshot();
+        if (!shot.isNull()) last = shot;
         if (shot.isNull() || !condition(shot)) return false;
         found = shot;
         return true;
       },
       timeout);
+  if (!met && !last.isNull()) keepFailedShot(last);
   return found;
+}
+
+// The last screenshot of a wait that timed out, kept in the build tree for whoever reads the
+// failure: build/test-shots/gnome/<test>-<n>.png.
+void GnomeShellSession::keepFailedShot(const QImage& shot) {
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = test ? std::string(test->test_suite_name()) + "." + test->name() : "session";
+  std::replace(name.begin(), name.end(), '/', '_');
+  const std::string dir = std::string(DUNELO_BUILD_DIR) + "/test-shots/gnome";
+  std::error_code ignored;
+  std::filesystem::create_directories(dir, ignored);
+  const std::string path = dir + "/" + name + "-" + std::to_string(++failedShots_) + ".png";
+  if (shot.save(QString::fromStdString(path)))
+    std::fprintf(stderr, "the screen when the wait gave up: %s\n", path.c_str());
 }
 
 double detail(const QImage& image, const QRect& rect) {

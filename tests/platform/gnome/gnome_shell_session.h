@@ -53,6 +53,9 @@ class GnomeShellSession {
                     std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // The window of process `pid`, once it is mapped.
   std::optional<WindowRecord> waitForWindowOf(pid_t pid);
+  // Waits until some client owns `busName` on the session bus; false after `timeout`.
+  bool waitForBusName(const std::string& busName,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // A screenshot of the whole stage; null on failure.
   QImage screenshot();
@@ -79,6 +82,7 @@ class GnomeShellSession {
   pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
               const std::string& output);
   bool remoteDesktop();
+  void keepFailedShot(const QImage& shot);
 
   dunelo::testing::ScratchDir scratch_;
   std::string failure_;
@@ -90,6 +94,7 @@ class GnomeShellSession {
   QString busName_;
   QString remoteSession_;
   int screenshots_ = 0;
+  int failedShots_ = 0;
 };
 
 // Fine detail inside `rect`: how far each pixel lies from the mean of its neighbours (both
