@@ -158,8 +158,9 @@ TrayPanel::TrayPanel(SettingsManager& settings, PopoverModel& model, TrayColors*
   cancellables.push_back(settings.isActive.subscribe([this](bool active) { updateIcon(active); }));
   tray_->show();
   // An XEmbed tray reports where the icon is only once it has embedded it: look at the panel
-  // behind it then.
-  if (!statusNotifier_) {
+  // behind it then. Without a tray nothing will embed it, and the watch would only wake the
+  // process four times a second for ten seconds.
+  if (!statusNotifier_ && hasTray()) {
     auto* settle = new QTimer(this);
     settle->setInterval(250);
     connect(settle, &QTimer::timeout, this, [this, settle, ticks = 0]() mutable {

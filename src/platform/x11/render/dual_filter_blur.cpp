@@ -27,16 +27,6 @@ Box doubled(const Box& b) {
   return {2 * b.x0 - 1, 2 * b.y0 - 1, 2 * b.x1 + 1, 2 * b.y1 + 1};
 }
 
-void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src, xcb_render_picture_t mask,
-               xcb_render_picture_t dst, const Box& b, int dx = 0, int dy = 0) {
-  if (b.isEmpty()) return;
-  xcb_render_composite(c, op, src, mask, dst, static_cast<int16_t>(b.x0),
-                       static_cast<int16_t>(b.y0), static_cast<int16_t>(b.x0),
-                       static_cast<int16_t>(b.y0), static_cast<int16_t>(b.x0 + dx),
-                       static_cast<int16_t>(b.y0 + dy), static_cast<uint16_t>(b.width()),
-                       static_cast<uint16_t>(b.height()));
-}
-
 }  // namespace
 
 DualFilterBlur::DualFilterBlur(xcb_connection_t* c, const PictFormats& formats)

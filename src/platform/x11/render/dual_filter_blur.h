@@ -78,6 +78,10 @@ class DualFilterBlur {
   // `op` and an optional `mask` (sampled at the box's own coordinates; 0 for none).
   void drawResult(xcb_render_picture_t destination, uint8_t op, xcb_render_picture_t mask,
                   const Box& box, int offsetX = 0, int offsetY = 0) const;
+  // The half-resolution result that `drawResult` doubles (a8r8g8b8), for blends that work on it.
+  xcb_pixmap_t halfResult() const { return upResult_.pixmap.id(); }
+  int halfWidth() const { return upResult_.width; }
+  int halfHeight() const { return upResult_.height; }
 
  private:
   struct Level {

@@ -33,15 +33,6 @@ uint8_t renderOp(BlendMode blend) {
   return XCB_RENDER_PICT_OP_OVER;
 }
 
-void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src, xcb_render_picture_t mask,
-               xcb_render_picture_t dst, const Box& b) {
-  if (b.isEmpty()) return;
-  const auto x = static_cast<int16_t>(b.x0);
-  const auto y = static_cast<int16_t>(b.y0);
-  xcb_render_composite(c, op, src, mask, dst, x, y, x, y, x, y, static_cast<uint16_t>(b.width()),
-                       static_cast<uint16_t>(b.height()));
-}
-
 bool sameTint(const OverlayVisualState& a, const OverlayVisualState& b) {
   return a.tintGeometry == b.tintGeometry && a.tintColors == b.tintColors &&
          a.tintOpacity == b.tintOpacity;
@@ -158,7 +149,8 @@ BlurPainter::BlurPainter(RenderContext& context, xcb_window_t window, xcb_visual
     : ctx_(context),
       c_(context.connection().xcb()),
       window_(window),
-      blur_(context.connection().xcb(), context.formats()) {
+      blur_(context.connection().xcb(), context.formats()),
+      overlayGrain_(context.connection().xcb(), context.formats()) {
   ctx_.addOverlay(window_);
   xcb_render_pictformat_t format = ctx_.formats().forVisual(visual);
   if (!format) format = ctx_.formats().rgb24;
@@ -254,6 +246,7 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   originY_ = state.frame.y;
   frame_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
+  overlayGrain_.reset();
   blur_.configure(
       frame_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
       std::clamp(look.blurLevels, DualFilterBlur::kMinLevels, DualFilterBlur::kMaxLevels));
@@ -435,7 +428,7 @@ void BlurPainter::drawFrame() {
   // their distance: a piece redraws every pixel its change can reach, reading the pieces before
   // it as they are now.)
   const bool everything =
-      effectsDirty_ || outputDirty_ || grainDirty_ || effectedStale_ || (grain && !effected_);
+      effectsDirty_ || outputDirty_ || grainDirty_ || effectedStale_ || (grain && !grainKept());
   if (everything || pieces.size() == 1) {
     Box all;
     for (const Box& piece : pieces) all = all.united(piece);
@@ -459,7 +452,7 @@ void BlurPainter::drawPiece(const Box& damage, double alpha, bool grain) {
   // alpha is below 1.
   const auto blurred = blur_.affected(damage, effectsDirty_);
   Box content = blurred.full;
-  if (grainDirty_ || effectedStale_ || (grain && !effected_)) content = windowBox();
+  if (grainDirty_ || effectedStale_ || (grain && !grainKept())) content = windowBox();
   content = content.intersected(visibleBox_);
   const Box mix = outputDirty_ ? visibleBox_ : content;
   const Box scene = alpha < 1 ? blurred.read.united(mix) : blurred.read;
@@ -521,14 +514,30 @@ void BlurPainter::applyEffects(xcb_render_picture_t dst, const Box& box) {
   }
 }
 
+bool BlurPainter::grainKept() const {
+  return state_->grainBlend == BlendMode::overlay ? overlayGrain_.isReady()
+                                                  : static_cast<bool>(effected_);
+}
+
 void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, bool grain) {
   const OverlayVisualState& s = *state_;
-  // Grain blends with the effected image before the window alpha mixes in the sharp scene. That
-  // image is kept while grain shows, so that a fade only mixes again.
-  if (!grain) {
+  const bool overlayGrain = grain && s.grainBlend == BlendMode::overlay;
+  if (!grain || overlayGrain) {
     effected_ = {};
     grainAtOpacity_ = {};
-  } else if (!content.isEmpty()) {
+  }
+  if (!overlayGrain) overlayGrain_.reset();
+  if (overlayGrain) {
+    if (grainDirty_ || !overlayGrain_.isReady()) {
+      overlayGrain_.setGrain(window_, grain_.id(), s.grainOpacity, width_, height_);
+    }
+    // The split carries the window alpha: a new alpha makes it again wherever the window shows,
+    // at half size.
+    const Box split = alpha != overlayGrain_.preparedAlpha() ? visibleBox_ : content;
+    overlayGrain_.prepare(blur_.halfResult(), blur_.halfWidth(), blur_.halfHeight(), split, alpha);
+  } else if (grain && !content.isEmpty()) {
+    // Grain blends with the effected image before the window alpha mixes in the sharp scene.
+    // That image is kept while grain shows, so that a fade only mixes again.
     if (!effected_) {
       effected_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
     }
@@ -556,6 +565,8 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
                                          visible_.data());
   if (alpha <= 0) {
     // The scene alone.
+  } else if (overlayGrain) {
+    overlayGrain_.draw(frame, mix);
   } else if (grain && alpha < 1) {
     ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
     composite(c_, op, effected_.id(), alphaMask.id(), frame, mix);

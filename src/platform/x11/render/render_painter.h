@@ -34,6 +34,7 @@
 #include "platform/x11/render/damage_pieces.h"
 #include "platform/x11/render/desktop_appearance.h"
 #include "platform/x11/render/dual_filter_blur.h"
+#include "platform/x11/render/overlay_grain.h"
 #include "platform/x11/render/render_support.h"
 
 namespace dunelo::x11 {
@@ -120,6 +121,8 @@ class BlurPainter final : public OverlayPainter {
   void applyEffects(xcb_render_picture_t picture, const Box& box);
   // Brings the grainy image up to date inside `content` and mixes the frame inside `mix`.
   void drawOutput(const Box& content, const Box& mix, double alpha, bool grain);
+  // Whether the grainy image is kept, so that only changed parts need blending again.
+  bool grainKept() const;
   Box windowBox() const { return {0, 0, width_, height_}; }
 
   RenderContext& ctx_;
@@ -137,15 +140,18 @@ class BlurPainter final : public OverlayPainter {
   // sharp scene into it where the blur reads the scene or the mix shows it, then mixes the blur
   // over it: the scene is never kept, as composing it again costs no more than copying it.
   ScratchPicture frame_;
-  ScratchPicture effected_;  // blurred, effected and grainy at full size; only while grain shows
   DualFilterBlur blur_;
+  // The overlay-blended grain, made from the blur's half-size result (the blend the overlay uses).
+  OverlayGrain overlayGrain_;
+  // Any other grain blend: the blurred, effected and grainy image at full size.
+  ScratchPicture effected_;
   // The window alpha multiplied into the blur chain with the other effects (so that the mix is
   // a single draw), or 1 while grain shows, which must be blended before the alpha.
   double chainAlpha_ = -1;
   std::shared_ptr<const Bitmap> grainImage_;
   ScratchPicture grain_;
-  // The grain image times its opacity, made when either changes: blending it needs no mask,
-  // which spares the server a multiplication at every pixel of every frame.
+  // For other blends than overlay, the grain image times its opacity, made when either changes:
+  // blending it needs no mask, which spares the server a multiplication at every pixel.
   ScratchPicture grainAtOpacity_;
   std::vector<Backdrop::Layer> layers_;  // what the scene shows, bottom to top
   bool viewable_ = false;

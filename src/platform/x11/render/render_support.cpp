@@ -188,4 +188,14 @@ void setTransform(xcb_connection_t* c, xcb_render_picture_t picture,
                                 nullptr);
 }
 
+void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src, xcb_render_picture_t mask,
+               xcb_render_picture_t dst, const Box& b, int dx, int dy) {
+  if (b.isEmpty()) return;
+  xcb_render_composite(c, op, src, mask, dst, static_cast<int16_t>(b.x0),
+                       static_cast<int16_t>(b.y0), static_cast<int16_t>(b.x0),
+                       static_cast<int16_t>(b.y0), static_cast<int16_t>(b.x0 + dx),
+                       static_cast<int16_t>(b.y0 + dy), static_cast<uint16_t>(b.width()),
+                       static_cast<uint16_t>(b.height()));
+}
+
 }  // namespace dunelo::x11

@@ -16,6 +16,7 @@
 
 #include "core/bitmap.h"
 #include "core/color.h"
+#include "platform/x11/render/box.h"
 
 namespace dunelo::x11 {
 
@@ -115,6 +116,11 @@ ServerResource solidPicture(xcb_connection_t* c, const Color& color);
 // repeats beyond its bounds. Large images go up in strips that fit the request size limit.
 ScratchPicture uploadBitmap(xcb_connection_t* c, xcb_drawable_t anyDrawable,
                             const PictFormats& formats, const Bitmap& image);
+
+// Composites `b` of `src` (and `mask`, 0 for none) into `dst` at `b` moved by (`dx`, `dy`); an
+// empty box draws nothing.
+void composite(xcb_connection_t* c, uint8_t op, xcb_render_picture_t src, xcb_render_picture_t mask,
+               xcb_render_picture_t dst, const Box& b, int dx = 0, int dy = 0);
 
 // Sets the picture's transform and filter in one go ("bilinear" or "nearest").
 void setTransform(xcb_connection_t* c, xcb_render_picture_t picture,
