@@ -212,20 +212,12 @@ TEST(Swatches, SelectionFollowsTheStoredColourAndAClickRaisesOnlyAFaintOpacity) 
 
 // ---- Screens and write-through controls ----
 
-TEST(Screens, PermissionScreenAsksWithoutChangingFlagsAndSwitchesOnceBothAreGranted) {
+// What the grant buttons ask of the desktop is seen in the panel's test.
+TEST(Screens, TheMainScreenShowsOnlyWhileBothPermissionsAreGranted) {
   Desk desk(false);
   PopoverModel& model = desk.makeModel();
   QSignalSpy changed(&model, &PopoverModel::changed);
   EXPECT_FALSE(model.showsMainScreen());
-
-  desk.sim.setGrantOnTrustPrompt(true);
-  model.grantScreenRecording();
-  model.grantAccessibility();
-  EXPECT_EQ(desk.sim.openedURLs().size(), 1u);
-  EXPECT_EQ(desk.sim.trustPromptCount(), 1);
-  EXPECT_FALSE(model.hasScreenRecording()) << "the grant buttons only ask";
-  EXPECT_FALSE(model.hasAccessibility());
-
   desk.grant(true, false);
   model.checkAgain();
   settle();
@@ -239,66 +231,9 @@ TEST(Screens, PermissionScreenAsksWithoutChangingFlagsAndSwitchesOnceBothAreGran
   settle();
   EXPECT_GT(changed.count(), before);
   EXPECT_TRUE(model.showsMainScreen());
-
   desk.setPermissions(true, false);
   settle();
   EXPECT_FALSE(model.showsMainScreen()) << "losing one switches back";
-}
-
-TEST(Controls, OpeningWritesNothingAndEachControlWritesThroughClampedAndAnnouncedOnce) {
-  Desk desk;
-  desk.settings->blurRadius = 250.0;  // from an older version
-  const size_t writes = desk.defaults.writeCount();
-  PopoverModel& bare = desk.makeModel(false);
-  EXPECT_FALSE(bare.hasCheckForUpdates());
-  bare.checkForUpdates();
-  EXPECT_EQ(desk.sim.updateCheckCount(), 0) << "no update row without a callback";
-  PopoverModel& model = desk.makeModel(true);
-  EXPECT_TRUE(model.hasCheckForUpdates());
-  EXPECT_DOUBLE_EQ(model.blurRadius(), 250.0);
-  EXPECT_EQ(desk.defaults.writeCount(), writes) << "showing a value is not a write";
-
-  std::vector<bool> seen;
-  QObject::connect(&model, &PopoverModel::changed, [&] { seen.push_back(model.isActive()); });
-  model.togglePower();
-  model.toggleGrayscale();
-  settle();
-  EXPECT_EQ(seen, std::vector<bool>{true}) << "coalesced per turn, read after the value is stored";
-
-  std::vector<ShakeSensitivity> assigned;
-  auto token = desk.settings->shakeSensitivity.publisher().dropFirst().sink(
-      [&](ShakeSensitivity s) { assigned.push_back(s); });
-  EXPECT_EQ(model.sensitivityOptions(), (QStringList{"Low", "Medium", "High"}));
-  EXPECT_EQ(model.sensitivityLabel(), "Medium");
-  model.selectSensitivity(1);  // medium, already stored: assigned all the same
-  model.selectSensitivity(0);
-  model.selectSensitivity(7);  // out of range: ignored
-  EXPECT_EQ(assigned, (std::vector{ShakeSensitivity::medium, ShakeSensitivity::low}));
-  EXPECT_EQ(desk.defaults.stringForKey("shakeSensitivity"), "low");
-  EXPECT_EQ(model.sensitivityLabel(), "Low");
-
-  EXPECT_EQ(model.modeName(), "Deep");
-  model.toggleMode();
-  EXPECT_EQ(model.modeName(), "Ambient");
-  model.toggleMode();
-  EXPECT_EQ(desk.settings->blurMode.get(), BlurMode::deep);
-  model.toggleAutoHide();
-  model.setLaunchAtLogin(true);
-  for (const char* key : {"isActive", "isGrayscale", "autoHideDockAndMenuBar", "launchAtLogin"})
-    EXPECT_TRUE(desk.defaults.boolForKey(key)) << key;
-  EXPECT_EQ(capitalized(""), "");
-
-  // The sliders never write outside their ranges.
-  model.setBlurRadius(180);
-  EXPECT_DOUBLE_EQ(desk.settings->blurRadius.get(), 100.0);
-  model.setTintOpacity(-1);
-  EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.0);
-  model.setGrainIntensity(0.9);
-  EXPECT_DOUBLE_EQ(desk.settings->grainIntensity.get(), 0.5);
-  model.setTintOpacity(std::nan(""));
-  EXPECT_DOUBLE_EQ(desk.settings->tintOpacity.get(), 0.0);
-  model.quit();
-  EXPECT_EQ(desk.quits, 1) << "quit uses the given callback";
 }
 
 // ---- Desktop entries ----
