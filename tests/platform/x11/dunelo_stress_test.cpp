@@ -52,7 +52,8 @@ TEST(DuneloStressTest, OverlayKeepsItsPlaceWhileAHundredWindowsChurn) {
   ASSERT_TRUE(
       session.runUntil([&] { return session.desktop().tree().clients().size() >= kWindows; }, 30));
   session.activate(windows.back());
-  ASSERT_TRUE(session.runUntil([&] { return session.coordinator->blurEngine.isFollowingChanges(); }));
+  ASSERT_TRUE(
+      session.runUntil([&] { return session.coordinator->blurEngine.isFollowingChanges(); }));
 
   // A tick that missed is "late" when the server had already restacked another window or
   // changed the active one by the time the tick ran, but Dunelo had not been told yet (the events
