@@ -2,11 +2,8 @@
 // a panel, two xterms full of text, and real input through XTEST. Each case switches Dunelo on
 // with a mouse shake, moves the focus by a click and by an EWMH activation request, and switches
 // it off again, judging by the server's stacking order and by the pixels on the screen.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <xcb/xcb.h>
 
@@ -22,9 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/x11/dunelo_process.h"
 #include "platform/x11/fake_input.h"
 #include "platform/x11/x_server.h"
-#include "support/scratch_dir.h"
 
 namespace dunelo {
 namespace {
@@ -98,10 +95,9 @@ struct Shot {
 class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
  protected:
   void SetUp() override {
-    setenv("HOME", home_.path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", home_.file("config").c_str(), 1);
-    mkdir(home_.file("runtime").c_str(), 0700);
-    setenv("XDG_RUNTIME_DIR", home_.file("runtime").c_str(), 1);
+    // The window managers start with the home Dunelo gets.
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+      setenv(v, home_.env[v].c_str(), 1);
     // The first line keeps i3 from reading it as an old (v3) file and adding a bar of its own.
     testing::writeFile(home_.file("i3.conf"),
                        "# i3 config file (v4)\nfont pango:monospace 8\nfocus_follows_mouse no\n");
@@ -129,26 +125,18 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
     server_.start(argv);
     if (!server_.waitForWindowManager()) return "the window manager did not manage a window";
     if (!d.compositor.empty()) server_.start(d.compositor);
-    if (d.composites && !waitFor([&] { return compositorOwner() != XCB_NONE; }, 20))
-      return "no compositor took _NET_WM_CM_S0";
+    auto composited = [&] {
+      auto* r = xcb_get_selection_owner_reply(
+          client_.xcb(), xcb_get_selection_owner(client_.xcb(), client_.atom("_NET_WM_CM_S0")),
+          nullptr);
+      const bool owned = r && r->owner != XCB_NONE;
+      free(r);
+      return owned;
+    };
+    if (d.composites && !waitFor(composited, 20)) return "no compositor took _NET_WM_CM_S0";
     server_.start({"tint2"});
     if (!waitFor([&] { return panel() != XCB_NONE; }, 10)) return "tint2 mapped no dock window";
     return "";
-  }
-  xcb_window_t compositorOwner() {
-    auto* r = xcb_get_selection_owner_reply(
-        client_.xcb(), xcb_get_selection_owner(client_.xcb(), client_.atom("_NET_WM_CM_S0")),
-        nullptr);
-    const xcb_window_t owner = r ? r->owner : XCB_NONE;
-    free(r);
-    return owner;
-  }
-
-  // A client in _NET_CLIENT_LIST whose name or window type matches.
-  xcb_window_t findClient(const std::function<bool(xcb_window_t)>& match) {
-    for (xcb_window_t w : windowsOf(client_.root(), "_NET_CLIENT_LIST"))
-      if (match(w)) return w;
-    return XCB_NONE;
   }
   std::vector<xcb_window_t> windowsOf(xcb_window_t window, const std::string& property) {
     xcb_connection_t* c = client_.xcb();
@@ -212,7 +200,11 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
                    "seq -w 1 4000 | paste -sd ' ' | fold -w 80; exec sleep 100000"});
     xcb_window_t found = XCB_NONE;
     waitFor(
-        [&] { return (found = findClient([&](xcb_window_t w) { return nameOf(w) == title; })); },
+        [&] {
+          for (xcb_window_t w : windowsOf(client_.root(), "_NET_CLIENT_LIST"))
+            if (nameOf(w) == title) found = w;
+          return found != XCB_NONE;
+        },
         10);
     return found;
   }
@@ -315,16 +307,7 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
   void startDunelo() {
     std::filesystem::create_directories(home_.file("config/dunelo"));
     testing::writeFile(home_.file("config/dunelo/defaults.json"), "{\"isActive\": false}");
-    std::vector<std::string> env = {"HOME=" + home_.path(),
-                                    "XDG_CONFIG_HOME=" + home_.file("config"),
-                                    "XDG_RUNTIME_DIR=" + home_.file("runtime"),
-                                    "PATH=/usr/bin:/bin", "DISPLAY=" + server_.display()};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = DUNELO_PROGRAM;
-    char* argv[] = {program.data(), nullptr};
-    posix_spawn(&dunelo_, program.c_str(), nullptr, nullptr, argv, envp.data());
+    dunelo_ = testing::spawnProgram({DUNELO_PROGRAM}, home_.env, -1, home_.file("stderr"));
   }
   // Whether the active window satisfies `ok` and stays the same for a second (within 8 s).
   bool focusHolds(const std::function<bool(xcb_window_t)>& ok) {
@@ -353,10 +336,10 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
     client_.flush();
   }
 
-  testing::ScratchDir home_;
   XServer server_{XServer::Options{.width = 1280, .height = 800, .windowManager = false}};
   TestClient client_{server_.display()};
   testing::FakeInput input_{server_.display()};
+  testing::DuneloHome home_{server_.display()};
   pid_t dunelo_ = -1;
   std::string shots_;
 };

@@ -69,16 +69,15 @@ class DuneloSession {
     return loop().runUntil(done, timeout);
   }
 
-  // A managed application window of process `pid`; activated unless `activate` is false.
-  xcb_window_t openWindow(int x, int y, int32_t pid, const std::string& wmClass,
-                          bool activateIt = true) {
+  // A managed, active application window of process `pid`.
+  xcb_window_t openWindow(int x, int y, int32_t pid, const std::string& wmClass) {
     const xcb_window_t id = client_.createWindow(x, y, 320, 220, pid, "app", wmClass);
     EXPECT_TRUE(runUntil([&] {
       const x11::ClientInfo* c = desktop().tree().client(id);
       const x11::TopLevel* f = c ? desktop().tree().topLevel(c->frame) : nullptr;
       return f && c->frame != id && f->mapped;
     })) << "the window manager did not take the window";
-    if (activateIt) activate(id);
+    activate(id);
     return id;
   }
   void activate(xcb_window_t window) {
@@ -113,27 +112,17 @@ class DuneloSession {
   bool overlaysDirectlyBelowActiveFrame() {
     composition->connection().sync();
     xcb_grab_server(client_.xcb());
-    const bool inPlace = overlaysDirectlyBelowActiveFrameNow();
+    const std::vector<xcb_window_t> order = client_.stacking(), own = overlays();
+    const auto target = std::find(order.begin(), order.end(), activeFrame());
+    bool inPlace =
+        target != order.end() && !own.empty() && target - order.begin() >= long(own.size());
+    for (size_t n = 1; inPlace && n <= own.size(); ++n)
+      inPlace = std::count(own.begin(), own.end(), *(target - long(n))) == 1 &&
+                client_.isViewable(*(target - long(n)));
     xcb_ungrab_server(client_.xcb());
     client_.flush();
     return inPlace;
   }
-  bool overlaysDirectlyBelowActiveFrameNow() {
-    const xcb_window_t frame = activeFrame();
-    if (frame == XCB_NONE) return false;
-    const std::vector<xcb_window_t> order = client_.stacking();
-    const std::vector<xcb_window_t> own = overlays();
-    auto target = std::find(order.begin(), order.end(), frame);
-    if (target == order.end() || own.empty()) return false;
-    size_t below = 0;
-    for (auto it = target; it != order.begin() && below < own.size(); ++below) {
-      --it;
-      if (std::find(own.begin(), own.end(), *it) == own.end()) return false;
-    }
-    return below == own.size() &&
-           std::all_of(own.begin(), own.end(), [&](xcb_window_t w) { return isViewable(w); });
-  }
-  bool isViewable(xcb_window_t window) { return client_.isViewable(window); }
 
   LogCapture log;
   std::unique_ptr<X11Composition> composition;

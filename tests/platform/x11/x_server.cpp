@@ -166,7 +166,6 @@ TestClient::TestClient(const std::string& display) : c_(xcb_connect(display.c_st
 }
 
 TestClient::~TestClient() {
-  for (auto* e : pending_) free(e);
   xcb_disconnect(c_);
 }
 
@@ -290,23 +289,6 @@ bool TestClient::isViewable(xcb_window_t window) {
   Freed<xcb_get_window_attributes_reply_t> a{
       xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window), nullptr)};
   return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
-void TestClient::selectButtonPress(xcb_window_t window) {
-  const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-  xcb_change_window_attributes(c_, window, XCB_CW_EVENT_MASK, &mask);
-  xcb_flush(c_);
-}
-
-bool TestClient::sawButtonPress(xcb_window_t window) {
-  bool seen = false;
-  while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
-    if ((e->response_type & 0x7f) == XCB_BUTTON_PRESS &&
-        reinterpret_cast<xcb_button_press_event_t*>(e)->event == window)
-      seen = true;
-    free(e);
-  }
-  return seen;
 }
 
 void TestClient::click(int x, int y) {

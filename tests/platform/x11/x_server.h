@@ -83,10 +83,6 @@ class TestClient {
   // Whether `window` and all its ancestors are mapped.
   bool isViewable(xcb_window_t window);
   xcb_atom_t atom(const std::string& name);
-  // Listens for button presses on `window`.
-  void selectButtonPress(xcb_window_t window);
-  // Drains this connection's events; true when a ButtonPress on `window` was among them.
-  bool sawButtonPress(xcb_window_t window);
   // Clicks the first button at root position (x, y) through XTEST.
   void click(int x, int y);
   void flush() { xcb_flush(c_); }
@@ -96,7 +92,6 @@ class TestClient {
  private:
   xcb_connection_t* c_;
   xcb_window_t root_ = XCB_NONE;
-  std::vector<xcb_generic_event_t*> pending_;
 };
 
 }  // namespace dunelo::x11::testing
