@@ -87,11 +87,9 @@ XServer::XServer(const Options& options) {
 }
 
 bool XServer::waitForWindowManager() {
-  xcb_connection_t* c = xcb_connect(display_.c_str(), nullptr);
-  if (xcb_connection_has_error(c)) {
-    xcb_disconnect(c);
-    return false;
-  }
+  if (!probeClient_) probeClient_ = xcb_connect(display_.c_str(), nullptr);
+  xcb_connection_t* c = probeClient_;
+  if (xcb_connection_has_error(c)) return false;
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
   Freed<xcb_intern_atom_reply_t> atom{
       xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 24, "_NET_SUPPORTING_WM_CHECK"), nullptr)};
@@ -125,13 +123,16 @@ bool XServer::waitForWindowManager() {
     for (int i = 0; i < xcb_get_property_value_length(prop.p) / 4; ++i) managed |= ids[i] == probe;
   }
   ready = ready && managed;
+  // A manager that lags behind (under load) still moves and resizes the probe after it is gone.
+  // Were the connection closed, the server would hand the same ids to the next client, and the
+  // manager's late requests would shrink that client's first window to the probe's size.
   xcb_destroy_window(c, probe);
   xcb_flush(c);
-  xcb_disconnect(c);
   return ready;
 }
 
 XServer::~XServer() {
+  if (probeClient_) xcb_disconnect(probeClient_);
   std::vector<pid_t> children(started_.rbegin(), started_.rend());
   children.insert(children.end(), {wm_, xvfb_});
   for (pid_t pid : children) {

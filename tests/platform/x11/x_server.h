@@ -50,6 +50,9 @@ class XServer {
   pid_t wm_ = -1;
   std::vector<pid_t> started_;
   std::string display_;
+  // Made the probe windows of `waitForWindowManager`; open until the server stops, so that the
+  // ids of those windows, which the window manager may still act on, go to no other client.
+  xcb_connection_t* probeClient_ = nullptr;
   bool ok_ = false;
 };
 
