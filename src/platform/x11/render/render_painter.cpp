@@ -246,6 +246,8 @@ void BlurPainter::configureFor(const OverlayVisualState& state, const MaterialLo
   originY_ = state.frame.y;
   frame_ = makeScratchPicture(c_, window_, width_, height_, 24, ctx_.formats().rgb24);
   effected_ = {};
+  fadeBlend_ = {};
+  lastAlpha_ = -1;
   overlayGrain_.reset();
   blur_.configure(
       frame_.pixmap.id(), ctx_.formats().rgb24, width_, height_,
@@ -440,6 +442,7 @@ void BlurPainter::drawFrame() {
   effectedStale_ = false;
   grainDirty_ = false;
   outputDirty_ = false;
+  lastAlpha_ = alpha;
 
   ++ctx_.stats().frames;
   fence_ = xcb_get_input_focus(c_).sequence;
@@ -526,15 +529,31 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
     effected_ = {};
     grainAtOpacity_ = {};
   }
-  if (!overlayGrain) overlayGrain_.reset();
+  if (!overlayGrain) {
+    overlayGrain_.reset();
+    fadeBlend_ = {};
+  }
   if (overlayGrain) {
     if (grainDirty_ || !overlayGrain_.isReady()) {
       overlayGrain_.setGrain(window_, grain_.id(), s.grainOpacity, width_, height_);
     }
-    // The split carries the window alpha: a new alpha makes it again wherever the window shows,
-    // at half size.
-    const Box split = alpha != overlayGrain_.preparedAlpha() ? visibleBox_ : content;
-    overlayGrain_.prepare(blur_.halfResult(), blur_.halfWidth(), blur_.halfHeight(), split, alpha);
+    const bool fading = lastAlpha_ >= 0 && alpha != lastAlpha_;
+    if (!fading && !content.isEmpty()) fadeBlend_ = {};
+    if (fading || fadeBlend_) {
+      const bool fresh = !fadeBlend_;
+      if (fresh) {
+        fadeBlend_ = makeScratchPicture(c_, window_, width_, height_, 32, ctx_.formats().argb32);
+      }
+      const Box redo = fresh || overlayGrain_.preparedAlpha() != 1 ? visibleBox_ : content;
+      overlayGrain_.prepare(blur_.halfResult(), blur_.halfWidth(), blur_.halfHeight(), redo, 1);
+      overlayGrain_.draw(fadeBlend_.id(), redo);
+    } else {
+      // The split carries the window alpha: a new alpha makes it again wherever the window
+      // shows, at half size.
+      const Box split = alpha != overlayGrain_.preparedAlpha() ? visibleBox_ : content;
+      overlayGrain_.prepare(blur_.halfResult(), blur_.halfWidth(), blur_.halfHeight(), split,
+                            alpha);
+    }
   } else if (grain && !content.isEmpty()) {
     // Grain blends with the effected image before the window alpha mixes in the sharp scene.
     // That image is kept while grain shows, so that a fade only mixes again.
@@ -565,13 +584,13 @@ void BlurPainter::drawOutput(const Box& content, const Box& mix, double alpha, b
                                          visible_.data());
   if (alpha <= 0) {
     // The scene alone.
-  } else if (overlayGrain) {
+  } else if (overlayGrain && !fadeBlend_) {
     overlayGrain_.draw(frame, mix);
-  } else if (grain && alpha < 1) {
-    ServerResource alphaMask = solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha));
-    composite(c_, op, effected_.id(), alphaMask.id(), frame, mix);
   } else if (grain) {
-    composite(c_, op, effected_.id(), XCB_NONE, frame, mix);
+    const xcb_render_picture_t kept = overlayGrain ? fadeBlend_.id() : effected_.id();
+    const ServerResource alphaMask =
+        alpha < 1 ? solidPicture(c_, Color::deviceRGB(0, 0, 0, alpha)) : ServerResource{};
+    composite(c_, op, kept, alphaMask.id(), frame, mix);
   } else {
     // The chain carries the alpha: its result is the blur's share of the mix.
     blur_.drawResult(frame, op, XCB_NONE, mix);

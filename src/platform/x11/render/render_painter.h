@@ -145,6 +145,12 @@ class BlurPainter final : public OverlayPainter {
   OverlayGrain overlayGrain_;
   // Any other grain blend: the blurred, effected and grainy image at full size.
   ScratchPicture effected_;
+  // The overlay-blended grain at full size without the window alpha, made when the alpha
+  // changes (a fade) so that each further fade step only mixes it with the scene; dropped at the
+  // first change of the scene at a steady alpha, which the split carrying the alpha redraws for
+  // less.
+  ScratchPicture fadeBlend_;
+  double lastAlpha_ = -1;  // the alpha of the last frame drawn; negative before the first
   // The window alpha multiplied into the blur chain with the other effects (so that the mix is
   // a single draw), or 1 while grain shows, which must be blended before the alpha.
   double chainAlpha_ = -1;

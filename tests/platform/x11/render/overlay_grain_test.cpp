@@ -136,24 +136,47 @@ TEST_F(OverlayGrainTest, PartialRedrawsAndFadesKeepTheBlendExact) {
   state.grainImage = grain_;
   state.grainOpacity = 0.6;
   paintAndCapture(state);
-  // A change at odd coordinates, away from the edges: only the pixels around it are blended
-  // again, from half-size pixels it shares with unchanged ones.
-  h_->draw(background_, kWidth, kHeight, [](int x, int y) {
-    return (x >= 33 && x < 71 && y >= 151 && y < 187) ? 0xf8e020u : ramps(x, y);
-  });
-  ASSERT_TRUE(h_->waitForFrames(1));
-  h_->settle(0.02);
-  const Image partial = h_->capture(screen());
-  // A fade out and back (the blend is made again for each alpha) gives the same pixels.
+  // Changes at odd coordinates, away from the edges: only the pixels around them are blended
+  // again, from half-size pixels they share with unchanged ones.
+  auto changeBehind = [&](int x0, int y0, int x1, int y1, uint32_t colour) {
+    h_->draw(background_, kWidth, kHeight, [=](int x, int y) {
+      return (x >= x0 && x < x1 && y >= y0 && y < y1) ? colour : ramps(x, y);
+    });
+    EXPECT_TRUE(h_->waitForFrames(1));
+    h_->settle(0.02);
+    return h_->capture(screen());
+  };
+  const Image partial = changeBehind(33, 151, 71, 187, 0xf8e020u);
+  // The middle of a fade, where the second step only mixes again, and its end, which gives the
+  // same pixels as before it.
   state.alpha = 0.5;
-  paintAndCapture(state);
+  const Image half = paintAndCapture(state);
+  state.alpha = 0.7;
+  const Image later = paintAndCapture(state);
   state.alpha = 1;
   EXPECT_TRUE(identical(partial, paintAndCapture(state), screen()));
+  // A change behind at a steady alpha just after a fade step.
+  state.alpha = 0.5;
+  paintAndCapture(state);
+  state.alpha = 0.7;
+  paintAndCapture(state);
+  const Image steady = changeBehind(201, 31, 247, 65, 0x2040d0u);
 
+  OverlayVisualState sceneState = state;
+  sceneState.alpha = 0;
+  const Image scene = paintAndCapture(sceneState);
   OverlayVisualState plainState = state;
+  plainState.alpha = 1;
   plainState.grainOpacity = 0;
   const Image plain = paintAndCapture(plainState);
-  EXPECT_LE(largestError(partial, plain, plain, 0.6, 1.0), 2);
+  EXPECT_LE(largestError(steady, plain, scene, 0.6, 0.7), 2);
+  // The first change alone, as the screen showed it through the fade.
+  changeBehind(33, 151, 71, 187, 0xf8e020u);
+  const Image firstPlain = h_->capture(screen());
+  const Image firstScene = paintAndCapture(sceneState);
+  EXPECT_LE(largestError(partial, firstPlain, firstPlain, 0.6, 1.0), 2);
+  EXPECT_LE(largestError(half, firstPlain, firstScene, 0.6, 0.5), 2);
+  EXPECT_LE(largestError(later, firstPlain, firstScene, 0.6, 0.7), 2);
 }
 
 }  // namespace
