@@ -87,7 +87,9 @@ class GnomeAccessibility::Observer final : public WindowChangeNotifier {
     const auto frame = frame_;
     remember();
     if (focused_ != window) {
-      if (focused_) focusChanged();
+      // Also when the focused window closed and the application has no other: the tracker must
+      // not keep the frame of a window that is gone.
+      focusChanged();
       return;
     }
     if (frame && frame_) frameChanged(frame->origin != frame_->origin, frame->size != frame_->size);

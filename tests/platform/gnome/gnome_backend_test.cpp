@@ -223,6 +223,11 @@ TEST_F(GnomeDesktopTest, FocusedWindowsAndTheirNotifications) {
   report({other, resized, a}, 3);  // another application: its window is not ours to announce
   EXPECT_THAT(heard,
               ElementsAre(kFocusedWindowChanged, kMainWindowChanged, kWindowMoved, kWindowResized));
+  // The application's last window closes: announced, so no frame of a gone window is kept.
+  report({other}, 3);
+  EXPECT_EQ(accessibility.focusedWindow(10), std::nullopt);
+  EXPECT_EQ(heard.size(), 6u);
+  report({other, resized, a}, 3);
   // In the background, the application's focused window is the one it focused last, in the
   // top-left space of the primary monitor (which starts at x = 100).
   EXPECT_EQ(accessibility.focusedWindow(10), 2u);
