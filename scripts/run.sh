@@ -160,13 +160,19 @@ shot 05-other-window "the overlay follows: now directly below the second xterm"
 
 # The same under a compositing window manager: xfwm4 with its compositor on (Xfce's default)
 # replaces openbox (the test desktops: scripts/install-deps.sh --test).
-if command -v xfwm4 >/dev/null && command -v dbus-run-session >/dev/null; then
+if command -v xfwm4 >/dev/null && command -v dbus-daemon >/dev/null; then
   xdotool key ctrl+alt+d
   sleep 1
   say "pressed Ctrl+Alt+D: off; isActive=$(isActive)"
   oldCheck=$(xprop -root _NET_SUPPORTING_WM_CHECK)
   kill "$openbox_pid"
-  dbus-run-session -- xfwm4 --compositor=on >"$work/xfwm4.log" 2>&1 &
+  # A session bus of its own, stopped with the demo (dbus-run-session would leave its bus behind
+  # when it is killed); no accessibility bus.
+  dbus-daemon --session --nofork --print-address=5 5>"$work/bus" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/bus" ] && break; sleep 0.1; done
+  DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus") NO_AT_BRIDGE=1 \
+    xfwm4 --compositor=on >"$work/xfwm4.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
     check=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null || true)
