@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "overlay/grain_image.h"
-#include "platform/x11/render/private_display.h"
-#include "platform/x11/render/render_harness.h"
+#include "platform/x11/render/private_display_test.h"
 #include "platform/x11/render/xsettings_blob.h"
 #include "platform/x11/x11_desktop.h"
 
@@ -73,19 +72,12 @@ class FakeSettingsDaemon {
   xcb_atom_t settings_ = XCB_NONE;
 };
 
-class BlurPainterTest : public ::testing::Test {
+class BlurPainterTest : public PrivateDisplayTest<kWidth, kHeight> {
  protected:
-  static void SetUpTestSuite() { display_ = new PrivateDisplay(kWidth, kHeight); }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
-
+  void prepareDisplay() override { setRootBackground(display_->name(), kRootColor); }
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
-    setRootBackground(display_->name(), kRootColor);
-    h_ = std::make_unique<RenderHarness>(display_->name());
-    ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
+    PrivateDisplayTest::SetUp();
+    if (unusable()) return;
     background_ = h_->createWindow(4, 24, kBackgroundWidth, kBackgroundHeight, checker);
     focused_ = h_->createWindow(220, 170, 200, 140, stripes);
     h_->raise(h_->frameOf(focused_));
@@ -109,20 +101,13 @@ class BlurPainterTest : public ::testing::Test {
     return h_->capture(screen());
   }
 
-  static Box screen() { return {0, 0, kWidth, kHeight}; }
   // A corner of the background far (more than the blur's reach) from the focused window.
   static Box farBackground() { return {8, 60, 130, 140}; }
   static Box bottomBand() { return {8, kHeight - 30, 130, kHeight - 4}; }
   static Box topBand() { return {8, 2, 130, 20}; }
 
-  static PrivateDisplay* display_;
-  std::unique_ptr<RenderHarness> h_;
-  xcb_window_t background_ = XCB_NONE;
-  xcb_window_t focused_ = XCB_NONE;
   Box focusedArea_;
 };
-
-PrivateDisplay* BlurPainterTest::display_ = nullptr;
 
 TEST_F(BlurPainterTest, FocusedWindowStaysSharpWhileTheBackdropLosesItsDetail) {
   const Image off = h_->capture(screen());

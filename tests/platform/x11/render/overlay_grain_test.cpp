@@ -9,8 +9,7 @@
 #include <string>
 
 #include "overlay/grain_image.h"
-#include "platform/x11/render/private_display.h"
-#include "platform/x11/render/render_harness.h"
+#include "platform/x11/render/private_display_test.h"
 
 namespace dunelo::x11::testing {
 namespace {
@@ -30,18 +29,11 @@ double channel(uint32_t pixel, int shift) {
   return static_cast<double>((pixel >> shift) & 0xff) / 255.0;
 }
 
-class OverlayGrainTest : public ::testing::Test {
+class OverlayGrainTest : public PrivateDisplayTest<kWidth, kHeight> {
  protected:
-  static void SetUpTestSuite() { display_ = new PrivateDisplay(kWidth, kHeight); }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
-
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
-    h_ = std::make_unique<RenderHarness>(display_->name());
-    ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
+    PrivateDisplayTest::SetUp();
+    if (unusable()) return;
     background_ = h_->createPlainWindow(0, 0, kWidth, kHeight, ramps);
     focused_ = h_->createPlainWindow(101, 81, 60, 40, [](int, int) { return 0x808080u; });
     h_->settle();
@@ -82,16 +74,8 @@ class OverlayGrainTest : public ::testing::Test {
     return worst;
   }
 
-  static Box screen() { return {0, 0, kWidth, kHeight}; }
-
-  static PrivateDisplay* display_;
-  std::unique_ptr<RenderHarness> h_;
-  xcb_window_t background_ = XCB_NONE;
-  xcb_window_t focused_ = XCB_NONE;
   std::shared_ptr<const Bitmap> grain_;
 };
-
-PrivateDisplay* OverlayGrainTest::display_ = nullptr;
 
 TEST_F(OverlayGrainTest, MatchesTheExactOverlayBlendWithinTwoLevels) {
   struct Case {
