@@ -100,6 +100,12 @@ class BlurPainterTest : public PrivateDisplayTest<kWidth, kHeight> {
     h_->settle(0.05);
     return h_->capture(screen());
   }
+  // Paints `state` on the overlay already shown and captures its next frame.
+  Image repaint(const OverlayVisualState& state) {
+    h_->paint(state);
+    EXPECT_TRUE(h_->waitForFrames(1));
+    return h_->capture(screen());
+  }
 
   // A corner of the background far (more than the blur's reach) from the focused window.
   static Box farBackground() { return {8, 60, 130, 140}; }
@@ -148,9 +154,7 @@ TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
 
   // Half way: a mix of the two, neither the scene nor the blur.
   state.alpha = 0.5;
-  h_->paint(state);
-  ASSERT_TRUE(h_->waitForFrames(1));
-  const Image half = h_->capture(screen());
+  const Image half = repaint(state);
   EXPECT_TRUE(identical(off, half, focusedArea_));
   const double energy = highFrequencyEnergy(half, farBackground());
   EXPECT_GT(energy, highFrequencyEnergy(off, farBackground()) * 0.3);
@@ -165,9 +169,7 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     SCOPED_TRACE("grayscale at 1 removes all colour behind, the focused window keeps its own");
     OverlayVisualState state = h_->defaultState();
     state.grayscaleOpacity = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image grey = h_->capture(screen());
+    const Image grey = repaint(state);
     EXPECT_GT(maxChroma(plain, farBackground()), 40);
     EXPECT_LE(maxChroma(grey, farBackground()), 3);
     EXPECT_TRUE(identical(off, grey, focusedArea_));
@@ -178,9 +180,7 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     state.tintColors = {Color::deviceRGB(1, 0, 0, 1), Color::deviceRGB(1, 0, 0, 0.4),
                         Color::deviceRGB(1, 0, 0, 0)};
     state.tintOpacity = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image tinted = h_->capture(screen());
+    const Image tinted = repaint(state);
     const Rgb bottomBefore = meanColor(plain, bottomBand());
     const Rgb bottomAfter = meanColor(tinted, bottomBand());
     EXPECT_GT(bottomAfter.r - bottomBefore.r, 40);
@@ -196,14 +196,10 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     OverlayVisualState state = h_->defaultState();
     state.grainImage = makeGrainImage(kWidth, kHeight);
     ASSERT_TRUE(state.grainImage);
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const double quiet = greenDeviation(h_->capture(screen()), farBackground());
+    const double quiet = greenDeviation(repaint(state), farBackground());
     EXPECT_NEAR(quiet, greenDeviation(plain, farBackground()), 0.5);
     state.grainOpacity = 0.5;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image grainy = h_->capture(screen());
+    const Image grainy = repaint(state);
     EXPECT_GT(greenDeviation(grainy, farBackground()), quiet + 1);
     EXPECT_GT(highFrequencyEnergy(grainy, farBackground()),
               highFrequencyEnergy(plain, farBackground()) + 2);
@@ -211,13 +207,9 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
 
     // A fade re-mixes the kept grainy image with the scene and comes back to the same pixels.
     state.alpha = 0.5;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    EXPECT_FALSE(identical(grainy, h_->capture(screen()), farBackground()));
+    EXPECT_FALSE(identical(grainy, repaint(state), farBackground()));
     state.alpha = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    EXPECT_TRUE(identical(grainy, h_->capture(screen()), screen()));
+    EXPECT_TRUE(identical(grainy, repaint(state), screen()));
   }
 }
 
