@@ -100,12 +100,6 @@ class BlurPainterTest : public PrivateDisplayTest<kWidth, kHeight> {
     h_->settle(0.05);
     return h_->capture(screen());
   }
-  // Paints `state` on the overlay already shown and captures its next frame.
-  Image repaint(const OverlayVisualState& state) {
-    h_->paint(state);
-    EXPECT_TRUE(h_->waitForFrames(1));
-    return h_->capture(screen());
-  }
 
   // A corner of the background far (more than the blur's reach) from the focused window.
   static Box farBackground() { return {8, 60, 130, 140}; }
@@ -446,12 +440,6 @@ TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
   EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
 }
-
-}  // namespace
-}  // namespace dunelo::x11::testing
-
-namespace dunelo::x11::testing {
-namespace {
 
 // The painter behind the backend's overlay surfaces: the surface's own stacking, fades and
 // effect setters drive what the screen shows.

@@ -29,6 +29,14 @@ class PrivateDisplayTest : public ::testing::Test {
   virtual void prepareDisplay() {}
   bool unusable() const { return IsSkipped() || HasFatalFailure(); }
 
+  // Paints `state` on the overlay already shown and captures its next frame, `settle` s later.
+  Image repaint(const OverlayVisualState& state, double settle = 0) {
+    h_->paint(state);
+    EXPECT_TRUE(h_->waitForFrames(1));
+    if (settle > 0) h_->settle(settle);
+    return h_->capture(screen());
+  }
+
   static Box screen() { return {0, 0, Width, Height}; }
 
   static inline std::unique_ptr<PrivateDisplay> display_;
