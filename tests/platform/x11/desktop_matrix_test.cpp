@@ -28,6 +28,7 @@
 namespace dunelo {
 namespace {
 
+using testing::waitFor;
 using x11::testing::TestClient;
 using x11::testing::XServer;
 
@@ -65,15 +66,6 @@ const Desktop kDesktops[] = {
     {"i3", {"i3", "-c", "{config}"}, false, false, kAltTab},  // bound in the test's config
     {"fluxbox", {"fluxbox"}, false, false, kAltTab},
 };
-
-bool waitFor(const std::function<bool()>& done, double seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return done();
-}
 
 // The screen's pixels as 0xRRGGBB.
 struct Shot {
@@ -192,20 +184,22 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
   // The first viewable top-level, top-level's child or grandchild (a window inside a frame) that
   // matches: the window itself.
   xcb_window_t findInTree(const std::function<bool(xcb_window_t)>& match) {
-    std::function<xcb_window_t(xcb_window_t, int)> search = [&](xcb_window_t w, int depth) {
-      if (match(w)) return w;
-      xcb_window_t found = XCB_NONE;
-      if (depth == 0) return found;
-      auto* t = xcb_query_tree_reply(client_.xcb(), xcb_query_tree(client_.xcb(), w), nullptr);
-      for (int i = 0; t && i < xcb_query_tree_children_length(t) && !found; ++i)
-        found = search(xcb_query_tree_children(t)[i], depth - 1);
-      free(t);
-      return found;
-    };
     for (xcb_window_t w : client_.stacking())
       if (client_.isViewable(w))
-        if (const xcb_window_t found = search(w, 2)) return found;
+        if (const xcb_window_t found = findBelow(w, 2, match)) return found;
     return XCB_NONE;
+  }
+  // `w` or its first descendant down to `depth` levels that matches; XCB_NONE when none does.
+  xcb_window_t findBelow(xcb_window_t w, int depth,
+                         const std::function<bool(xcb_window_t)>& match) {
+    if (match(w)) return w;
+    xcb_window_t found = XCB_NONE;
+    if (depth == 0) return found;
+    auto* t = xcb_query_tree_reply(client_.xcb(), xcb_query_tree(client_.xcb(), w), nullptr);
+    for (int i = 0; t && i < xcb_query_tree_children_length(t) && !found; ++i)
+      found = findBelow(xcb_query_tree_children(t)[i], depth - 1, match);
+    free(t);
+    return found;
   }
   xcb_window_t active() {
     auto a = windowsOf(client_.root(), "_NET_ACTIVE_WINDOW");
@@ -248,21 +242,14 @@ class DesktopMatrixTest : public ::testing::TestWithParam<Desktop> {
     return out;
   }
   bool topLevelHolds(xcb_window_t top, xcb_atom_t mark) {
-    std::function<bool(xcb_window_t, int)> marked = [&](xcb_window_t w, int depth) {
-      auto* p = xcb_get_property_reply(
-          client_.xcb(), xcb_get_property(client_.xcb(), 0, w, mark, XCB_ATOM_CARDINAL, 0, 1),
-          nullptr);
-      const bool has = p && p->value_len > 0;
-      free(p);
-      if (has || depth == 0) return has;
-      auto* t = xcb_query_tree_reply(client_.xcb(), xcb_query_tree(client_.xcb(), w), nullptr);
-      bool found = false;
-      for (int i = 0; t && i < xcb_query_tree_children_length(t) && !found; ++i)
-        found = marked(xcb_query_tree_children(t)[i], depth - 1);
-      free(t);
-      return found;
-    };
-    return marked(top, 2);
+    return findBelow(top, 2, [&](xcb_window_t w) {
+             auto* p = xcb_get_property_reply(
+                 client_.xcb(),
+                 xcb_get_property(client_.xcb(), 0, w, mark, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+             const bool has = p && p->value_len > 0;
+             free(p);
+             return has;
+           }) != XCB_NONE;
   }
   // Whether the overlays lie directly below the frame of `window` (only overlays in between).
   bool overlaysDirectlyBelow(xcb_window_t window) {

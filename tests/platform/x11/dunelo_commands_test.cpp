@@ -58,11 +58,7 @@ struct Background {
 // Starts Dunelo and waits until it answers.
 bool startDunelo(std::optional<Background>& instance, const DuneloHome& home) {
   instance.emplace(std::vector<std::string>{DUNELO_PROGRAM}, home, "dunelo.stderr");
-  for (int i = 0; i < 100; ++i) {
-    if (dunelo(home, {"--status"}).status == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return false;
+  return testing::waitFor([&] { return dunelo(home, {"--status"}).status == 0; }, 10);
 }
 
 // Whether a window of the window manager's named "Dunelo" (the panel) is shown.
@@ -151,11 +147,7 @@ TEST(DuneloCommands, EachCommandAndTheBusReachTheRunningDuneloAndAWatchSeesEvery
   TestClient client(server.display());
   EXPECT_FALSE(panelShown(client));
   EXPECT_EQ(dunelo(home, {"--panel"}).status, 0);
-  bool shown = false;
-  for (int i = 0; i < 100 && !shown;
-       ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50)))
-    shown = panelShown(client);
-  EXPECT_TRUE(shown) << "the panel opened";
+  EXPECT_TRUE(testing::waitFor([&] { return panelShown(client); })) << "the panel opened";
   const Finished second = dunelo(home, {});
   EXPECT_EQ(second.status, 0);
   EXPECT_EQ(second.err, "dunelo: already running; its panel was asked to open\n");

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,6 +69,14 @@ inline pid_t spawnProgram(const std::vector<std::string>& argv, const Env& env, 
   if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+// Waits up to `seconds` for `condition`, looking every 20 ms.
+inline bool waitFor(const std::function<bool()>& condition, double seconds = 5) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return condition();
 }
 
 // The exit status, or none when it did not end within `seconds` (it is killed then).

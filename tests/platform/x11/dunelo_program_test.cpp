@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -22,22 +21,14 @@ namespace {
 
 using testing::DuneloHome;
 using testing::FakeDesktop;
+using testing::waitFor;
 using testing::waitForExit;
 using x11::Box;
 using x11::testing::TestClient;
 using x11::testing::XServer;
-using Clock = std::chrono::steady_clock;
 
 pid_t startDunelo(const DuneloHome& home) {
   return testing::spawnProgram({DUNELO_PROGRAM}, home.env, -1, home.file("stderr"));
-}
-
-// Waits up to `seconds` for `condition`, looking every 20 ms.
-bool waitFor(const std::function<bool()>& condition, double seconds = 5) {
-  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition() && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return condition();
 }
 
 int clientCount(const std::string& display) {
@@ -169,10 +160,9 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   };
   home.env["PATH"] = desktop.path();
   home.env["XDG_CURRENT_DESKTOP"] = "XFCE";
-  const auto start = [&] { return startDunelo(home); };
 
   writeSettings(true);
-  pid_t pid = start();
+  pid_t pid = startDunelo(home);
   ASSERT_TRUE(waitFor(hidden, 30));
   EXPECT_TRUE(remembered());
   kill(pid, SIGTERM);
@@ -180,21 +170,21 @@ TEST(DuneloProgramTest, TheDockIsPutBackAfterAQuitAndAfterACrash) {
   EXPECT_EQ(desktop.files(), panels);
   EXPECT_FALSE(remembered());
 
-  pid = start();
+  pid = startDunelo(home);
   ASSERT_TRUE(waitFor(hidden, 30));
   ASSERT_TRUE(waitFor(remembered, 5));
   kill(pid, SIGKILL);
   waitForExit(pid, 10);
   EXPECT_TRUE(hidden());
   writeSettings(false);
-  pid = start();
+  pid = startDunelo(home);
   EXPECT_TRUE(waitFor([&] { return desktop.files() == panels && !remembered(); }, 30));
 
   // Switched on again, the panels hide; then every tool hangs.
   kill(pid, SIGTERM);
   EXPECT_EQ(waitForExit(pid, 10), 0);
   writeSettings(true);
-  pid = start();
+  pid = startDunelo(home);
   ASSERT_TRUE(waitFor(hidden, 30));
   desktop.add("xfconf-query", "exec sleep 1000");
   // The tools' own deadline ends the restore: the program still quits, far before they would.

@@ -14,44 +14,21 @@ namespace {
 TEST(HotKeyTableTest, MacKeyCodesNameTheSamePhysicalKey) {
   struct Case {
     uint32_t mac;
-    std::optional<KeySym> keysym;
+    KeySym keysym;
   };
   const Case cases[] = {
-      {0x00, XK_a},
-      {0x0B, XK_b},
-      {0x06, XK_z},
-      {0x1D, XK_0},
-      {0x12, XK_1},
-      {0x19, XK_9},
-      {0x31, XK_space},
-      {0x24, XK_Return},
-      {0x35, XK_Escape},
-      {0x30, XK_Tab},
-      {0x33, XK_BackSpace},
-      {0x75, XK_Delete},
-      {0x7A, XK_F1},
-      {0x78, XK_F2},
-      {0x6F, XK_F12},
-      {0x5A, XK_F20},
-      {0x7B, XK_Left},
-      {0x7C, XK_Right},
-      {0x7D, XK_Down},
-      {0x7E, XK_Up},
-      {0x52, XK_KP_0},
-      {0x4C, XK_KP_Enter},
-      {0x32, XK_grave},
-      {0x2A, XK_backslash},
-      // modifier keys, caps lock, the keypad's Clear, codes past the keyboard
-      {0x37, std::nullopt},
-      {0x38, std::nullopt},
-      {0x39, std::nullopt},
-      {0x47, std::nullopt},
-      {0x80, std::nullopt},
-      {0xFFFFFFFF, std::nullopt},
+      {0x00, XK_a},      {0x0B, XK_b},        {0x06, XK_z},         {0x1D, XK_0},
+      {0x12, XK_1},      {0x19, XK_9},        {0x31, XK_space},     {0x24, XK_Return},
+      {0x35, XK_Escape}, {0x30, XK_Tab},      {0x33, XK_BackSpace}, {0x75, XK_Delete},
+      {0x7A, XK_F1},     {0x78, XK_F2},       {0x6F, XK_F12},       {0x5A, XK_F20},
+      {0x7B, XK_Left},   {0x7C, XK_Right},    {0x7D, XK_Down},      {0x7E, XK_Up},
+      {0x52, XK_KP_0},   {0x4C, XK_KP_Enter}, {0x32, XK_grave},     {0x2A, XK_backslash},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(keysymForMacKeyCode(c.mac), c.keysym) << "mac key code " << c.mac;
-  }
+  // Modifier keys, caps lock, the keypad's Clear, codes past the keyboard.
+  for (uint32_t mac : {0x37u, 0x38u, 0x39u, 0x47u, 0x80u, 0xFFFFFFFFu})
+    EXPECT_EQ(keysymForMacKeyCode(mac), std::nullopt) << "mac key code " << mac;
 }
 
 TEST(HotKeyTableTest, NoTwoKeyCodesShareAKeysym) {

@@ -25,6 +25,12 @@ using dunelo::testing::writeFile;
 using testing::TestClient;
 using testing::XServer;
 
+// Position of `w` in a bottom-to-top stacking order; -1 when absent.
+long stackPos(const std::vector<xcb_window_t>& order, xcb_window_t w) {
+  const auto it = std::find(order.begin(), order.end(), w);
+  return it == order.end() ? -1 : it - order.begin();
+}
+
 // Records every state handed to the painters, per window.
 class RecordingPainterFactory final : public OverlayPainterFactory {
  public:
@@ -47,11 +53,8 @@ class RecordingPainterFactory final : public OverlayPainterFactory {
 
 class X11DesktopTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = new XServer(true); }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  static void SetUpTestSuite() { server_ = std::make_unique<XServer>(true); }
+  static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
     ASSERT_TRUE(server_->ok()) << "Xvfb and openbox must be installed (scripts/install-deps.sh)";
@@ -119,12 +122,7 @@ class X11DesktopTest : public ::testing::Test {
     return a != order.begin() && a != order.end() && *(a - 1) == below;
   }
 
-  // Position in the server's stacking order, bottom = 0; -1 when absent.
-  long stackPos(xcb_window_t w) {
-    const auto order = client_->stacking();
-    const auto it = std::find(order.begin(), order.end(), w);
-    return it == order.end() ? -1 : it - order.begin();
-  }
+  long stackPos(xcb_window_t w) { return x11::stackPos(client_->stacking(), w); }
 
   std::unique_ptr<X11OverlaySurface> makeOverlay() {
     const auto screens = desktop_->displays().screens();
@@ -132,7 +130,7 @@ class X11DesktopTest : public ::testing::Test {
     return std::unique_ptr<X11OverlaySurface>(static_cast<X11OverlaySurface*>(surface.release()));
   }
 
-  static XServer* server_;
+  static inline std::unique_ptr<XServer> server_;
   LogCapture log_;
   ScratchDir appsDir_;
   EventLoop loop_;
@@ -142,8 +140,6 @@ class X11DesktopTest : public ::testing::Test {
   CancellableBag attached_;
   std::unique_ptr<TestClient> client_;
 };
-
-XServer* X11DesktopTest::server_ = nullptr;
 
 TEST_F(X11DesktopTest, WindowListMatchesTheServersStackingFrontToBack) {
   const xcb_window_t a = openWindow(40, 60, 300, 200, 5001);
@@ -528,12 +524,6 @@ TEST_F(X11DesktopTest, ALostConnectionIsReportedOnceAndReadsFailSoftly) {
   EXPECT_TRUE(log_.contains("[X11] connection to the X server lost"));
 }
 
-}  // namespace
-}  // namespace dunelo::x11
-
-namespace dunelo::x11 {
-namespace {
-
 TEST(X11PermissionHelp, NamesEachMissingExtensionAndHowToEnableIt) {
   Extensions all;
   for (Extensions::Info* e : {&all.composite, &all.render, &all.damage, &all.xfixes, &all.res})
@@ -592,52 +582,49 @@ class X11BareServerTest : public ::testing::Test {
 // The root properties written in whatever order the test chooses.
 TEST_F(X11BareServerTest, ActivationOfAWindowListedOnlyAfterwardsIsStillAnnounced) {
   ASSERT_TRUE(server_.ok() && conn_);
-  EventLoop& loop = loop_;
-  X11Desktop& desktop = desktop_;
-  TestClient& wm = wm_;
   auto setWindows = [&](const char* property, std::vector<xcb_window_t> ids) {
-    xcb_change_property(wm.xcb(), XCB_PROP_MODE_REPLACE, wm.root(), wm.atom(property),
+    xcb_change_property(wm_.xcb(), XCB_PROP_MODE_REPLACE, wm_.root(), wm_.atom(property),
                         XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(ids.size()), ids.data());
-    wm.flush();
+    wm_.flush();
   };
-  const xcb_window_t w = wm.createWindow(10, 20, 200, 100, 4242, "tool", "Tool");
+  const xcb_window_t w = wm_.createWindow(10, 20, 200, 100, 4242, "tool", "Tool");
   std::vector<RunningApplication> activations;
-  auto token = desktop.workspace().observeActivations(
+  auto token = desktop_.workspace().observeActivations(
       [&](const RunningApplication& app) { activations.push_back(app); });
 
   setWindows("_NET_ACTIVE_WINDOW", {w});
-  EXPECT_TRUE(loop.runUntil([&] { return desktop.tree().activeWindow() == w; }, 3));
+  EXPECT_TRUE(loop_.runUntil([&] { return desktop_.tree().activeWindow() == w; }, 3));
   EXPECT_TRUE(activations.empty()) << "not a known client yet";
   setWindows("_NET_CLIENT_LIST", {w});
-  EXPECT_TRUE(loop.runUntil([&] { return !activations.empty(); }, 3));
+  EXPECT_TRUE(loop_.runUntil([&] { return !activations.empty(); }, 3));
   ASSERT_EQ(activations.size(), 1u);
   EXPECT_EQ(activations[0].pid, 4242);
   EXPECT_EQ(activations[0].bundleID, "Tool");
 
   // Without frames the client is its own top-level, and the window list and the focused window
   // agree on it.
-  EXPECT_EQ(desktop.tree().client(w)->frame, w);
-  EXPECT_EQ(desktop.accessibility().windowPosition(w), (Point{10, 20}));
-  auto list = desktop.windowList().onScreenWindows();
+  EXPECT_EQ(desktop_.tree().client(w)->frame, w);
+  EXPECT_EQ(desktop_.accessibility().windowPosition(w), (Point{10, 20}));
+  auto list = desktop_.windowList().onScreenWindows();
   ASSERT_TRUE(list);
   ASSERT_EQ(list->size(), 1u);
   EXPECT_EQ(list->front().windowNumber, static_cast<WindowNumber>(w));
   EXPECT_EQ(list->front().ownerPID, 4242);
   // No window manager check window: nothing vouches for _NET_ACTIVE_WINDOW.
-  EXPECT_FALSE(desktop.accessibility().isProcessTrusted(false));
-  EXPECT_FALSE(desktop.accessibility().canReadFocusedApplication());
+  EXPECT_FALSE(desktop_.accessibility().isProcessTrusted(false));
+  EXPECT_FALSE(desktop_.accessibility().canReadFocusedApplication());
 
   // What the user is told: none runs; then one runs (it redirects the root) that names itself,
   // with a control character, but does not publish the active window.
-  EXPECT_EQ(desktop.accessibility().trustHelp().text.rfind("No window manager is running", 0), 0u);
+  EXPECT_EQ(desktop_.accessibility().trustHelp().text.rfind("No window manager is running", 0), 0u);
   const uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
-  xcb_change_window_attributes(wm.xcb(), wm.root(), XCB_CW_EVENT_MASK, &redirect);
-  const xcb_window_t check = wm.createUnmanagedWindow(0, 0, 1, 1);
+  xcb_change_window_attributes(wm_.xcb(), wm_.root(), XCB_CW_EVENT_MASK, &redirect);
+  const xcb_window_t check = wm_.createUnmanagedWindow(0, 0, 1, 1);
   setWindows("_NET_SUPPORTING_WM_CHECK", {check});
-  xcb_change_property(wm.xcb(), XCB_PROP_MODE_REPLACE, check, wm.atom("_NET_WM_NAME"),
-                      wm.atom("UTF8_STRING"), 8, 7, "tw\x01m 2");
-  wm.flush();
-  const PermissionHelp help = desktop.accessibility().trustHelp();
+  xcb_change_property(wm_.xcb(), XCB_PROP_MODE_REPLACE, check, wm_.atom("_NET_WM_NAME"),
+                      wm_.atom("UTF8_STRING"), 8, 7, "tw\x01m 2");
+  wm_.flush();
+  const PermissionHelp help = desktop_.accessibility().trustHelp();
   EXPECT_EQ(help.text.rfind("The window manager twm 2 does not publish the active window", 0), 0u)
       << help.text;
   EXPECT_EQ(help.command, "openbox --replace &");
@@ -677,11 +664,7 @@ class X11FakeWindowManagerTest : public X11BareServerTest {
     EXPECT_TRUE(loop_.runUntil([&] { return desktop_.tree().client(w) != nullptr; }, 3));
     return w;
   }
-  long stackPos(xcb_window_t w) {
-    const auto order = wm_.stacking();
-    const auto it = std::find(order.begin(), order.end(), w);
-    return it == order.end() ? -1 : it - order.begin();
-  }
+  long stackPos(xcb_window_t w) { return x11::stackPos(wm_.stacking(), w); }
   void settle() {
     conn_->sync();
     wm_.sync();

@@ -75,12 +75,10 @@ TEST_F(X11HotKeysTest, PressWithItsModifiersReachesTheHandlerOnceOthersDoNot) {
 TEST_F(X11HotKeysTest, LockKeysDoNotHideTheHotKey) {
   Cancellable token = hotKeys.registerHotKey(kMacD, kHotKeyModifierCommand, kID);
   ASSERT_TRUE(token);
-  user.tap(XK_Num_Lock);
-  user.tap(XK_d, {XK_Super_L});
-  user.tap(XK_Caps_Lock);
-  user.tap(XK_d, {XK_Super_L});
-  user.tap(XK_Num_Lock);
-  user.tap(XK_d, {XK_Super_L});
+  for (uint32_t lock : {XK_Num_Lock, XK_Caps_Lock, XK_Num_Lock}) {
+    user.tap(lock);
+    user.tap(XK_d, {XK_Super_L});
+  }
   user.tap(XK_Caps_Lock);
   settle();
   EXPECT_EQ(pressed.size(), 3u);

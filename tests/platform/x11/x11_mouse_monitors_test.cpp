@@ -28,8 +28,7 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
         *x.connection, x.loop,
         X11MouseMonitors::Options{.useRawMotion = GetParam(),
                                   .coordinates = &displays->coordinates()});
-    global = monitors->addGlobalMonitor(
-        [this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
+    global = watch();
     local = monitors->addLocalMonitor([this](const MouseMovedEvent&) { ++localCalls; });
     ASSERT_TRUE(global);
     ASSERT_TRUE(local);
@@ -43,6 +42,15 @@ class X11MouseMonitorsTest : public ::testing::TestWithParam<bool /*useRawMotion
     user.sync();
     x.connection->sync();
     x.loop.runFor(0.1);
+  }
+  Cancellable watch() {
+    return monitors->addGlobalMonitor(
+        [this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
+  }
+  // Moves the pointer by (dx, dy) and lets the monitors hear it.
+  void move(int dx, int dy = 0) {
+    user.moveBy(dx, dy);
+    settle();
   }
   double total() const { return std::accumulate(deltas.begin(), deltas.end(), 0.0); }
 
@@ -69,13 +77,11 @@ TEST_P(X11MouseMonitorsTest, ShakeArrivesAsAlternatingHorizontalDeltasOnceEach) 
   EXPECT_EQ(monitors->source(),
             GetParam() ? X11MouseMonitors::Source::rawMotion : X11MouseMonitors::Source::polling);
   for (int dx : {40, -40, 40, -40}) {
-    user.moveBy(dx, 3);
-    settle();
+    move(dx, 3);
   }
   ASSERT_EQ(deltas, (std::vector<double>{40, -40, 40, -40}));
   EXPECT_EQ(localCalls, 0) << "movement must not be delivered twice";
-  user.moveBy(0, 25);  // vertical only
-  settle();
+  move(0, 25);  // vertical only
   EXPECT_EQ(deltas.size(), 4u);
 }
 
@@ -94,8 +100,7 @@ TEST_P(X11MouseMonitorsTest, RawMotionKeepsReportingAtTheScreenEdge) {
   user.warpTo(0, 400);
   settle();
   deltas.clear();
-  user.moveBy(-30, 0);
-  settle();
+  move(-30);
   ASSERT_EQ(user.pointerX(), 0);
   if (GetParam()) {
     EXPECT_EQ(total(), -30);
@@ -118,15 +123,12 @@ TEST_P(X11MouseMonitorsTest, BurstsOfSmallMovesAreCoalesced) {
 TEST_P(X11MouseMonitorsTest, LastMonitorGoneStopsListening) {
   global.cancel();
   EXPECT_EQ(monitors->source(), X11MouseMonitors::Source::none);
-  user.moveBy(50, 0);
-  settle();
+  move(50);
   EXPECT_TRUE(deltas.empty());
   // A new monitor starts over.
-  global =
-      monitors->addGlobalMonitor([this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
+  global = watch();
   settle();
-  user.moveBy(-50, 0);
-  settle();
+  move(-50);
   EXPECT_EQ(total(), -50);
 }
 
@@ -134,8 +136,7 @@ TEST_P(X11MouseMonitorsTest, DragsAreNotMovement) {
   // Resizing a window or scrubbing a slider back and forth: movement with a button held.
   user.button(XCB_BUTTON_PRESS, 1);
   for (int dx : {40, -40, 40, -40}) {
-    user.moveBy(dx, 0);
-    settle();
+    move(dx);
   }
   user.button(XCB_BUTTON_RELEASE, 1);
   settle();
@@ -143,23 +144,19 @@ TEST_P(X11MouseMonitorsTest, DragsAreNotMovement) {
   // Released, the mouse moves again; a wheel step in between holds nothing down.
   user.button(XCB_BUTTON_PRESS, 4);
   user.button(XCB_BUTTON_RELEASE, 4);
-  user.moveBy(40, 0);
-  settle();
+  move(40);
   EXPECT_EQ(deltas, std::vector<double>{40});
 
   // A button already down when the monitors start counts too.
   global.cancel();
   user.button(XCB_BUTTON_PRESS, 3);
-  global =
-      monitors->addGlobalMonitor([this](const MouseMovedEvent& e) { deltas.push_back(e.deltaX); });
+  global = watch();
   settle();
   deltas.clear();
-  user.moveBy(-40, 0);
-  settle();
+  move(-40);
   EXPECT_TRUE(deltas.empty());
   user.button(XCB_BUTTON_RELEASE, 3);
-  user.moveBy(-40, 0);
-  settle();
+  move(-40);
   EXPECT_EQ(deltas, std::vector<double>{-40});
 }
 
@@ -167,14 +164,12 @@ TEST_P(X11MouseMonitorsTest, DeltasAreInPointsOnAHiDPIScreen) {
   setXftDpi("192");
   settle();
   ASSERT_EQ(displays->coordinates().scale, 2.0);
-  user.moveBy(40, 0);
-  settle();
+  move(40);
   EXPECT_EQ(deltas, std::vector<double>{20});
   setXftDpi("96");
   settle();
   ASSERT_EQ(displays->coordinates().scale, 1.0);
-  user.moveBy(-40, 0);
-  settle();
+  move(-40);
   EXPECT_EQ(deltas, (std::vector<double>{20, -40}));
 }
 

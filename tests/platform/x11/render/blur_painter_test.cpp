@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "overlay/grain_image.h"
-#include "platform/x11/render/private_display.h"
-#include "platform/x11/render/render_harness.h"
+#include "platform/x11/render/private_display_test.h"
 #include "platform/x11/render/xsettings_blob.h"
 #include "platform/x11/x11_desktop.h"
 
@@ -73,19 +72,12 @@ class FakeSettingsDaemon {
   xcb_atom_t settings_ = XCB_NONE;
 };
 
-class BlurPainterTest : public ::testing::Test {
+class BlurPainterTest : public PrivateDisplayTest<kWidth, kHeight> {
  protected:
-  static void SetUpTestSuite() { display_ = new PrivateDisplay(kWidth, kHeight); }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
-
+  void prepareDisplay() override { setRootBackground(display_->name(), kRootColor); }
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
-    setRootBackground(display_->name(), kRootColor);
-    h_ = std::make_unique<RenderHarness>(display_->name());
-    ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
+    PrivateDisplayTest::SetUp();
+    if (unusable()) return;
     background_ = h_->createWindow(4, 24, kBackgroundWidth, kBackgroundHeight, checker);
     focused_ = h_->createWindow(220, 170, 200, 140, stripes);
     h_->raise(h_->frameOf(focused_));
@@ -109,20 +101,13 @@ class BlurPainterTest : public ::testing::Test {
     return h_->capture(screen());
   }
 
-  static Box screen() { return {0, 0, kWidth, kHeight}; }
   // A corner of the background far (more than the blur's reach) from the focused window.
   static Box farBackground() { return {8, 60, 130, 140}; }
   static Box bottomBand() { return {8, kHeight - 30, 130, kHeight - 4}; }
   static Box topBand() { return {8, 2, 130, 20}; }
 
-  static PrivateDisplay* display_;
-  std::unique_ptr<RenderHarness> h_;
-  xcb_window_t background_ = XCB_NONE;
-  xcb_window_t focused_ = XCB_NONE;
   Box focusedArea_;
 };
-
-PrivateDisplay* BlurPainterTest::display_ = nullptr;
 
 TEST_F(BlurPainterTest, FocusedWindowStaysSharpWhileTheBackdropLosesItsDetail) {
   const Image off = h_->capture(screen());
@@ -163,9 +148,7 @@ TEST_F(BlurPainterTest, AlphaZeroShowsTheSceneExactly) {
 
   // Half way: a mix of the two, neither the scene nor the blur.
   state.alpha = 0.5;
-  h_->paint(state);
-  ASSERT_TRUE(h_->waitForFrames(1));
-  const Image half = h_->capture(screen());
+  const Image half = repaint(state);
   EXPECT_TRUE(identical(off, half, focusedArea_));
   const double energy = highFrequencyEnergy(half, farBackground());
   EXPECT_GT(energy, highFrequencyEnergy(off, farBackground()) * 0.3);
@@ -180,9 +163,7 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     SCOPED_TRACE("grayscale at 1 removes all colour behind, the focused window keeps its own");
     OverlayVisualState state = h_->defaultState();
     state.grayscaleOpacity = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image grey = h_->capture(screen());
+    const Image grey = repaint(state);
     EXPECT_GT(maxChroma(plain, farBackground()), 40);
     EXPECT_LE(maxChroma(grey, farBackground()), 3);
     EXPECT_TRUE(identical(off, grey, focusedArea_));
@@ -193,9 +174,7 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     state.tintColors = {Color::deviceRGB(1, 0, 0, 1), Color::deviceRGB(1, 0, 0, 0.4),
                         Color::deviceRGB(1, 0, 0, 0)};
     state.tintOpacity = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image tinted = h_->capture(screen());
+    const Image tinted = repaint(state);
     const Rgb bottomBefore = meanColor(plain, bottomBand());
     const Rgb bottomAfter = meanColor(tinted, bottomBand());
     EXPECT_GT(bottomAfter.r - bottomBefore.r, 40);
@@ -211,14 +190,10 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
     OverlayVisualState state = h_->defaultState();
     state.grainImage = makeGrainImage(kWidth, kHeight);
     ASSERT_TRUE(state.grainImage);
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const double quiet = greenDeviation(h_->capture(screen()), farBackground());
+    const double quiet = greenDeviation(repaint(state), farBackground());
     EXPECT_NEAR(quiet, greenDeviation(plain, farBackground()), 0.5);
     state.grainOpacity = 0.5;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    const Image grainy = h_->capture(screen());
+    const Image grainy = repaint(state);
     EXPECT_GT(greenDeviation(grainy, farBackground()), quiet + 1);
     EXPECT_GT(highFrequencyEnergy(grainy, farBackground()),
               highFrequencyEnergy(plain, farBackground()) + 2);
@@ -226,13 +201,9 @@ TEST_F(BlurPainterTest, EffectsChangeTheBackdropAsTheyShould) {
 
     // A fade re-mixes the kept grainy image with the scene and comes back to the same pixels.
     state.alpha = 0.5;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    EXPECT_FALSE(identical(grainy, h_->capture(screen()), farBackground()));
+    EXPECT_FALSE(identical(grainy, repaint(state), farBackground()));
     state.alpha = 1;
-    h_->paint(state);
-    ASSERT_TRUE(h_->waitForFrames(1));
-    EXPECT_TRUE(identical(grainy, h_->capture(screen()), screen()));
+    EXPECT_TRUE(identical(grainy, repaint(state), screen()));
   }
 }
 
@@ -469,12 +440,6 @@ TEST_F(BlurPainterTest, WindowsThatComeAndGoBelowTheOverlayCauseNoErrors) {
   EXPECT_EQ(h_->factory().context()->connection().unexpectedErrorCount(), 0u);
   EXPECT_EQ(h_->connection().unexpectedErrorCount(), 0u);
 }
-
-}  // namespace
-}  // namespace dunelo::x11::testing
-
-namespace dunelo::x11::testing {
-namespace {
 
 // The painter behind the backend's overlay surfaces: the surface's own stacking, fades and
 // effect setters drive what the screen shows.

@@ -9,8 +9,7 @@
 #include <string>
 
 #include "overlay/grain_image.h"
-#include "platform/x11/render/private_display.h"
-#include "platform/x11/render/render_harness.h"
+#include "platform/x11/render/private_display_test.h"
 
 namespace dunelo::x11::testing {
 namespace {
@@ -30,31 +29,17 @@ double channel(uint32_t pixel, int shift) {
   return static_cast<double>((pixel >> shift) & 0xff) / 255.0;
 }
 
-class OverlayGrainTest : public ::testing::Test {
+class OverlayGrainTest : public PrivateDisplayTest<kWidth, kHeight> {
  protected:
-  static void SetUpTestSuite() { display_ = new PrivateDisplay(kWidth, kHeight); }
-  static void TearDownTestSuite() {
-    delete display_;
-    display_ = nullptr;
-  }
-
   void SetUp() override {
-    if (display_->name().empty()) GTEST_SKIP() << "Xvfb could not be started";
-    h_ = std::make_unique<RenderHarness>(display_->name());
-    ASSERT_TRUE(h_->ok()) << "the private display cannot blur";
+    PrivateDisplayTest::SetUp();
+    if (unusable()) return;
     background_ = h_->createPlainWindow(0, 0, kWidth, kHeight, ramps);
     focused_ = h_->createPlainWindow(101, 81, 60, 40, [](int, int) { return 0x808080u; });
     h_->settle();
     h_->showOverlay(focused_);
     grain_ = makeGrainImage(kWidth, kHeight);
     ASSERT_TRUE(grain_);
-  }
-
-  Image paintAndCapture(const OverlayVisualState& state) {
-    h_->paint(state);
-    EXPECT_TRUE(h_->waitForFrames(1));
-    h_->settle(0.02);
-    return h_->capture(screen());
   }
 
   // The largest difference, in levels of 255, between `shown` and the exact overlay blend of the
@@ -82,16 +67,8 @@ class OverlayGrainTest : public ::testing::Test {
     return worst;
   }
 
-  static Box screen() { return {0, 0, kWidth, kHeight}; }
-
-  static PrivateDisplay* display_;
-  std::unique_ptr<RenderHarness> h_;
-  xcb_window_t background_ = XCB_NONE;
-  xcb_window_t focused_ = XCB_NONE;
   std::shared_ptr<const Bitmap> grain_;
 };
-
-PrivateDisplay* OverlayGrainTest::display_ = nullptr;
 
 TEST_F(OverlayGrainTest, MatchesTheExactOverlayBlendWithinTwoLevels) {
   struct Case {
@@ -119,12 +96,12 @@ TEST_F(OverlayGrainTest, MatchesTheExactOverlayBlendWithinTwoLevels) {
     }
     state.grainImage = grain_;
     state.alpha = 0;
-    const Image scene = paintAndCapture(state);
+    const Image scene = repaint(state, 0.02);
     state.alpha = 1;
-    const Image plain = paintAndCapture(state);
+    const Image plain = repaint(state, 0.02);
     state.alpha = tc.alpha;
     state.grainOpacity = tc.opacity;
-    const Image shown = paintAndCapture(state);
+    const Image shown = repaint(state, 0.02);
     const int error = largestError(shown, plain, scene, tc.opacity, tc.alpha);
     std::printf("%s: largest error %d of 255\n", tc.name, error);
     EXPECT_LE(error, 2);
@@ -135,7 +112,7 @@ TEST_F(OverlayGrainTest, PartialRedrawsAndFadesKeepTheBlendExact) {
   OverlayVisualState state = h_->defaultState();
   state.grainImage = grain_;
   state.grainOpacity = 0.6;
-  paintAndCapture(state);
+  repaint(state, 0.02);
   // Changes at odd coordinates, away from the edges: only the pixels around them are blended
   // again, from half-size pixels they share with unchanged ones.
   auto changeBehind = [&](int x0, int y0, int x1, int y1, uint32_t colour) {
@@ -150,30 +127,30 @@ TEST_F(OverlayGrainTest, PartialRedrawsAndFadesKeepTheBlendExact) {
   // The middle of a fade, where the second step only mixes again, and its end, which gives the
   // same pixels as before it.
   state.alpha = 0.5;
-  const Image half = paintAndCapture(state);
+  const Image half = repaint(state, 0.02);
   state.alpha = 0.7;
-  const Image later = paintAndCapture(state);
+  const Image later = repaint(state, 0.02);
   state.alpha = 1;
-  EXPECT_TRUE(identical(partial, paintAndCapture(state), screen()));
+  EXPECT_TRUE(identical(partial, repaint(state, 0.02), screen()));
   // A change behind at a steady alpha just after a fade step.
   state.alpha = 0.5;
-  paintAndCapture(state);
+  repaint(state, 0.02);
   state.alpha = 0.7;
-  paintAndCapture(state);
+  repaint(state, 0.02);
   const Image steady = changeBehind(201, 31, 247, 65, 0x2040d0u);
 
   OverlayVisualState sceneState = state;
   sceneState.alpha = 0;
-  const Image scene = paintAndCapture(sceneState);
+  const Image scene = repaint(sceneState, 0.02);
   OverlayVisualState plainState = state;
   plainState.alpha = 1;
   plainState.grainOpacity = 0;
-  const Image plain = paintAndCapture(plainState);
+  const Image plain = repaint(plainState, 0.02);
   EXPECT_LE(largestError(steady, plain, scene, 0.6, 0.7), 2);
   // The first change alone, as the screen showed it through the fade.
   changeBehind(33, 151, 71, 187, 0xf8e020u);
   const Image firstPlain = h_->capture(screen());
-  const Image firstScene = paintAndCapture(sceneState);
+  const Image firstScene = repaint(sceneState, 0.02);
   EXPECT_LE(largestError(partial, firstPlain, firstPlain, 0.6, 1.0), 2);
   EXPECT_LE(largestError(half, firstPlain, firstScene, 0.6, 0.5), 2);
   EXPECT_LE(largestError(later, firstPlain, firstScene, 0.6, 0.7), 2);
