@@ -72,12 +72,7 @@ TEST(RunAppleScript, HandsOnTheOutcomeAndLogsOnlyFailures) {
     });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(result, c.result);
-    const auto messages = log.messages();
-    if (c.logged) {
-      EXPECT_EQ(messages, std::vector<std::string>{*c.logged});
-    } else {
-      EXPECT_TRUE(messages.empty());
-    }
+    EXPECT_EQ(log.messages(), c.logged ? std::vector{*c.logged} : std::vector<std::string>{});
   }
 }
 

@@ -189,10 +189,7 @@ TEST(DebugLogFallback, DefaultPlacesFollowTheXdgVariables) {
       {"relative", "/h", "also-relative", {kDebugLogPath, "/h/.local/state/dunelo/debug.log"}},
   };
   auto set = [](const char* name, const char* value) {
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   };
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
   for (const Env& e : cases) {

@@ -74,10 +74,7 @@ TEST(FileIo, SmallHelpers) {
   ::setenv("XDG_TEST_DIR", "relative", 1);
   EXPECT_EQ(xdgBaseDirectory("XDG_TEST_DIR", ".test"), "/home/u/.test");
   ::unsetenv("XDG_TEST_DIR");
-  if (savedHome)
-    ::setenv("HOME", home.c_str(), 1);
-  else
-    ::unsetenv("HOME");
+  savedHome ? ::setenv("HOME", home.c_str(), 1) : ::unsetenv("HOME");
 }
 
 }  // namespace

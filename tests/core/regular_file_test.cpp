@@ -16,12 +16,7 @@ TEST(RegularFile, ReadsOnlyRegularFilesWithinTheCap) {
   const auto hostile = testing::plantHostileFiles(dir.path(), ".desktop");
   testing::writeFile(dir.file("exact"), std::string(1000, 'x'));
   testing::writeFile(dir.file("over"), std::string(1001, 'x'));
-  struct Case {
-    std::string path;
-    Status status;
-    std::string problem;
-  };
-  const Case cases[] = {
+  const std::tuple<std::string, Status, std::string> cases[] = {
       {dir.file("exact"), Status::ok, "was read"},
       {dir.file("over"), Status::tooLarge, "is 1001 bytes (more than 1000)"},
       {hostile[0], Status::notRegular, "is not a regular file"},
@@ -31,11 +26,11 @@ TEST(RegularFile, ReadsOnlyRegularFilesWithinTheCap) {
       {dir.file("missing"), Status::missing, "does not exist"},
       {dir.file("exact/below"), Status::unreadable, "cannot be read (Not a directory)"},
   };
-  for (const Case& c : cases) {
-    const RegularFileRead r = readRegularFile(c.path, 1000);
-    EXPECT_EQ(r.status, c.status) << c.path;
-    EXPECT_EQ(r.problem(), c.problem) << c.path;
-    EXPECT_EQ(r.data.size(), c.status == Status::ok ? 1000u : 0u) << c.path;
+  for (const auto& [path, status, problem] : cases) {
+    const RegularFileRead r = readRegularFile(path, 1000);
+    EXPECT_EQ(r.status, status) << path;
+    EXPECT_EQ(r.problem(), problem) << path;
+    EXPECT_EQ(r.data.size(), status == Status::ok ? 1000u : 0u) << path;
   }
 }
 

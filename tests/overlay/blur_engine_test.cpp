@@ -47,6 +47,14 @@ class Engine : public ::testing::Test {
     d.advance(kPollingStartDelay);
     ASSERT_TRUE(engine->isFollowingChanges());
   }
+  // Sets each state 0.1 s after the last (all within the show and hide delays), then waits 1 s.
+  void toggle(std::initializer_list<bool> states) {
+    for (bool on : states) {
+      engine->isActive = on;
+      d.advance(0.1);
+    }
+    d.advance(0.9);
+  }
   void tick(int count = 1) {
     for (int i = 0; i < count; ++i) d.advance(1.0 / 60);
   }
@@ -109,12 +117,7 @@ TEST_F(Engine, ShowFadesInBelowTheFocusedWindowAndHideFadesOutThenOrdersOut) {
 
 TEST_F(Engine, DelayedTasksActOnTheStateTheyFind) {
   // On, off, on within the delay: the pending order-out does nothing; the second show polls.
-  engine->isActive = true;
-  d.advance(0.1);
-  engine->isActive = false;
-  d.advance(0.1);
-  engine->isActive = true;
-  d.advance(1.0);
+  toggle({true, false, true});
   EXPECT_TRUE(only().onScreen);
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
   EXPECT_TRUE(engine->isFollowingChanges());
@@ -126,12 +129,7 @@ TEST_F(Engine, DelayedTasksActOnTheStateTheyFind) {
   EXPECT_NEAR(only().alpha, kDeep70, 1e-12);
 
   // Off, on, off within the delay: the pending polling start does nothing.
-  engine->isActive = false;
-  d.advance(0.1);
-  engine->isActive = true;
-  d.advance(0.1);
-  engine->isActive = false;
-  d.advance(1.0);
+  toggle({false, true, false});
   EXPECT_FALSE(engine->isFollowingChanges());
   EXPECT_FALSE(only().onScreen);
 }

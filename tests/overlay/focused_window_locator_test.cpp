@@ -67,13 +67,9 @@ TEST_F(Locator, NothingWhenTheFocusedWindowCannotBeKnown) {
   }
 }
 
-struct ToleranceCase {
-  Rect accessibilityFrame;  // the window's real bounds are (100, 100, 800, 600)
-  bool matches;
-};
-
 TEST_F(Locator, BoundsMustAgreeWithinTwoPointsExclusiveInEachValue) {
-  const ToleranceCase cases[] = {
+  // The frame Accessibility reports; the window's real bounds are (100, 100, 800, 600).
+  const std::pair<Rect, bool> cases[] = {
       {Rect(100, 100, 800, 600), true},
       {Rect(101.999, 98.001, 801.999, 598.001), true},
       {Rect(102, 100, 800, 600), false},
@@ -83,12 +79,11 @@ TEST_F(Locator, BoundsMustAgreeWithinTwoPointsExclusiveInEachValue) {
       {Rect(100, 100, 800, 598), false},
       {Rect(100, 100, 800, std::numeric_limits<double>::quiet_NaN()), false},
   };
-  for (const auto& c : cases) {
-    const Rect& f = c.accessibilityFrame;
+  for (const auto& [f, matches] : cases) {
     SCOPED_TRACE(testing::Message() << f.origin.x << ", " << f.origin.y << ", " << f.size.width
                                     << ", " << f.size.height);
     d.setAccessibilityFrame(window, f);
-    EXPECT_EQ(locate(), c.matches ? std::optional(window) : std::nullopt);
+    EXPECT_EQ(locate(), matches ? std::optional(window) : std::nullopt);
   }
 }
 

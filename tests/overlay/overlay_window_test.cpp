@@ -64,14 +64,9 @@ TEST(OverlayWindow, ScreenWithoutUsableSizeGetsNoGrain) {
                           "x 900.0 points at scale 1.0; grain shows nothing there"));
 }
 
-struct TintCase {
-  const char* name;
-  Color given;
-  Color expectedBase;  // first stop; the others are this with alpha 0.4 and 0
-};
-
 TEST(OverlayWindow, TintStopsComeFromTheColourInDeviceRGB) {
-  const TintCase cases[] = {
+  // The colour given and the first stop; the others are that stop with alpha 0.4 and 0.
+  const std::tuple<const char*, Color, Color> cases[] = {
       {"sRGB", Color::srgb(0.2, 0.4, 0.6), Color::deviceRGB(0.2, 0.4, 0.6)},
       {"grey", Color::grayscale(0.3, 0.9), Color::deviceRGB(0.3, 0.3, 0.3, 0.9)},
       // Its own alpha stays on the first stop only: a weaker bottom band.
@@ -80,15 +75,14 @@ TEST(OverlayWindow, TintStopsComeFromTheColourInDeviceRGB) {
       {"pattern", Color{0.1, 0.2, 0.3, 1, ColorSpace::pattern},
        Color{0.1, 0.2, 0.3, 1, ColorSpace::pattern}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, given, base] : cases) {
+    SCOPED_TRACE(name);
     SimDesktop d;
     OverlayWindow window(d.overlaySurfaces(), kRetina);
     const WindowNumber n = d.overlays().front();
-    window.applyTint(c.given, 0.25f);
+    window.applyTint(given, 0.25f);
     const auto o = *d.overlay(n);
-    EXPECT_THAT(o.targetTintColors, ElementsAre(c.expectedBase, c.expectedBase.withAlpha(0.4),
-                                                c.expectedBase.withAlpha(0.0)));
+    EXPECT_THAT(o.targetTintColors, ElementsAre(base, base.withAlpha(0.4), base.withAlpha(0.0)));
     EXPECT_EQ(o.targetTintOpacity, 0.25f);
     EXPECT_EQ(o.tintAnimation, Animation::fade());
   }

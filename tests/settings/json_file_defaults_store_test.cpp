@@ -125,11 +125,10 @@ TEST_F(JsonStoreTest, UnusableFilesAreSetAsideNotDestroyed) {
     const auto names = filesIn(d.path());
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0].rfind("defaults.json.corrupt-", 0), 0u) << names[0];
-    if (huge) {
+    if (huge)
       EXPECT_EQ(fs::file_size(d.file(names[0])), kHuge);
-    } else {
+    else
       EXPECT_EQ(readFile(d.file(names[0])), content);
-    }
     ASSERT_EQ(log.messages().size(), logged + 1);
     EXPECT_EQ(log.messages().back().rfind("[Settings] ", 0), 0u);
     EXPECT_NE(log.messages().back().find("moved it to"), std::string::npos);
@@ -343,15 +342,10 @@ TEST_F(JsonStoreTest, KilledSavesLeaveNoTornFileAndTheirLeftoversGo) {
     JsonFileDefaultsStore reloaded(path);
     EXPECT_EQ(log.messagesStartingWith("[Settings] ").size(), 0u) << "round " << round;
   }
-  const std::vector<std::string> leftovers = {"defaults.json.tmp-Ab12Cd"};
-  const std::vector<std::string> kept = {
-      "defaults.json",          "defaults.json.tmp-fresh1", "defaults.json.tmp-ab",
-      "other.json.tmp-ABCDEF",  "defaults.json.tmp-dir123", "defaults.json.tmp-lnk123",
-      "defaults.json.corrupt-1"};
-  writeFile(dir.file(leftovers[0]), "{");
-  writeFile(dir.file("defaults.json.tmp-ab"), "{");
-  writeFile(dir.file("other.json.tmp-ABCDEF"), "{");
-  writeFile(dir.file("defaults.json.corrupt-1"), "{");
+  // Only the first is an abandoned save of this store; the rest merely look like one.
+  for (const char* name : {"defaults.json.tmp-Ab12Cd", "defaults.json.tmp-ab",
+                           "other.json.tmp-ABCDEF", "defaults.json.corrupt-1"})
+    writeFile(dir.file(name), "{");
   fs::create_directory(dir.file("defaults.json.tmp-dir123"));
   fs::create_symlink(dir.file("defaults.json.corrupt-1"), dir.file("defaults.json.tmp-lnk123"));
   const timespec old[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
@@ -359,9 +353,11 @@ TEST_F(JsonStoreTest, KilledSavesLeaveNoTornFileAndTheirLeftoversGo) {
     ::utimensat(AT_FDCWD, dir.file(name).c_str(), old, AT_SYMLINK_NOFOLLOW);
   writeFile(dir.file("defaults.json.tmp-fresh1"), "{");  // a save under way elsewhere
   JsonFileDefaultsStore store(path);
-  auto expected = kept;
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(filesIn(dir.path()), expected);
+  EXPECT_EQ(
+      filesIn(dir.path()),
+      (std::vector<std::string>{"defaults.json", "defaults.json.corrupt-1", "defaults.json.tmp-ab",
+                                "defaults.json.tmp-dir123", "defaults.json.tmp-fresh1",
+                                "defaults.json.tmp-lnk123", "other.json.tmp-ABCDEF"}));
   EXPECT_EQ(log.messagesStartingWith("[Settings] removed ").size(), 1u);
 }
 

@@ -25,32 +25,27 @@ std::vector<Sample> alternating(int count, double spacing, double start = 1000.0
   return out;
 }
 
-struct TableRow {
-  ShakeSensitivity sensitivity;
-  int64_t threshold;
-  double window;
-};
-
 TEST(ShakeDetectionLogic, SensitivityTableDecidesHowManyReversalsInWhichWindow) {
-  for (const TableRow row :
-       {TableRow{ShakeSensitivity::low, 5, 0.4}, TableRow{ShakeSensitivity::medium, 3, 0.5},
-        TableRow{ShakeSensitivity::high, 2, 0.6}}) {
-    SCOPED_TRACE(std::string(rawValue(row.sensitivity)));
+  // Sensitivity, reversals needed, window.
+  for (const auto& [sensitivity, threshold, window] :
+       {std::tuple{ShakeSensitivity::low, 5, 0.4}, std::tuple{ShakeSensitivity::medium, 3, 0.5},
+        std::tuple{ShakeSensitivity::high, 2, 0.6}}) {
+    SCOPED_TRACE(std::string(rawValue(sensitivity)));
     // Quick alternation: the shake completes on exactly the (threshold + 1)th sample.
-    ShakeDetectionLogic fast(row.sensitivity);
-    const auto results = feed(fast, alternating(static_cast<int>(row.threshold) + 1, 0.01));
+    ShakeDetectionLogic fast(sensitivity);
+    const auto results = feed(fast, alternating(threshold + 1, 0.01));
     for (size_t i = 0; i + 1 < results.size(); ++i) EXPECT_FALSE(results[i]) << i;
     EXPECT_TRUE(results.back());
     EXPECT_EQ(fast.movementCount(), 0u);
 
     // Spread so that the needed samples span just more than the window: never a shake.
-    ShakeDetectionLogic slow(row.sensitivity);
-    const double spacing = row.window / static_cast<double>(row.threshold) * 1.01;
+    ShakeDetectionLogic slow(sensitivity);
+    const double spacing = window / threshold * 1.01;
     for (bool r : feed(slow, alternating(40, spacing))) EXPECT_FALSE(r);
     // And just inside the window: a shake.
-    ShakeDetectionLogic inside(row.sensitivity);
-    const double tight = row.window / static_cast<double>(row.threshold) * 0.99;
-    EXPECT_TRUE(feed(inside, alternating(static_cast<int>(row.threshold) + 1, tight)).back());
+    ShakeDetectionLogic inside(sensitivity);
+    const double tight = window / threshold * 0.99;
+    EXPECT_TRUE(feed(inside, alternating(threshold + 1, tight)).back());
   }
 }
 

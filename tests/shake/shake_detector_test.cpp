@@ -20,11 +20,13 @@ class ShakeDetectorTest : public ::testing::Test {
   // Four alternating large moves kStep apart: a medium shake completing on the last one, whose
   // time is returned.
   double shake() {
-    for (int i = 0; i < 4; ++i) {
-      if (i > 0) clock.advance(kStep);
-      mouse.moveOverOtherApp(i % 2 ? -20.0 : 20.0);
-    }
+    mouse.moveOverOtherApp(20.0);
+    for (double dx : {-20.0, 20.0, -20.0}) step(dx);
     return clock.uptime();
+  }
+  void step(double dx) {
+    clock.advance(kStep);
+    mouse.moveOverOtherApp(dx);
   }
 
   LogCapture log;
@@ -113,17 +115,13 @@ TEST_F(ShakeDetectorTest, CooldownSwallowsShakesUpToExactlyOneSecond) {
 
 TEST_F(ShakeDetectorTest, NewSensitivityForgetsAHalfDoneShake) {
   mouse.moveOverOtherApp(20);
-  clock.advance(kStep);
-  mouse.moveOverOtherApp(-20);
+  step(-20);
   detector.updateSensitivity(ShakeSensitivity::high);
-  clock.advance(kStep);
-  mouse.moveOverOtherApp(20);
+  step(20);
   EXPECT_EQ(shakes, 0);  // a kept history would hold two reversals here: a high shake
-  clock.advance(kStep);
-  mouse.moveOverOtherApp(-20);
+  step(-20);
   EXPECT_EQ(shakes, 0);
-  clock.advance(kStep);
-  mouse.moveOverOtherApp(20);
+  step(20);
   EXPECT_EQ(shakes, 1);  // two reversals in the new history
 }
 

@@ -29,11 +29,7 @@ class KeepingHotKeys : public HotKeys {
 };
 
 TEST(HotKeyModifiers, TranslatesTheFourModifiersAndDropsEveryOtherBit) {
-  struct Case {
-    uint64_t settings;
-    uint32_t expected;
-  };
-  const Case cases[] = {
+  const std::pair<uint64_t, uint32_t> cases[] = {
       {0, 0},
       {0x100000, 0x0100},
       {0x20000, 0x0200},
@@ -48,9 +44,8 @@ TEST(HotKeyModifiers, TranslatesTheFourModifiersAndDropsEveryOtherBit) {
       // the hot-key mask values themselves are not settings bits
       {0x0100 | 0x0200 | 0x0800 | 0x1000, 0},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(hotKeyModifiers(c.settings), c.expected) << std::hex << c.settings;
-  }
+  for (const auto& [settings, expected] : cases)
+    EXPECT_EQ(hotKeyModifiers(settings), expected) << std::hex << settings;
 }
 
 struct GlobalShortcutTest : ::testing::Test {

@@ -38,20 +38,19 @@ struct Scene {
 class Permissions : public testing::Test, public Scene {};
 
 TEST_F(Permissions, StartsFromTheCacheAndProbesNothing) {
-  struct Case {
-    std::optional<bool> screen, accessibility;
-  };
-  for (const auto& c :
-       {Case{std::nullopt, std::nullopt}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+  using Cached = std::pair<std::optional<bool>, std::optional<bool>>;  // screen, accessibility
+  for (const auto& [screen, accessibility] :
+       {Cached{std::nullopt, std::nullopt}, Cached{true, false}, Cached{false, true},
+        Cached{true, true}}) {
     Scene s;
-    if (c.screen) s.defaults.setBool(kScreenKey, *c.screen);
-    if (c.accessibility) s.defaults.setBool(kAccessibilityKey, *c.accessibility);
+    if (screen) s.defaults.setBool(kScreenKey, *screen);
+    if (accessibility) s.defaults.setBool(kAccessibilityKey, *accessibility);
     s.d.setScreenCapturePreflight(true);  // a probe would answer yes
     s.d.setAccessibilityTrusted(true);
     const size_t writes = s.defaults.writeCount();
     PermissionChecker checker = s.make();
-    EXPECT_EQ(*checker.hasScreenRecording, c.screen.value_or(false));
-    EXPECT_EQ(*checker.hasAccessibility, c.accessibility.value_or(false));
+    EXPECT_EQ(*checker.hasScreenRecording, screen.value_or(false));
+    EXPECT_EQ(*checker.hasAccessibility, accessibility.value_or(false));
     EXPECT_EQ(s.defaults.writeCount(), writes);
   }
 }

@@ -97,10 +97,10 @@ struct Desk {
   void launch(const std::vector<RunningApplication>& apps) {
     for (const auto& a : apps) sim.launchApp(a.bundleID, a.localizedName, a.activationPolicy);
   }
-  PopoverModel& makeModel(bool withUpdates = true) {
-    std::function<void()> updates;
-    if (withUpdates) updates = [this] { sim.updater().checkForUpdates(); };
-    model.emplace(*settings, *permissions, lookup, sim.workspace(), updates, [this] { ++quits; });
+  PopoverModel& makeModel() {
+    model.emplace(
+        *settings, *permissions, lookup, sim.workspace(),
+        [this] { sim.updater().checkForUpdates(); }, [this] { ++quits; });
     return *model;
   }
 };

@@ -11,6 +11,8 @@
 namespace dunelo::sim {
 namespace {
 
+using testing::DoubleEq;
+using testing::DoubleNear;
 using testing::ElementsAre;
 
 TEST(VirtualScheduler, RunsDueWorkInTimeThenPostingOrder) {
@@ -38,10 +40,8 @@ TEST(VirtualScheduler, TasksScheduledWhileAdvancingRunInTheSameAdvance) {
     s.post([&] { times.push_back(s.uptime() - start); });
   });
   s.advance(0.25);
-  ASSERT_EQ(times.size(), 3u);
-  EXPECT_NEAR(times[0], 0.1, 1e-9);
-  EXPECT_NEAR(times[1], 0.1, 1e-9);
-  EXPECT_NEAR(times[2], 0.2, 1e-9);
+  EXPECT_THAT(times,
+              ElementsAre(DoubleNear(0.1, 1e-9), DoubleNear(0.1, 1e-9), DoubleNear(0.2, 1e-9)));
   s.advance(1);
   EXPECT_EQ(times.size(), 3u);
 }
@@ -53,9 +53,7 @@ TEST(VirtualScheduler, RepeatingTimerFirstDeadlineThenIntervalUntilCancelled) {
   Cancellable timer =
       s.scheduleRepeating(0.5, 1.0, 0, [&] { ticks.push_back(s.uptime() - start); });
   s.advance(2.6);
-  ASSERT_EQ(ticks.size(), 3u);
-  EXPECT_DOUBLE_EQ(ticks[0], 0.5);
-  EXPECT_DOUBLE_EQ(ticks[2], 2.5);
+  EXPECT_THAT(ticks, ElementsAre(DoubleEq(0.5), DoubleEq(1.5), DoubleEq(2.5)));
   timer.cancel();
   s.advance(5);
   EXPECT_EQ(ticks.size(), 3u);
